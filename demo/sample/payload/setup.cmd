@@ -1,0 +1,3 @@
+@echo off
+echo Quarry sample setup ran with: %*
+exit /b 0

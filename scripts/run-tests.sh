@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs CTest in each build tree given (the Windows ones under Wine) and ends
+# with one line that counts every test: "tests: N passed, N failed".
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+passed=0
+failed=0
+for tree in "$@"; do
+  log=$(mktemp)
+  if grep -q 'CMAKE_CROSSCOMPILING_EMULATOR' "$tree/CMakeCache.txt" 2>/dev/null &&
+     grep -q 'mingw' "$tree/CMakeCache.txt"; then
+    "$root/scripts/with-wine.sh" ctest --test-dir "$tree" --output-on-failure -j 2 2>&1 | tee "$log"
+  else
+    ctest --test-dir "$tree" --output-on-failure -j 2 2>&1 | tee "$log"
+  fi
+  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  if [ -z "$summary" ]; then
+    echo "run-tests: no test summary from $tree" >&2
+    failed=$((failed + 1))
+  else
+    bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+    all=$(sed -E 's/.* tests failed out of ([0-9]+).*/\1/' <<<"$summary")
+    failed=$((failed + bad))
+    passed=$((passed + all - bad))
+  fi
+  rm -f "$log"
+done
+echo "tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

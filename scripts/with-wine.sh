@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs a command with Quarry's private Wine prefix (created on first use), a
+# persistent wineserver and an Xvfb display, and stops both afterwards.
+# Usage: scripts/with-wine.sh COMMAND [ARGS...]
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+mkdir -p "$(dirname "$WINEPREFIX")"
+
+xvfb_pid=""
+if [ -z "${QUARRY_KEEP_DISPLAY:-}" ] || [ -z "${DISPLAY:-}" ]; then
+  display=""
+  for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+  done
+  if [ -z "$display" ]; then echo "with-wine: no free X display" >&2; exit 1; fi
+  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.05; done
+  export DISPLAY=":$display"
+fi
+
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" >/dev/null 2>&1 && wait "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "with-wine: creating the Wine prefix $WINEPREFIX" >&2
+  # No Mono or Gecko: nothing here needs them, and their installers would ask.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+wineserver -p
+"$@"
+rc=$?
+exit $rc

@@ -1,0 +1,24 @@
+// The command line of quarry.exe: switches "-run", "-s", "-cont", "-debug"
+// and "-p" (each also with "/"), matched as whole tokens without regard to
+// case. Parsing never fails: anything that is not a switch, and everything
+// after it, is passed on verbatim as extraArguments.
+#pragma once
+
+#include <string>
+
+namespace quarry {
+
+struct CommandLineOptions {
+    bool runMode = false;                    // "-run" as the very first token
+    std::u16string runEventGuid;             // run mode: first token after "-run"
+    std::u16string runRequest;               // run mode: second token after "-run"
+    bool silent = false;                     // "-s"
+    bool askAfterIntegrityFailure = false;   // "-cont"
+    bool askAfterRestrictionFailure = false; // "-debug"
+    std::u16string extraArguments;           // the rest of the line
+};
+
+// Takes the command-line tail (the line without the program path).
+CommandLineOptions ParseCommandLine(const std::u16string& tail);
+
+}  // namespace quarry

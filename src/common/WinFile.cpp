@@ -1,0 +1,97 @@
+#include "common/WinFile.h"
+
+#include <cstring>
+
+#include "common/WinResult.h"
+
+namespace quarry {
+
+namespace {
+constexpr std::size_t kSourceBufferSize = 64 * 1024;
+}
+
+HResult FileSource::Open(const std::u16string& path) {
+    Close();
+    HANDLE file = ::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LastErrorResult();
+    file_.Reset(file);
+    return kResultOk;
+}
+
+void FileSource::Close() {
+    file_.Reset();
+    bufferStart_ = bufferEnd_ = 0;
+    position_ = filePosition_ = 0;
+}
+
+bool FileSource::Seek(std::uint64_t position) {
+    if (!file_ || position > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    // Within the buffered window the seek costs nothing.
+    const std::uint64_t windowStart = filePosition_ - bufferEnd_;
+    if (position >= windowStart && position <= filePosition_) {
+        bufferStart_ = static_cast<std::size_t>(position - windowStart);
+        position_ = position;
+        return true;
+    }
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(position);
+    if (!::SetFilePointerEx(file_.Get(), distance, nullptr, FILE_BEGIN)) return false;
+    bufferStart_ = bufferEnd_ = 0;
+    position_ = filePosition_ = position;
+    return true;
+}
+
+bool FileSource::Read(void* buffer, std::size_t length) {
+    if (!file_) return false;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    const std::size_t buffered = bufferEnd_ - bufferStart_;
+    const std::size_t fromBuffer = length < buffered ? length : buffered;
+    if (fromBuffer != 0) std::memcpy(out, buffer_.data() + bufferStart_, fromBuffer);
+    bufferStart_ += fromBuffer;
+    position_ += fromBuffer;
+    out += fromBuffer;
+    length -= fromBuffer;
+
+    while (length != 0) {
+        if (length >= kSourceBufferSize) {
+            // Large reads go straight into the caller's buffer.
+            const DWORD want = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+            DWORD got = 0;
+            if (!::ReadFile(file_.Get(), out, want, &got, nullptr) || got == 0) return false;
+            bufferStart_ = bufferEnd_ = 0;
+            filePosition_ += got;
+            position_ += got;
+            out += got;
+            length -= got;
+            continue;
+        }
+        if (buffer_.empty()) buffer_.resize(kSourceBufferSize);
+        DWORD got = 0;
+        if (!::ReadFile(file_.Get(), buffer_.data(), kSourceBufferSize, &got, nullptr) ||
+            got == 0) {
+            bufferStart_ = bufferEnd_ = 0;
+            return false;
+        }
+        filePosition_ += got;
+        bufferEnd_ = got;
+        const std::size_t take = length < got ? length : got;
+        std::memcpy(out, buffer_.data(), take);
+        bufferStart_ = take;
+        position_ += take;
+        out += take;
+        length -= take;
+    }
+    return true;
+}
+
+bool PathExists(const std::u16string& path) {
+    return ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsExistingFile(const std::u16string& path) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace quarry

@@ -1,0 +1,234 @@
+#include "package/PackageFormat.h"
+
+#include <cstring>
+
+#include "common/Text.h"
+
+namespace quarry {
+
+const char16_t kMainGroupName[] = u"!!!53AAED7C-68E7-413C-A5FD-D9F76477D66A";
+const char16_t kFlatGroupName[] = u"!!!E8FF0748-2339-49f9-9A79-824D7561736C";
+const char16_t kSettingsEntryName[] = u"Settings.ini";
+const char16_t kCabinetEntryName[] = u"E8FF0748-2339-49f9-9A79-824D7561736C.cab";
+
+GroupKind ClassifyGroup(std::u16string_view name) {
+    if (EqualsNoCase(name, kMainGroupName)) return GroupKind::Main;
+    if (EqualsNoCase(name, kFlatGroupName)) return GroupKind::Flat;
+    return GroupKind::Other;
+}
+
+bool MemorySource::Read(void* buffer, std::size_t length) {
+    if (position_ > size_ || length > size_ - position_) {
+        position_ = size_;
+        return false;
+    }
+    if (length != 0) std::memcpy(buffer, data_ + position_, length);
+    position_ += length;
+    return true;
+}
+
+bool MemorySource::Seek(std::uint64_t position) {
+    if (position > size_) return false;
+    position_ = position;
+    return true;
+}
+
+std::uint32_t LoadLE32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::uint64_t LoadLE64(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(LoadLE32(p)) |
+           (static_cast<std::uint64_t>(LoadLE32(p + 4)) << 32);
+}
+
+void AppendLE32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void AppendLE64(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+namespace {
+
+bool ReadU32(ByteSource& source, std::uint32_t& value) {
+    std::uint8_t bytes[4];
+    if (!source.Read(bytes, sizeof bytes)) return false;
+    value = LoadLE32(bytes);
+    return true;
+}
+
+bool ReadU64(ByteSource& source, std::uint64_t& value) {
+    std::uint8_t bytes[8];
+    if (!source.Read(bytes, sizeof bytes)) return false;
+    value = LoadLE64(bytes);
+    return true;
+}
+
+// Reads a length-prefixed name's text; the length was checked by the caller.
+bool ReadName(ByteSource& source, std::uint32_t length, std::u16string& name) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length) * 2);
+    if (!bytes.empty() && !source.Read(bytes.data(), bytes.size())) return false;
+    name.resize(length);
+    for (std::uint32_t i = 0; i < length; ++i) {
+        name[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
+    return true;
+}
+
+bool IsDotsAndSpaces(std::u16string_view part) {
+    // Windows strips trailing dots and spaces from path parts, so "..." or
+    // ". ." would be taken for the folder itself or its parent.
+    for (char16_t c : part) {
+        if (c != u'.' && c != u' ') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+HResult ReadHeader(ByteSource& source, std::uint64_t& packageOffset, PackageHeader& header) {
+    packageOffset = 0;
+    header = PackageHeader();
+    std::uint64_t offset = 0;
+    if (!source.Seek(kPackageOffsetPosition) || !ReadU64(source, offset)) {
+        return kResultPackageUnreadable;
+    }
+    if (static_cast<std::int64_t>(offset) <= 0 || !source.Seek(offset)) {
+        return kResultPackageUnreadable;
+    }
+    PackageHeader read;
+    if (!ReadU64(source, read.time1) || read.time1 == 0 || !ReadU64(source, read.time2) ||
+        !ReadU64(source, read.flags) || !ReadU32(source, read.groupCount)) {
+        return kResultPackageUnreadable;
+    }
+    packageOffset = offset;
+    header = read;
+    return kResultOk;
+}
+
+HResult ReadDirectory(ByteSource& source, const PackageHeader& header,
+                      PackageDirectory& directory, std::uint64_t& dataStart) {
+    directory = PackageDirectory();
+    directory.time1 = header.time1;
+    directory.time2 = header.time2;
+    directory.flags = header.flags;
+    dataStart = 0;
+
+    std::uint64_t runningOffset = 0;
+    for (std::uint32_t g = 0; g < header.groupCount; ++g) {
+        PackageGroup group;
+        std::uint32_t nameLength = 0;
+        if (!ReadU32(source, nameLength) || !ReadU32(source, group.entryCount) ||
+            nameLength >= kMaxNameLength || !ReadName(source, nameLength, group.name) ||
+            !IsSafeGroupName(group.name)) {
+            return kResultPackageUnreadable;
+        }
+        for (std::uint32_t e = 0; e < group.entryCount; ++e) {
+            PackageEntry entry;
+            std::uint32_t size = 0;
+            if (!ReadU32(source, nameLength) || nameLength >= kMaxNameLength ||
+                !ReadU32(source, size) || !ReadName(source, nameLength, entry.name) ||
+                !ReadU64(source, entry.lastWriteTime) || !IsSafeEntryName(entry.name)) {
+                return kResultPackageUnreadable;
+            }
+            entry.size = size;
+            entry.offset = runningOffset;
+            runningOffset += size;
+            group.entries.push_back(std::move(entry));
+        }
+        directory.groups.push_back(std::move(group));
+    }
+
+    dataStart = source.Position();
+    for (PackageGroup& group : directory.groups) {
+        for (PackageEntry& entry : group.entries) entry.offset += dataStart;
+    }
+    return kResultOk;
+}
+
+bool IsSafeEntryName(std::u16string_view name) {
+    if (name.empty() || IsDotsAndSpaces(name)) return false;
+    return name.find_first_of(u"\\/:") == std::u16string_view::npos;
+}
+
+bool IsSafeGroupName(std::u16string_view name) {
+    if (name.empty() || name.front() == u'\\') return false;
+    if (name.find_first_of(u"/:") != std::u16string_view::npos) return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = name.size();
+        const std::u16string_view part = name.substr(start, end - start);
+        if (!part.empty() && IsDotsAndSpaces(part)) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool IsSafeRelativePath(std::u16string_view path) {
+    if (path.empty() || path.front() == u'\\' || path.front() == u'/') return false;
+    if (path.find(u':') != std::u16string_view::npos) return false;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of(u"\\/", start);
+        if (end == std::u16string_view::npos) end = path.size();
+        const std::u16string_view part = path.substr(start, end - start);
+        if (!part.empty() && IsDotsAndSpaces(part)) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+HResult WriteDirectory(const PackageDirectory& directory, std::vector<std::uint8_t>& out) {
+    out.clear();
+    if (directory.groups.size() > 0xFFFFFFFFu) return kResultInvalidArg;
+    AppendLE64(out, directory.time1);
+    AppendLE64(out, directory.time2);
+    AppendLE64(out, directory.flags);
+    AppendLE32(out, static_cast<std::uint32_t>(directory.groups.size()));
+    auto appendName = [&out](const std::u16string& name) {
+        AppendLE32(out, static_cast<std::uint32_t>(name.size()));
+    };
+    auto appendText = [&out](const std::u16string& name) {
+        for (char16_t c : name) {
+            out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+            out.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+    };
+    for (const PackageGroup& group : directory.groups) {
+        if (group.name.size() >= kMaxNameLength || group.entries.size() > 0xFFFFFFFFu) {
+            return kResultInvalidArg;
+        }
+        appendName(group.name);
+        AppendLE32(out, static_cast<std::uint32_t>(group.entries.size()));
+        appendText(group.name);
+        for (const PackageEntry& entry : group.entries) {
+            if (entry.name.size() >= kMaxNameLength || entry.size > 0xFFFFFFFFu) {
+                return kResultInvalidArg;
+            }
+            appendName(entry.name);
+            AppendLE32(out, static_cast<std::uint32_t>(entry.size));
+            appendText(entry.name);
+            AppendLE64(out, entry.lastWriteTime);
+        }
+    }
+    return kResultOk;
+}
+
+void UnscrambleBuffer(void* buffer, std::size_t length) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::size_t i = 0;
+    // 64-byte blocks as eight 64-bit words; memcpy keeps the access aligned-safe.
+    for (; i + 64 <= length; i += 64) {
+        std::uint64_t words[8];
+        std::memcpy(words, bytes + i, sizeof words);
+        for (std::uint64_t& w : words) w = ~w;
+        std::memcpy(bytes + i, words, sizeof words);
+    }
+    for (; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
+}
+
+}  // namespace quarry

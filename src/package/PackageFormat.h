@@ -1,0 +1,145 @@
+// The package appended behind the program image: its byte format, the
+// directory parser and the directory writer. Pure code: the parser reads
+// through a ByteSource, so it runs over a file under Windows, over memory in
+// tests and fuzzing, and inside the Linux packager.
+//
+// Layout (all integers little-endian, text UTF-16LE without terminator):
+//   program file offset 32: package offset, unsigned 64-bit (> 0 as signed)
+//   header (28 bytes): time1 FILETIME (non-zero), time2 FILETIME,
+//                      flags u64, groupCount u32
+//   per group:  nameLength u32 (< 32,000), entryCount u32, name
+//   per entry:  nameLength u32 (< 32,000), size u32, name, lastWriteTime
+//   data area:  every entry's bytes back to back in directory order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Result.h"
+
+namespace quarry {
+
+constexpr std::uint64_t kPackageOffsetPosition = 32;
+constexpr std::size_t kPackageHeaderSize = 28;
+constexpr std::uint32_t kMaxNameLength = 32000;  // exclusive bound
+constexpr std::size_t kCopyBufferSize = 5u * 1024u * 1024u;
+
+constexpr std::uint64_t kFlagConsultSilentRegistry = 1;
+
+// Group and entry names with a meaning.
+extern const char16_t kMainGroupName[];      // "!!!53AAED7C-68E7-413C-A5FD-D9F76477D66A"
+extern const char16_t kFlatGroupName[];      // "!!!E8FF0748-2339-49f9-9A79-824D7561736C"
+extern const char16_t kSettingsEntryName[];  // "Settings.ini"
+extern const char16_t kCabinetEntryName[];   // "E8FF0748-2339-49f9-9A79-824D7561736C.cab"
+
+enum class GroupKind { Main, Flat, Other };
+GroupKind ClassifyGroup(std::u16string_view name);
+
+struct PackageEntry {
+    std::u16string name;
+    std::uint64_t size = 0;
+    std::uint64_t offset = 0;         // absolute in the program file once opened
+    std::uint64_t lastWriteTime = 0;  // FILETIME as one 64-bit value
+
+    // The time is applied to the extracted file only when both halves are set.
+    bool HasLastWriteTime() const {
+        return (lastWriteTime & 0xFFFFFFFFu) != 0 && (lastWriteTime >> 32) != 0;
+    }
+};
+
+struct PackageGroup {
+    std::u16string name;
+    std::uint32_t entryCount = 0;
+    std::vector<PackageEntry> entries;
+};
+
+struct PackageHeader {
+    std::uint64_t time1 = 0;
+    std::uint64_t time2 = 0;
+    std::uint64_t flags = 0;
+    std::uint32_t groupCount = 0;
+};
+
+struct PackageDirectory {
+    std::uint64_t time1 = 0;
+    std::uint64_t time2 = 0;
+    std::uint64_t flags = 0;
+    std::vector<PackageGroup> groups;
+};
+
+struct ExtractedFileRecord {
+    std::u16string relativePath;
+    std::uint64_t size = 0;
+};
+
+// A readable, seekable stream of bytes.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads exactly `length` bytes; false on a short read or an error.
+    virtual bool Read(void* buffer, std::size_t length) = 0;
+    // Moves to an absolute position; false when the position is unreachable.
+    virtual bool Seek(std::uint64_t position) = 0;
+    virtual std::uint64_t Position() const = 0;
+};
+
+// A ByteSource over memory the caller keeps alive.
+class MemorySource : public ByteSource {
+public:
+    MemorySource(const void* data, std::size_t size)
+        : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
+    bool Read(void* buffer, std::size_t length) override;
+    bool Seek(std::uint64_t position) override;
+    std::uint64_t Position() const override { return position_; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::uint64_t position_ = 0;
+};
+
+// Header steps: reads the package offset at byte 32 (must be > 0 as a signed
+// value), seeks there and reads the 28-byte header (time1 must be non-zero).
+// Returns 0, or 0x80040006 for any failure; `packageOffset` and `header` are
+// zero on failure. The source is left just after the header.
+HResult ReadHeader(ByteSource& source, std::uint64_t& packageOffset, PackageHeader& header);
+
+// Directory steps, continuing right after the header: reads `groupCount`
+// groups with their entries, gives every entry its absolute offset (data
+// start + running sum across groups) and returns the data start. Returns 0,
+// or 0x80040006 for a short read, a name of 32,000 units or more, or a name
+// that is unsafe as a path part (see ValidateDirectoryNames). `directory`
+// holds what was read before a failure.
+HResult ReadDirectory(ByteSource& source, const PackageHeader& header,
+                      PackageDirectory& directory, std::uint64_t& dataStart);
+
+// Entry and group names become path parts of the extracted files. An entry
+// name must be a single file name: not empty, not "." or "..", no "\", "/"
+// or ":". A group name may hold subfolders below the destination but must not
+// be empty, start with "\", hold "/" or ":", or have a "." or ".." part.
+bool IsSafeEntryName(std::u16string_view name);
+bool IsSafeGroupName(std::u16string_view name);
+
+// A relative path inside a cabinet that stays inside the folder it is joined
+// to: not empty, no drive or UNC prefix, not rooted, no "." or ".." part.
+// "/" and "\" both separate parts.
+bool IsSafeRelativePath(std::u16string_view path);
+
+// Serialises the header and directory records (everything before the data
+// area). Entry sizes must fit 32 bits and names must be shorter than 32,000
+// units; the writer checks both and returns 0x80070057 otherwise.
+HResult WriteDirectory(const PackageDirectory& directory, std::vector<std::uint8_t>& out);
+
+// Complements every byte in place (each byte b becomes 255 - b); its own inverse.
+void UnscrambleBuffer(void* buffer, std::size_t length);
+
+// Little-endian helpers used by the reader and the packager.
+std::uint32_t LoadLE32(const std::uint8_t* p);
+std::uint64_t LoadLE64(const std::uint8_t* p);
+void AppendLE32(std::vector<std::uint8_t>& out, std::uint32_t value);
+void AppendLE64(std::vector<std::uint8_t>& out, std::uint64_t value);
+
+}  // namespace quarry

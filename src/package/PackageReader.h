@@ -1,0 +1,84 @@
+// Finds the package behind the running program's image, parses its
+// directory, copies entries out to files and loads "Settings.ini".
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Result.h"
+#include "common/WinFile.h"
+#include "package/PackageFormat.h"
+#include "settings/PackageSettings.h"
+
+namespace quarry {
+
+// Opens the program file read-only and reads the package header alone.
+// Returns 0, 0x80040006 when the header is unreadable, or 0x80004005 when
+// the file cannot be opened; the outputs are zero on failure.
+HResult ReadPackageHeader(const std::u16string& programPath, std::uint64_t& time1,
+                          std::uint64_t& time2, std::uint64_t& flags);
+
+// The caller-owned block that CopyEntryToFile copies through (5 MiB).
+// Throws ResultError(0x8007000E) when the memory cannot be had.
+std::unique_ptr<std::uint8_t[]> AllocateCopyBuffer();
+
+class PackageReader {
+public:
+    // Throws ResultError when the progress lock cannot be created.
+    PackageReader();
+    ~PackageReader();
+    PackageReader(const PackageReader&) = delete;
+    PackageReader& operator=(const PackageReader&) = delete;
+
+    // Closes any open package, stores both paths, opens the program file and
+    // parses header and directory. Returns 0; 0x80040006 when the package is
+    // unreadable or holds an unsafe name; 1 (not a failure) when the program
+    // file cannot be opened, leaving the directory empty.
+    HResult Open(const std::u16string& packagePath, const std::u16string& supportFolder);
+
+    // Copies the main group's "Settings.ini" into the Support folder and
+    // loads `settings` from it. 0x80070002 when there is none; otherwise the
+    // copy's result.
+    HResult LoadSettings();
+
+    // Writes one entry's data to `targetPath` through `buffer` (5 MiB),
+    // complementing each chunk when `unscramble` and adding each chunk to
+    // the progress when `countProgress`. Results: 0; 0x80040006 seek failed;
+    // 0x8007006E target not created; 0x8007001E short read; 0x8007001D write
+    // failed; 0x8007xxxx the last-write time could not be set. A partial file
+    // stays on disk after a failure.
+    HResult CopyEntryToFile(const PackageEntry& entry, const std::u16string& targetPath,
+                            bool unscramble, bool countProgress, std::uint8_t* buffer);
+
+    // Progress counters, always read and written as a pair under the lock.
+    void GetProgress(std::uint64_t& done, std::uint64_t& total);
+    void SetProgress(std::uint64_t done, std::uint64_t total);
+    void AddProgressTotal(std::uint64_t amount);
+    void AddProgressDone(std::uint64_t amount);
+
+    const PackageDirectory& Directory() const { return directory_; }
+    const std::u16string& PackagePath() const { return packagePath_; }
+    const std::u16string& SupportFolder() const { return supportFolder_; }
+    std::uint64_t DataStart() const { return dataStart_; }
+
+    PackageSettings settings;
+    std::u16string destinationFolder;
+    std::vector<ExtractedFileRecord> destinationFiles;
+    std::vector<ExtractedFileRecord> supportFiles;
+
+private:
+    std::u16string packagePath_;
+    std::u16string supportFolder_;
+    FileSource file_;
+    std::uint64_t dataStart_ = 0;
+    PackageDirectory directory_;
+    CRITICAL_SECTION progressLock_;
+    std::uint64_t progressTotal_ = 0;
+    std::uint64_t progressDone_ = 0;
+};
+
+}  // namespace quarry

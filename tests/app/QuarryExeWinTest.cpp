@@ -1,0 +1,87 @@
+// Runs the shipped quarry.exe as a separate process and reads its full
+// 32-bit exit code, which the wine command itself would cut to 8 bits.
+#include <gtest/gtest.h>
+
+#include "common/WinTestSupport.h"
+#include "package/PackageFormat.h"
+
+namespace quarry {
+namespace {
+
+using testing::ReadBytes;
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+std::u16string ShippedProgram() {
+    // The build passes a Unix path; Wine maps the root of the Unix file
+    // system to drive Z:.
+    std::string unixPath = QUARRY_EXE_PATH;
+    for (char& c : unixPath) {
+        if (c == '/') c = '\\';
+    }
+    return u"Z:" + testing::Utf16(unixPath);
+}
+
+DWORD RunProgram(const std::u16string& program, const std::u16string& arguments) {
+    std::u16string commandLine = u"\"" + program + u"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(Wide(program), reinterpret_cast<wchar_t*>(&commandLine[0]),
+                          nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << ::GetLastError();
+        return 0xDEADBEEF;
+    }
+    ::WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0xDEADBEEF;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return code;
+}
+
+// The shipped program with a minimal package appended and its offset set.
+std::vector<std::uint8_t> Packed(std::uint64_t time1) {
+    std::vector<std::uint8_t> image = ReadBytes(ShippedProgram());
+    EXPECT_GT(image.size(), 1024u);
+    const std::uint64_t offset = image.size();
+    for (int i = 0; i < 8; ++i) image[32 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+    PackageDirectory directory;
+    directory.time1 = time1;
+    PackageGroup main;
+    main.name = kMainGroupName;
+    main.entryCount = 1;
+    PackageEntry settings;
+    settings.name = kSettingsEntryName;
+    settings.size = 2;
+    main.entries.push_back(settings);
+    directory.groups.push_back(main);
+    std::vector<std::uint8_t> records;
+    EXPECT_EQ(kResultOk, WriteDirectory(directory, records));
+    image.insert(image.end(), records.begin(), records.end());
+    image.push_back(0xFF);
+    image.push_back(0xFE);
+    return image;
+}
+
+TEST(QuarryExe, ProgramWithoutPackageEndsWithPackageUnreadable) {
+    EXPECT_EQ(0x80040006u, RunProgram(ShippedProgram(), u""));
+    EXPECT_EQ(0x80040006u, RunProgram(ShippedProgram(), u"-s"));
+}
+
+TEST(QuarryExe, PackedProgramWithReadableHeaderEndsWithZero) {
+    ScratchFolder folder;
+    ASSERT_TRUE(WriteBytes(folder / u"packed.exe", Packed(0x01DB000000000001ull)));
+    EXPECT_EQ(0u, RunProgram(folder / u"packed.exe", u"-s"));
+
+    ASSERT_TRUE(WriteBytes(folder / u"zero-time.exe", Packed(0)));
+    EXPECT_EQ(0x80040006u, RunProgram(folder / u"zero-time.exe", u"-s"));
+}
+
+TEST(QuarryExe, RunModeWithoutRequestEndsWithRequestMissing) {
+    EXPECT_EQ(0x80040000u, RunProgram(ShippedProgram(), u"-run"));
+    EXPECT_EQ(0x80040000u, RunProgram(ShippedProgram(), u"/RUN {guid}"));
+}
+
+}  // namespace
+}  // namespace quarry

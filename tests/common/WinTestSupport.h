@@ -1,0 +1,40 @@
+// Scratch folders and files for the tests that run under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/WinResult.h"
+
+namespace quarry {
+namespace testing {
+
+// A fresh folder under the temporary folder, removed with its contents when
+// the object goes away. Path() ends in "\".
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::u16string& Path() const { return path_; }
+    std::u16string operator/(const std::u16string& name) const { return path_ + name; }
+
+private:
+    std::u16string path_;
+};
+
+std::u16string Utf16(const std::string& ascii);
+void RemoveTree(const std::u16string& folder);
+bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
+std::vector<std::uint8_t> ReadBytes(const std::u16string& path);
+// Writes UTF-16LE text with a byte-order mark, as the settings file is stored.
+bool WriteUtf16File(const std::u16string& path, const std::u16string& text);
+std::uint64_t LastWriteTime(const std::u16string& path);
+std::uint64_t NowFileTime();
+
+}  // namespace testing
+}  // namespace quarry
