@@ -25,8 +25,8 @@ std::u16string_view TrimWhite(std::u16string_view text);
 
 bool IsWhiteSpace(char16_t c);
 
-// UTF-8 to UTF-16 and back. Malformed input yields U+FFFD for each bad
-// sequence; unpaired surrogates on the way back become U+FFFD too.
+// UTF-8 to UTF-16 and back. Each byte that does not start a well-formed
+// sequence becomes U+FFFD; unpaired surrogates on the way back become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 

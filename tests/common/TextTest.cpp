@@ -25,7 +25,7 @@ TEST(Text, Utf8RoundTripsAndReplacesMalformedInput) {
     EXPECT_EQ(text, Utf8ToUtf16(Utf16ToUtf8(text)));
     EXPECT_EQ(u"a\uFFFDb", Utf8ToUtf16("a\xFF" "b"));
     EXPECT_EQ(u"\uFFFD\uFFFD", Utf8ToUtf16("\xC0\xAF"));   // overlong "/"
-    EXPECT_EQ(u"\uFFFD", Utf8ToUtf16("\xE2\x82"));          // truncated
+    EXPECT_EQ(u"\uFFFD\uFFFD", Utf8ToUtf16("\xE2\x82"));    // truncated
     EXPECT_EQ(u"\uFFFD\uFFFD\uFFFD", Utf8ToUtf16("\xED\xA0\x80"));  // surrogate
     EXPECT_EQ("\xEF\xBF\xBD", Utf16ToUtf8(std::u16string(1, u'\xD800')));
 }

@@ -142,6 +142,7 @@ TEST(PackageFormat, EveryTruncationOfTheDirectoryIsUnreadable) {
 }
 
 // Raw records, to go where the writer refuses to.
+// `entryNameLength` is the declared length; at most 32,000 units follow it.
 std::vector<std::uint8_t> RawImage(std::uint32_t groupNameLength, std::uint32_t entryNameLength) {
     std::vector<std::uint8_t> image(64, 0);
     image[32] = 64;
@@ -157,7 +158,7 @@ std::vector<std::uint8_t> RawImage(std::uint32_t groupNameLength, std::uint32_t 
     }
     AppendLE32(image, entryNameLength);
     AppendLE32(image, 0);
-    for (std::uint32_t i = 0; i < entryNameLength; ++i) {
+    for (std::uint32_t i = 0; i < entryNameLength && i < kMaxNameLength; ++i) {
         image.push_back('e');
         image.push_back(0);
     }
