@@ -83,5 +83,32 @@ TEST(QuarryExe, RunModeWithoutRequestEndsWithRequestMissing) {
     EXPECT_EQ(0x80040000u, RunProgram(ShippedProgram(), u"/RUN {guid}"));
 }
 
+TEST(QuarryExe, CarriesItsVersionBlockAndManifest) {
+    const std::u16string program = ShippedProgram();
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(Wide(program), &ignored);
+    ASSERT_NE(0u, size);
+    std::vector<std::uint8_t> block(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(Wide(program), 0, size, block.data()));
+    wchar_t* productName = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\StringFileInfo\\040904b0\\ProductName",
+                                 reinterpret_cast<void**>(&productName), &length));
+    EXPECT_EQ(u"Norvik Quarry Tool", FromWide(productName));
+
+    HMODULE module = ::LoadLibraryExW(Wide(program), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    HRSRC manifest = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(nullptr, manifest);
+    const char* text = static_cast<const char*>(::LockResource(::LoadResource(module, manifest)));
+    const std::string xml(text, ::SizeofResource(module, manifest));
+    EXPECT_NE(std::string::npos, xml.find("level=\"asInvoker\""));
+    EXPECT_NE(std::string::npos, xml.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"));
+    EXPECT_NE(std::string::npos, xml.find("{1f676c76-80e1-4239-95bb-83d0f6d0da78}"));
+    EXPECT_NE(std::string::npos, xml.find("Microsoft.Windows.Common-Controls"));
+    EXPECT_NE(std::string::npos, xml.find("<dpiAware>true</dpiAware>"));
+    ::FreeLibrary(module);
+}
+
 }  // namespace
 }  // namespace quarry

@@ -1,0 +1,550 @@
+#include "Packer.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "FileIo.h"
+#include "FileTime.h"
+#include "IniText.h"
+#include "ToolTestSupport.h"
+#include "common/Text.h"
+
+namespace quarry::pack {
+namespace {
+
+using test::Bytes;
+using test::ReadFile;
+using test::RunTool;
+using test::ScratchFolder;
+using test::WriteFile;
+
+constexpr std::int64_t kEpoch = 1600000000;  // 2020-09-13 12:26:40 UTC
+
+Bytes Complement(Bytes bytes) {
+    UnscrambleBuffer(bytes.data(), bytes.size());
+    return bytes;
+}
+
+std::u16string Utf16Text(const Bytes& stored) {
+    std::u16string text;
+    for (std::size_t i = 2; i + 1 < stored.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(stored[i] | (stored[i + 1] << 8)));
+    }
+    return text;
+}
+
+struct CraftedEntry {
+    std::u16string name;
+    Bytes data;
+    std::uint64_t lastWriteTime = 0;
+};
+struct CraftedGroup {
+    std::u16string name;
+    std::vector<CraftedEntry> entries;
+};
+
+// A package written directly with the shared directory writer, for
+// directories that quarrypack create would not produce.
+void WriteCraftedPackage(const std::string& path, const std::vector<CraftedGroup>& groups) {
+    PackageDirectory directory;
+    directory.time1 = directory.time2 = FileTimeFromUnix(kEpoch);
+    Bytes data;
+    for (const CraftedGroup& g : groups) {
+        PackageGroup group;
+        group.name = g.name;
+        for (const CraftedEntry& e : g.entries) {
+            PackageEntry entry;
+            entry.name = e.name;
+            entry.size = e.data.size();
+            entry.lastWriteTime = e.lastWriteTime;
+            group.entries.push_back(entry);
+            data.insert(data.end(), e.data.begin(), e.data.end());
+        }
+        directory.groups.push_back(group);
+    }
+    Bytes file = test::MinimalPe();
+    const std::uint64_t offset = file.size();
+    for (int i = 0; i < 8; ++i) file[32 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+    Bytes records;
+    ASSERT_EQ(kResultOk, WriteDirectory(directory, records));
+    file.insert(file.end(), records.begin(), records.end());
+    file.insert(file.end(), data.begin(), data.end());
+    WriteFile(path, file);
+}
+
+class PackerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFile(In("quarry.exe"), test::MinimalPe());
+        WriteFile(In("Settings.ini"),
+                  "[Package]\r\nProductName=Demo\r\n\r\n[Execution_x86]\r\n"
+                  "FileName=setup.exe\r\n");
+        WriteFile(In("payload/setup.exe"), "MZ setup");
+        WriteFile(In("payload/empty.dat"), Bytes());
+        Bytes big(300000);
+        for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * i >> 3);
+        WriteFile(In("payload/data/big.bin"), big);
+        WriteFile(In("payload/data/deep/R\xC3\xA9sum\xC3\xA9.txt"), "accents");
+        WriteFile(In("MessageInfo.src.xml"), "<messages/>");
+        WriteFile(In("support/readme.txt"), "support");
+        WriteFile(In("flat/flat.txt"), "flat file");
+        WriteFile(In("drivers/a.sys"), "driver");
+        WriteFile(In("drivers/b.inf"), "inf");
+        std::filesystem::create_directories(dir_ / "out");
+        payloadBytes_ = 8 + 0 + 300000 + 7;
+    }
+
+    std::string In(const std::string& name) const { return dir_ / ("in/" + name); }
+    std::string Out(const std::string& name = "packed.exe") const { return dir_ / ("out/" + name); }
+
+    CreateOptions Options() const {
+        CreateOptions options;
+        options.stubPath = In("quarry.exe");
+        options.settingsPath = In("Settings.ini");
+        options.payloadFolder = In("payload");
+        options.outputPath = Out();
+        options.messagePath = In("MessageInfo.src.xml");
+        options.supportPaths = {In("support/readme.txt")};
+        options.flatFolder = In("flat");
+        options.groups = {{"Drivers", In("drivers")}, {"data\\Drivers", In("drivers")}};
+        options.flags = 0x8000000000000001ull;
+        options.time = kEpoch;
+        return options;
+    }
+
+    std::vector<std::string> CreateArgs(const std::string& output) const {
+        return {"create",
+                "--stub",
+                In("quarry.exe"),
+                "--settings",
+                In("Settings.ini"),
+                "--payload",
+                In("payload"),
+                "--output",
+                output,
+                "--message",
+                In("MessageInfo.src.xml"),
+                "--support",
+                In("support/readme.txt"),
+                "--flat",
+                In("flat"),
+                "--group",
+                "Drivers=" + In("drivers"),
+                "--flags",
+                "0x1"};
+    }
+
+    ScratchFolder dir_;
+    std::uint64_t payloadBytes_ = 0;
+};
+
+TEST_F(PackerTest, CreateWritesStubDirectoryAndEntriesTheParserReadsBack) {
+    test::SetModified(In("support/readme.txt"), 1500000000);
+    const Status status = CreatePackage(Options());
+    ASSERT_TRUE(status.Ok()) << status.Message();
+
+    const test::ParsedPackage package = test::ParsePackage(Out());
+    const Bytes stub = test::MinimalPe();
+    EXPECT_EQ(stub.size(), package.offset);
+    Bytes head(package.file.begin(),
+               package.file.begin() + static_cast<std::ptrdiff_t>(stub.size()));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(static_cast<std::uint8_t>(stub.size() >> (8 * i)), head[32 + i]);
+    std::fill(head.begin() + 32, head.begin() + 40, 0);
+    EXPECT_EQ(stub, head);
+
+    const PackageDirectory& d = package.directory;
+    EXPECT_EQ(FileTimeFromUnix(kEpoch), d.time1);
+    EXPECT_EQ(d.time1, d.time2);
+    EXPECT_EQ(0x8000000000000001ull, d.flags);
+    ASSERT_EQ(4u, d.groups.size());
+    EXPECT_EQ(std::u16string(kMainGroupName), d.groups[0].name);
+    EXPECT_EQ(std::u16string(kFlatGroupName), d.groups[1].name);
+    EXPECT_EQ(u"Drivers", d.groups[2].name);
+    EXPECT_EQ(u"data\\Drivers", d.groups[3].name);
+    std::vector<std::u16string> mainNames;
+    for (const PackageEntry& e : d.groups[0].entries) mainNames.push_back(e.name);
+    EXPECT_EQ((std::vector<std::u16string>{kSettingsEntryName, kCabinetEntryName,
+                                           u"MessageInfo.xml", u"readme.txt"}),
+              mainNames);
+
+    // Data back to back from the end of the directory to the end of the file.
+    std::uint64_t next = package.dataStart;
+    for (const PackageGroup& g : d.groups) {
+        for (const PackageEntry& e : g.entries) {
+            EXPECT_EQ(next, e.offset);
+            next += e.size;
+        }
+    }
+    EXPECT_EQ(package.file.size(), next);
+
+    EXPECT_EQ(test::ToBytes("<messages/>"),
+              package.Data(*package.Find(kMainGroupName, u"MessageInfo.xml")));
+    const PackageEntry& readme = *package.Find(kMainGroupName, u"readme.txt");
+    EXPECT_EQ(test::ToBytes("support"), package.Data(readme));
+    EXPECT_EQ(FileTimeFromUnix(1500000000), readme.lastWriteTime);
+    EXPECT_EQ(test::ToBytes("flat file"), package.Data(*package.Find(kFlatGroupName, u"flat.txt")));
+    EXPECT_EQ(test::ToBytes("driver"), package.Data(*package.Find(u"data\\Drivers", u"a.sys")));
+
+    const Bytes settings = package.Data(*package.Find(kMainGroupName, kSettingsEntryName));
+    EXPECT_EQ(Utf16Text(EncodeUtf16LeWithBom(u"[Package]\r\nProductName=Demo\r\nTotalFileSize=" +
+                                             Ascii(std::to_string(payloadBytes_)) +
+                                             u"\r\n\r\n[Execution_x86]\r\nFileName=setup.exe\r\n")),
+              Utf16Text(settings));
+    EXPECT_EQ((Bytes{0xFF, 0xFE}), Bytes(settings.begin(), settings.begin() + 2));
+
+    // No temporary file stays beside the output.
+    EXPECT_EQ(std::vector<std::string>{"packed.exe"}, test::ListFolder(dir_ / "out"));
+}
+
+TEST_F(PackerTest, CabinetEntryIsTheComplementOfTheCabinetLibgcabWrites) {
+    CreateOptions options = Options();
+    options.clampSeconds = kEpoch;
+    ASSERT_TRUE(CreatePackage(options).Ok());
+    const test::ParsedPackage package = test::ParsePackage(Out());
+    const Bytes stored = package.Data(*package.Find(kMainGroupName, kCabinetEntryName));
+
+    std::vector<CabinetMember> members;
+    ASSERT_TRUE(CollectPayload(In("payload"), kEpoch, members).Ok());
+    WriteFile(dir_ / "direct.cab", Bytes());
+    ASSERT_TRUE(WriteCabinet(members, Compression::Mszip, dir_ / "direct.cab").Ok());
+    EXPECT_EQ(ReadFile(dir_ / "direct.cab"), Complement(stored));
+    EXPECT_EQ(Bytes({0xB2, 0xAC, 0xBC, 0xB9}), Bytes(stored.begin(), stored.begin() + 4));
+}
+
+TEST_F(PackerTest, ExtractReproducesThePayloadAndTheGroups) {
+    for (const char* compression : {"mszip", "none"}) {
+        test::SetModified(In("payload/data/big.bin"), 1500000000);
+        std::vector<std::string> args = CreateArgs(Out());
+        args.insert(args.end(),
+                    {"--compression", compression, "--group", "data\\Drivers=" + In("drivers")});
+        const test::ToolRun create = RunTool(args);
+        ASSERT_EQ(0, create.exitCode) << create.err;
+
+        const test::ParsedPackage package = test::ParsePackage(Out());
+        const Bytes cabinet =
+            Complement(package.Data(*package.Find(kMainGroupName, kCabinetEntryName)));
+        const std::uint16_t type =
+            static_cast<std::uint16_t>(cabinet.at(42) | (cabinet.at(43) << 8));
+        EXPECT_EQ(std::string(compression) == "mszip" ? 1 : 0, type & 0xF) << compression;
+
+        const std::string target = dir_ / ("x-" + std::string(compression));
+        const test::ToolRun extract = RunTool({"extract", Out(), target});
+        ASSERT_EQ(0, extract.exitCode) << extract.err;
+
+        std::map<std::string, Bytes> expected = test::ReadTree(In("payload"));
+        expected["flat.txt"] = test::ToBytes("flat file");
+        for (const char* group : {"Drivers", "data/Drivers"}) {
+            expected[std::string(group) + "/a.sys"] = test::ToBytes("driver");
+            expected[std::string(group) + "/b.inf"] = test::ToBytes("inf");
+        }
+        EXPECT_EQ(expected, test::ReadTree(target + "/Package")) << compression;
+        EXPECT_EQ(1500000000, test::Modified(target + "/Package/data/big.bin"));
+
+        EXPECT_EQ((std::vector<std::string>{"MessageInfo.xml", "Settings.ini", "readme.txt"}),
+                  test::ListFolder(target + "/Support"));
+        EXPECT_EQ(package.Data(*package.Find(kMainGroupName, kSettingsEntryName)),
+                  ReadFile(target + "/Support/Settings.ini"));
+    }
+}
+
+TEST_F(PackerTest, SourceDateEpochMakesTheOutputReproducible) {
+    test::SetModified(In("payload/setup.exe"), 1500000000);  // earlier than the epoch: kept
+    const std::vector<std::string> first = CreateArgs(Out("first.exe"));
+    ASSERT_EQ(0, RunTool(first, std::to_string(kEpoch)).exitCode);
+
+    // Later modification times are clamped, so touching the inputs changes nothing.
+    for (const char* f : {"Settings.ini", "payload/data/big.bin", "MessageInfo.src.xml",
+                          "support/readme.txt", "flat/flat.txt", "drivers/a.sys"}) {
+        test::SetModified(In(f), kEpoch + 86400 * 30);
+    }
+    ASSERT_EQ(0, RunTool(CreateArgs(Out("second.exe")), std::to_string(kEpoch)).exitCode);
+    EXPECT_EQ(ReadFile(Out("first.exe")), ReadFile(Out("second.exe")));
+
+    const test::ParsedPackage package = test::ParsePackage(Out("first.exe"));
+    EXPECT_EQ(FileTimeFromUnix(kEpoch), package.directory.time1);
+    for (const PackageGroup& g : package.directory.groups) {
+        for (const PackageEntry& e : g.entries)
+            EXPECT_LE(e.lastWriteTime, FileTimeFromUnix(kEpoch));
+    }
+    const test::ToolRun extract = RunTool({"extract", Out("first.exe"), dir_ / "x"});
+    ASSERT_EQ(0, extract.exitCode) << extract.err;
+    EXPECT_EQ(1500000000, test::Modified(dir_ / "x/Package/setup.exe"));
+    EXPECT_EQ(kEpoch, test::Modified(dir_ / "x/Package/data/big.bin"));
+    EXPECT_EQ(kEpoch, test::Modified(dir_ / "x/Support/readme.txt"));
+
+    // --time sets the time stamp; without SOURCE_DATE_EPOCH nothing is clamped.
+    std::vector<std::string> args = CreateArgs(Out("third.exe"));
+    args.insert(args.end(), {"--time", "1234567890"});
+    ASSERT_EQ(0, RunTool(args).exitCode);
+    const test::ParsedPackage third = test::ParsePackage(Out("third.exe"));
+    EXPECT_EQ(FileTimeFromUnix(1234567890), third.directory.time1);
+    EXPECT_EQ(FileTimeFromUnix(kEpoch + 86400 * 30),
+              third.Find(kMainGroupName, u"readme.txt")->lastWriteTime);
+}
+
+TEST_F(PackerTest, SettingsAreStoredAsUtf16WithTotalFileSizeAddedOnlyWhenMissing) {
+    const std::u16string withSize = u"[package]\r\n totalfilesize = 7\r\nProductName=Caf\u00e9\r\n";
+    const std::u16string without = u"[Extraction]\nOpenExtractFolder=0\n";
+    const std::u16string added =
+        without + u"\n[Package]\nTotalFileSize=" + Ascii(std::to_string(payloadBytes_)) + u"\n";
+    const std::string utf8WithSize = Utf16ToUtf8(withSize);
+    Bytes le = EncodeUtf16LeWithBom(withSize);
+    Bytes be = {0xFE, 0xFF};
+    for (char16_t c : withSize)
+        be.insert(be.end(), {static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)});
+    const struct {
+        Bytes input;
+        std::u16string stored;
+    } cases[] = {
+        {test::ToBytes(utf8WithSize), withSize},
+        {test::ToBytes("\xEF\xBB\xBF" + utf8WithSize), withSize},
+        {le, withSize},
+        {be, withSize},
+        {test::ToBytes(Utf16ToUtf8(without)), added},
+    };
+    for (const auto& c : cases) {
+        WriteFile(In("Settings.ini"), c.input);
+        ASSERT_TRUE(CreatePackage(Options()).Ok());
+        const test::ParsedPackage package = test::ParsePackage(Out());
+        EXPECT_EQ(EncodeUtf16LeWithBom(c.stored),
+                  package.Data(*package.Find(kMainGroupName, kSettingsEntryName)));
+    }
+}
+
+TEST_F(PackerTest, EmptyPayloadLeavesTheCabinetOut) {
+    std::filesystem::remove_all(In("payload"));
+    std::filesystem::create_directories(In("payload/only-folders"));
+    CreateOptions options = Options();
+    options.groups.pop_back();  // "data\Drivers" needs the payload's "data" folder
+    const Status status = CreatePackage(options);
+    ASSERT_TRUE(status.Ok()) << status.Message();
+    const test::ParsedPackage package = test::ParsePackage(Out());
+    EXPECT_EQ(nullptr, package.Find(kMainGroupName, kCabinetEntryName));
+    EXPECT_EQ(3u, package.directory.groups[0].entries.size());
+    EXPECT_NE(std::u16string::npos,
+              Utf16Text(package.Data(*package.Find(kMainGroupName, kSettingsEntryName)))
+                  .find(u"TotalFileSize=0\r\n"));
+}
+
+TEST_F(PackerTest, BadInputFailsWithOneLineNamingTheFileAndLeavesNoOutput) {
+    WriteFile(In("not-pe.exe"), "just text, not a program");
+    Bytes trailing = test::MinimalPe();
+    trailing.push_back(0);
+    WriteFile(In("trailing.exe"), trailing);
+    ASSERT_EQ(0, RunTool(CreateArgs(In("packed-before.exe"))).exitCode);
+    WriteFile(In("other/settings.ini"), "x");
+    WriteFile(In("other/README.TXT"), "x");
+    WriteFile(In("nested/sub/file.txt"), "x");
+    WriteFile(In("latin1.ini"), "[Package]\nProductName=Caf\xE9\n");
+    WriteFile(In("clash/big.bin"), "x");
+    WriteFile(In("clash2/SETUP.EXE"), "x");
+
+    const struct {
+        std::vector<std::string> extra;  // appended; later options replace earlier ones
+        std::string named;               // must appear in the message
+    } cases[] = {
+        {{"--stub", In("not-pe.exe")}, In("not-pe.exe") + ": not a PE program file"},
+        {{"--stub", In("trailing.exe")},
+         In("trailing.exe") + ": has 1 bytes after its last section"},
+        {{"--stub", In("packed-before.exe")},
+         In("packed-before.exe") + ": already holds a package"},
+        {{"--stub", In("missing.exe")}, In("missing.exe") + ": No such file"},
+        {{"--settings", In("missing.ini")}, In("missing.ini")},
+        {{"--settings", In("latin1.ini")}, In("latin1.ini") + ": not UTF-8"},
+        {{"--payload", In("missing")}, In("missing")},
+        {{"--message", In("missing.xml")}, In("missing.xml")},
+        {{"--support", In("other/settings.ini")}, "a second entry named \"settings.ini\""},
+        {{"--support", In("other/README.TXT")}, "a second entry named \"README.TXT\""},
+        {{"--group", "../up=" + In("drivers")}, "group \"../up\": not a safe group name"},
+        {{"--group", "a:b=" + In("drivers")}, "not a safe group name"},
+        {{"--group", "x\\..\\y=" + In("drivers")}, "not a safe group name"},
+        {{"--group", "drivers=" + In("drivers")}, "group \"drivers\": given twice"},
+        {{"--group", "!!!e8ff0748-2339-49f9-9a79-824d7561736c=" + In("drivers")}, "reserved"},
+        {{"--group", "nowhere\\sub=" + In("drivers")}, "parent folder \"nowhere\""},
+        {{"--group", "Nested=" + In("nested")}, In("nested/sub") + ": a group holds plain files"},
+        {{"--flat", In("nested")}, In("nested/sub")},
+        {{"--group", "DATA=" + In("clash")}, "over the payload file \"DATA\\big.bin\""},
+        {{"--flat", In("clash2")}, In("clash2/SETUP.EXE") + ": would be written over the payload"},
+        {{"--group", "setup.exe=" + In("drivers")}, "the payload has a file of that name"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = CreateArgs(Out());
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const test::ToolRun run = RunTool(args);
+        EXPECT_EQ(1, run.exitCode) << c.named;
+        EXPECT_EQ(0u, run.err.rfind("quarrypack: ", 0)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c.named)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_TRUE(test::ListFolder(dir_ / "out").empty()) << c.named;
+    }
+}
+
+TEST_F(PackerTest, UsageErrorsExitWithStatusTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"pack"},
+        {"extract", Out()},
+        {"create", "--stub", In("quarry.exe")},
+        {"create", "--flags", "0x1ffffffffffffffff"},
+        {"create", "--time", "yesterday"},
+        {"create", "--compression", "lzx"},
+        {"create", "--group", "NoFolder"},
+    };
+    for (const auto& args : cases) {
+        const test::ToolRun run = RunTool(args);
+        EXPECT_EQ(2, run.exitCode) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(std::string::npos, run.err.find("--help")) << run.err;
+    }
+    EXPECT_EQ(2, RunTool(CreateArgs(Out()), "soon").exitCode);
+    EXPECT_TRUE(test::ListFolder(dir_ / "out").empty());
+
+    const test::ToolRun help = RunTool({"--help"});
+    EXPECT_EQ(0, help.exitCode);
+    EXPECT_NE(std::string::npos, help.out.find("quarrypack create --stub FILE"));
+}
+
+TEST_F(PackerTest, ListShowsHeaderGroupsAndEntries) {
+    ASSERT_EQ(0, RunTool(CreateArgs(Out()), std::to_string(kEpoch)).exitCode);
+    const test::ToolRun run = RunTool({"list", Out()});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    const test::ParsedPackage package = test::ParsePackage(Out());
+    char offset[64];
+    std::snprintf(offset, sizeof offset, "offset    %zu (0x%08zx)", test::MinimalPe().size(),
+                  test::MinimalPe().size());
+    const PackageEntry& readme = *package.Find(kMainGroupName, u"readme.txt");
+    const std::string readmeLine = std::to_string(readme.size) + "  " +
+                                   std::string(12 - std::to_string(readme.offset).size(), ' ') +
+                                   std::to_string(readme.offset) +
+                                   "  2020-09-13 12:26:40 UTC  readme.txt\n";
+    for (const std::string& expected :
+         {std::string(offset),
+          std::string("time1     2020-09-13 12:26:40 UTC (0x01d689c921a68000)"),
+          std::string("flags     0x0000000000000001\n"
+                      "          bit 0: consult SilentExecution registry value\n"),
+          std::string("group !!!53AAED7C-68E7-413C-A5FD-D9F76477D66A (main, 4 entries)"),
+          std::string("group !!!E8FF0748-2339-49f9-9A79-824D7561736C (flat, 1 entry)"),
+          std::string("group Drivers (named, 2 entries)"), readmeLine}) {
+        EXPECT_NE(std::string::npos, run.out.find(expected)) << expected << "\n" << run.out;
+    }
+
+    std::vector<std::string> args = CreateArgs(Out("noflags.exe"));
+    args.insert(args.end(), {"--flags", "0"});
+    ASSERT_EQ(0, RunTool(args).exitCode);
+    EXPECT_EQ(std::string::npos, RunTool({"list", Out("noflags.exe")}).out.find("bit 0"));
+}
+
+TEST_F(PackerTest, DamagedPackagesAreRefusedByListAndExtract) {
+    ASSERT_TRUE(CreatePackage(Options()).Ok());
+    const Bytes good = ReadFile(Out());
+    const test::ParsedPackage package = test::ParsePackage(Out());
+    const std::size_t offset = static_cast<std::size_t>(package.offset);
+
+    Bytes zeroTime = good;
+    std::fill(zeroTime.begin() + static_cast<std::ptrdiff_t>(offset),
+              zeroTime.begin() + static_cast<std::ptrdiff_t>(offset + 8), 0);
+    Bytes longName = good;
+    longName[offset + 28] = 0x00;  // first group's name length: 32,000
+    longName[offset + 29] = 0x7D;
+    const struct {
+        Bytes bytes;
+        const char* message;
+    } cases[] = {
+        {Bytes(good.begin(), good.end() - 1), "entries' data end at byte"},
+        {Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(offset + 40)), "directory"},
+        {Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(offset + 10)), "header"},
+        {Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(offset)),
+         "outside the file"},
+        {zeroTime, "time stamp is zero"},
+        {longName, "directory"},
+        {test::MinimalPe(), "holds no package"},
+        {Bytes(good.begin(), good.begin() + 20), "too short"},
+    };
+    for (const auto& c : cases) {
+        const std::string damaged = dir_ / "damaged.exe";
+        WriteFile(damaged, c.bytes);
+        for (const char* command : {"list", "extract"}) {
+            std::vector<std::string> args{command, damaged};
+            if (std::string(command) == "extract") args.push_back(dir_ / "x");
+            const test::ToolRun run = RunTool(args);
+            EXPECT_EQ(1, run.exitCode) << c.message;
+            EXPECT_EQ(0u, run.err.find("quarrypack: " + damaged + ": ")) << run.err;
+            EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
+            EXPECT_FALSE(std::filesystem::exists(dir_ / "x")) << c.message;
+        }
+    }
+}
+
+TEST_F(PackerTest, ExtractRefusesCabinetMembersOutsideTheFolder) {
+    // The cabinet names "..\evil.txt": libgcab writes whatever name it is given.
+    WriteFile(dir_ / "evil.txt", "evil");
+    WriteFile(dir_ / "evil.cab", Bytes());
+    ASSERT_TRUE(WriteCabinet({{dir_ / "evil.txt", u"..\\evil.txt", 4, kEpoch}}, Compression::Mszip,
+                             dir_ / "evil.cab")
+                    .Ok());
+    WriteCraftedPackage(dir_ / "evil.exe",
+                        {{kMainGroupName,
+                          {{kSettingsEntryName, EncodeUtf16LeWithBom(u"[Package]\r\n")},
+                           {kCabinetEntryName, Complement(ReadFile(dir_ / "evil.cab"))}}}});
+
+    const test::ToolRun run = RunTool({"extract", dir_ / "evil.exe", dir_ / "x/target"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find(dir_ / "evil.exe")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("\"..\\evil.txt\" refused")) << run.err;
+    EXPECT_TRUE(test::ListFolder(dir_ / "x/target/Package").empty());
+    EXPECT_EQ(std::vector<std::string>{"target"}, test::ListFolder(dir_ / "x"));
+}
+
+TEST_F(PackerTest, ExtractPlacesEntriesAsTheRunnerDoes) {
+    const std::uint64_t both = FileTimeFromUnix(1500000000);
+    const std::uint64_t lowZero = both & ~0xFFFFFFFFull;
+    WriteCraftedPackage(
+        dir_ / "crafted.exe",
+        {{kMainGroupName, {{kSettingsEntryName, test::ToBytes("first")}, {u"a.txt", {}}}},
+         // A second main group, spelled in lower case: its Settings.ini is skipped.
+         {u"!!!53aaed7c-68e7-413c-a5fd-d9f76477d66a",
+          {{u"settings.INI", test::ToBytes("second")}, {u"b.txt", test::ToBytes("b")}}},
+         // Named like the cabinet outside the main group: copied as it is.
+         {u"Extra\\Sub", {{kCabinetEntryName, test::ToBytes("plain"), both}}},
+         {kFlatGroupName, {{u"kept.txt", test::ToBytes("k"), both}, {u"now.txt", {}, lowZero}}}});
+
+    const test::ToolRun run = RunTool({"extract", dir_ / "crafted.exe", dir_ / "x"});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ((std::map<std::string, Bytes>{
+                  {"Support/Settings.ini", test::ToBytes("first")},
+                  {"Support/a.txt", {}},
+                  {"Support/b.txt", test::ToBytes("b")},
+                  {"Package/Extra/Sub/" + Utf16ToUtf8(kCabinetEntryName), test::ToBytes("plain")},
+                  {"Package/kept.txt", test::ToBytes("k")},
+                  {"Package/now.txt", {}}}),
+              test::ReadTree(dir_ / "x"));
+    EXPECT_EQ(1500000000, test::Modified(dir_ / "x/Package/kept.txt"));
+    EXPECT_GT(test::Modified(dir_ / "x/Package/now.txt"), kEpoch);  // time of writing
+}
+
+TEST(TempFile, DisappearsUnlessCommitted) {
+    ScratchFolder dir;
+    std::string path;
+    {
+        TempFile temp;
+        ASSERT_TRUE(temp.Create(dir / "out.exe").Ok());
+        path = temp.Path();
+        ASSERT_TRUE(WriteAll(temp.Fd(), "abc", 3, path).Ok());
+        EXPECT_TRUE(std::filesystem::exists(path));
+    }
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(test::ListFolder(dir.Path()).empty());
+
+    TempFile temp;
+    ASSERT_TRUE(temp.Create(dir / "out.exe").Ok());
+    ASSERT_TRUE(WriteAll(temp.Fd(), "abc", 3, temp.Path()).Ok());
+    ASSERT_TRUE(temp.CommitAs(dir / "out.exe", 0644).Ok());
+    temp.Discard();
+    EXPECT_EQ(std::vector<std::string>{"out.exe"}, test::ListFolder(dir.Path()));
+    EXPECT_EQ(test::ToBytes("abc"), ReadFile(dir / "out.exe"));
+}
+
+}  // namespace
+}  // namespace quarry::pack

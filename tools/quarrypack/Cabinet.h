@@ -1,0 +1,72 @@
+// The payload cabinet, built and expanded with libgcab.
+//
+// Members are named by their path below the payload folder with "\" between
+// parts, flagged as UTF-8 (attribute 0x80) when the name is not plain ASCII,
+// and dated in UTC with attribute 0x100 so that the runner takes the date as
+// it is instead of converting it from the packaging machine's local time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Status.h"
+
+namespace quarry::pack {
+
+enum class Compression { None, Mszip };
+
+// Cabinet file attributes beyond the DOS ones.
+constexpr std::uint32_t kCabAttributeArchive = 0x20;
+constexpr std::uint32_t kCabAttributeNameIsUtf8 = 0x80;
+constexpr std::uint32_t kCabAttributeUtcTime = 0x100;
+
+// libgcab writes one cabinet folder ("more than one added folder" is an
+// error), whose data blocks of 32 KiB are counted in 16 bits; past that it
+// silently wraps the count and the cabinet is damaged. So the whole payload
+// must fit this many bytes.
+constexpr std::uint64_t kMaxFolderBytes = 65535ull * 32768ull;
+constexpr std::size_t kMaxCabinetMembers = 65535;  // the header counts files in 16 bits
+constexpr std::size_t kMaxCabinetNameBytes = 255;  // a member name with its NUL fits 256
+
+struct CabinetMember {
+    std::string sourcePath;  // the file on disk
+    std::u16string name;     // path inside the cabinet, "\" between parts
+    std::uint64_t size = 0;
+    std::int64_t time = 0;  // Unix seconds, stored as the member's date in UTC
+};
+
+// Collects every regular file below `folder` (symbolic links to files are
+// followed, links to folders refused), sorted by path so that the cabinet
+// does not depend on directory order. Member times are the files'
+// modification times, no later than `clampSeconds` when given. Refuses names
+// that are not UTF-8, that Windows cannot create, paths longer than a cabinet
+// name can hold, two paths that Windows would take for the same one, more
+// than kMaxFolderBytes in all and more than kMaxCabinetMembers files. Empty
+// folders are left out: a cabinet only holds files.
+Status CollectPayload(const std::string& folder, std::optional<std::int64_t> clampSeconds,
+                      std::vector<CabinetMember>& members);
+
+// Writes the cabinet of `members`, in order and in one cabinet folder, into
+// the existing file at `cabinetPath` (replacing its content).
+Status WriteCabinet(const std::vector<CabinetMember>& members, Compression compression,
+                    const std::string& cabinetPath);
+
+struct ExpandedFile {
+    std::u16string name;  // path inside the cabinet as stored
+    std::uint64_t size = 0;
+};
+
+// Expands a cabinet into `destination` (which exists), as the runner does:
+// names flagged 0x80 are UTF-8, others are in the Windows-1252 code page;
+// "\" and "/" separate folders, which are created as needed; each file gets
+// its stored date as modification time (UTC with attribute 0x100, local time
+// otherwise). Every member name is checked first with IsSafeRelativePath: a
+// cabinet with an absolute, drive, UNC or ".." name is refused before any
+// file is written. Errors are reasons without a file name; the caller
+// names the package.
+Status ExpandCabinet(const std::string& cabinetPath, const std::string& destination,
+                     std::vector<ExpandedFile>& files);
+
+}  // namespace quarry::pack

@@ -1,0 +1,509 @@
+#include "Packer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "FileIo.h"
+#include "FileTime.h"
+#include "IniText.h"
+#include "Names.h"
+#include "Pe.h"
+#include "common/Text.h"
+#include "package/PackageFormat.h"
+
+namespace quarry::pack {
+
+namespace {
+
+constexpr std::uint64_t kMaxEntrySize = 0xFFFFFFFFull;  // the directory stores 32 bits
+constexpr std::uint64_t kMaxStubSize = 256ull * 1024 * 1024;
+constexpr std::uint64_t kMaxSettingsSize = 16ull * 1024 * 1024;
+const char16_t kMessageEntryName[] = u"MessageInfo.xml";
+
+// Where an entry's bytes come from when the package is written.
+struct EntryData {
+    std::string path;  // a file, or empty for `bytes`
+    const std::vector<std::uint8_t>* bytes = nullptr;
+    bool scrambled = false;  // the cabinet: complemented
+};
+
+struct GroupPlan {
+    PackageGroup group;
+    std::vector<EntryData> data;
+    std::set<std::u16string> foldedNames;
+};
+
+Status CheckEntryName(const std::u16string& name, const std::string& where) {
+    std::string reason;
+    if (name.size() >= kMaxNameLength) {
+        return Status::FileError(where, "name is 32,000 UTF-16 units or longer");
+    }
+    if (!IsSafeEntryName(name) || !CheckWindowsName(name, reason)) {
+        return Status::FileError(where, "cannot be stored under the name " + Quoted(name) +
+                                            (reason.empty() ? "" : ": " + reason));
+    }
+    return Status();
+}
+
+Status AddEntry(GroupPlan& plan, const std::u16string& name, std::uint64_t size,
+                std::uint64_t lastWriteTime, EntryData data, const std::string& where) {
+    RETURN_IF_ERROR(CheckEntryName(name, where));
+    if (size > kMaxEntrySize) {
+        return Status::FileError(where, "4 GiB or larger; a package entry must be smaller");
+    }
+    if (!plan.foldedNames.insert(FoldedKey(name)).second) {
+        return Status::FileError(where, "a second entry named " + Quoted(name) + " in group " +
+                                            Quoted(plan.group.name) +
+                                            " (names are compared without regard to case)");
+    }
+    PackageEntry entry;
+    entry.name = name;
+    entry.size = size;
+    entry.lastWriteTime = lastWriteTime;
+    plan.group.entries.push_back(std::move(entry));
+    plan.data.push_back(std::move(data));
+    return Status();
+}
+
+Status AddFileEntry(GroupPlan& plan, const std::u16string& name, const std::string& path,
+                    std::optional<std::int64_t> clampSeconds) {
+    FileInfo info;
+    RETURN_IF_ERROR(StatRegularFile(path, info));
+    return AddEntry(plan, name, info.size,
+                    StoredFileTime(info.modifiedSeconds, info.modifiedNanoseconds, clampSeconds),
+                    EntryData{path, nullptr, false}, path);
+}
+
+Status NameFromPath(const std::string& path, std::u16string& name) {
+    const std::string leaf = std::filesystem::path(path).filename().native();
+    if (!IsValidUtf8(leaf)) return Status::FileError(path, "file name is not UTF-8");
+    name = Utf8ToUtf16(leaf);
+    return Status();
+}
+
+// The files of a folder that becomes one group; subfolders are refused
+// because a group holds plain files.
+Status AddFolderEntries(GroupPlan& plan, const std::string& folder,
+                        std::optional<std::int64_t> clampSeconds) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        return Status::FileError(folder, error ? error.message() : "not a folder");
+    }
+    std::vector<fs::path> children;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        children.push_back(it->path());
+    }
+    if (error) return Status::FileError(folder, error.message());
+    std::sort(children.begin(), children.end());
+    for (const fs::path& child : children) {
+        if (fs::is_directory(child, error)) {
+            return Status::FileError(child.string(),
+                                     "a group holds plain files only; subfolders are not allowed");
+        }
+        std::u16string name;
+        RETURN_IF_ERROR(NameFromPath(child.string(), name));
+        RETURN_IF_ERROR(AddFileEntry(plan, name, child.string(), clampSeconds));
+    }
+    return Status();
+}
+
+// "a\\b\" -> "a\b": the folder a group name stands for, for comparisons.
+std::u16string NormalizedFolder(std::u16string_view name) {
+    std::u16string out;
+    for (char16_t c : name) {
+        if (c == u'\\' && (out.empty() || out.back() == u'\\')) continue;
+        out.push_back(c);
+    }
+    while (!out.empty() && out.back() == u'\\') out.pop_back();
+    return out;
+}
+
+Status CheckGroupName(const std::u16string& name, const std::string& text) {
+    const std::string where = "group " + Quoted(name);
+    if (name.size() >= kMaxNameLength) {
+        return Status::Error(where + ": name is 32,000 UTF-16 units or longer");
+    }
+    if (!IsValidUtf8(text) || !IsSafeGroupName(name)) {
+        return Status::Error(where +
+                             ": not a safe group name (no \"/\", \":\", \".\" or \"..\" "
+                             "parts; \"\\\" separates subfolders)");
+    }
+    if (ClassifyGroup(name) != GroupKind::Other) {
+        return Status::Error(where + ": reserved name of the main or the flat group");
+    }
+    const std::u16string folder = NormalizedFolder(name);
+    std::size_t start = 0;
+    while (start <= folder.size()) {
+        std::size_t end = folder.find(u'\\', start);
+        if (end == std::u16string::npos) end = folder.size();
+        std::string reason;
+        if (!CheckWindowsName(folder.substr(start, end - start), reason)) {
+            return Status::Error(where + ": " + reason);
+        }
+        start = end + 1;
+    }
+    return Status();
+}
+
+// The runner creates a group's folder one level deep only, so the parent of
+// "a\b" must already exist when the group is written: a folder of the
+// payload (the cabinet is expanded first) or an earlier group.
+Status CheckGroupParent(const std::u16string& name, const std::set<std::u16string>& folders) {
+    const std::u16string folder = NormalizedFolder(name);
+    const std::size_t last = folder.rfind(u'\\');
+    if (last == std::u16string::npos) return Status();
+    const std::u16string parent = folder.substr(0, last);
+    if (folders.count(FoldedKey(parent)) == 0) {
+        return Status::Error("group " + Quoted(name) + ": its parent folder " + Quoted(parent) +
+                             " is neither a payload folder nor an earlier group, and the "
+                             "runner creates only the last level");
+    }
+    return Status();
+}
+
+Status WriteEntryData(const EntryData& data, const PackageEntry& entry, int out,
+                      const std::string& outPath, std::vector<std::uint8_t>& buffer) {
+    if (data.bytes != nullptr)
+        return WriteAll(out, data.bytes->data(), data.bytes->size(), outPath);
+    UniqueFd in;
+    std::uint64_t size = 0;
+    RETURN_IF_ERROR(OpenForReading(data.path, in, size));
+    if (size != entry.size) return Status::FileError(data.path, "changed while packing");
+    return CopyRange(CopyEnd{in.Get(), data.path}, 0, size, CopyEnd{out, outPath}, data.scrambled,
+                     buffer);
+}
+
+}  // namespace
+
+Status CreatePackage(const CreateOptions& options) {
+    // The stub: a PE image with nothing behind its last section.
+    std::vector<std::uint8_t> stub;
+    RETURN_IF_ERROR(ReadSmallFile(options.stubPath, kMaxStubSize, stub));
+    PeImage image;
+    RETURN_IF_ERROR(CheckStub(stub.data(), stub.size(), image).WithPath(options.stubPath));
+    FileInfo stubInfo;
+    RETURN_IF_ERROR(StatRegularFile(options.stubPath, stubInfo));
+
+    std::vector<std::uint8_t> settingsInput;
+    RETURN_IF_ERROR(ReadSmallFile(options.settingsPath, kMaxSettingsSize, settingsInput));
+    std::u16string settings;
+    TextEncoding encoding;
+    RETURN_IF_ERROR(
+        DecodeSettingsText(settingsInput, settings, encoding).WithPath(options.settingsPath));
+    FileInfo settingsInfo;
+    RETURN_IF_ERROR(StatRegularFile(options.settingsPath, settingsInfo));
+
+    std::vector<CabinetMember> members;
+    RETURN_IF_ERROR(CollectPayload(options.payloadFolder, options.clampSeconds, members));
+    std::uint64_t payloadBytes = 0;
+    // Folded paths below the destination: the payload's files, and the
+    // folders that the payload and the named groups create.
+    std::set<std::u16string> payloadFiles;
+    std::set<std::u16string> folders;
+    for (const CabinetMember& member : members) {
+        payloadBytes += member.size;
+        payloadFiles.insert(FoldedKey(member.name));
+        for (std::size_t slash = member.name.find(u'\\'); slash != std::u16string::npos;
+             slash = member.name.find(u'\\', slash + 1)) {
+            folders.insert(FoldedKey(member.name.substr(0, slash)));
+        }
+    }
+    if (!HasProfileKey(settings, u"Package", u"TotalFileSize")) {
+        AddProfileKey(settings, u"Package", u"TotalFileSize", Ascii(std::to_string(payloadBytes)));
+    }
+    const std::vector<std::uint8_t> settingsBytes = EncodeUtf16LeWithBom(settings);
+
+    // Plan every group before anything slow happens.
+    std::vector<GroupPlan> plans(1);
+    GroupPlan& mainPlan = plans[0];  // valid until more groups are added
+    mainPlan.group.name = kMainGroupName;
+    RETURN_IF_ERROR(AddEntry(mainPlan, kSettingsEntryName, settingsBytes.size(),
+                             StoredFileTime(settingsInfo.modifiedSeconds,
+                                            settingsInfo.modifiedNanoseconds, options.clampSeconds),
+                             EntryData{"", &settingsBytes, false}, options.settingsPath));
+    std::size_t cabinetIndex = 0;
+    if (!members.empty()) {
+        cabinetIndex = mainPlan.group.entries.size();
+        // Size and path are filled in once the cabinet exists.
+        RETURN_IF_ERROR(AddEntry(mainPlan, kCabinetEntryName, 0,
+                                 StoredFileTime(options.time, 0, options.clampSeconds),
+                                 EntryData{"", nullptr, true}, options.payloadFolder));
+    }
+    if (!options.messagePath.empty()) {
+        RETURN_IF_ERROR(
+            AddFileEntry(mainPlan, kMessageEntryName, options.messagePath, options.clampSeconds));
+    }
+    for (const std::string& path : options.supportPaths) {
+        std::u16string name;
+        RETURN_IF_ERROR(NameFromPath(path, name));
+        RETURN_IF_ERROR(AddFileEntry(mainPlan, name, path, options.clampSeconds));
+    }
+    if (!options.flatFolder.empty()) {
+        plans.emplace_back();
+        plans.back().group.name = kFlatGroupName;
+        RETURN_IF_ERROR(AddFolderEntries(plans.back(), options.flatFolder, options.clampSeconds));
+    }
+    std::set<std::u16string> groupNames;
+    for (const NamedGroupSource& source : options.groups) {
+        const std::u16string name = Utf8ToUtf16(source.name);
+        RETURN_IF_ERROR(CheckGroupName(name, source.name));
+        const std::u16string folder = FoldedKey(NormalizedFolder(name));
+        if (!groupNames.insert(folder).second) {
+            return Status::Error("group " + Quoted(name) +
+                                 ": given twice (names are compared without regard to case)");
+        }
+        RETURN_IF_ERROR(CheckGroupParent(name, folders));
+        if (payloadFiles.count(folder) != 0) {
+            return Status::Error("group " + Quoted(name) + ": the payload has a file of that name");
+        }
+        folders.insert(folder);
+        plans.emplace_back();
+        plans.back().group.name = name;
+        RETURN_IF_ERROR(AddFolderEntries(plans.back(), source.folder, options.clampSeconds));
+    }
+
+    // The runner writes the flat and named groups after expanding the
+    // payload: an entry must neither replace a payload file nor take the
+    // place of a folder.
+    for (std::size_t g = 1; g < plans.size(); ++g) {
+        const PackageGroup& group = plans[g].group;
+        const std::u16string prefix = ClassifyGroup(group.name) == GroupKind::Flat
+                                          ? u""
+                                          : NormalizedFolder(group.name) + u"\\";
+        for (std::size_t i = 0; i < group.entries.size(); ++i) {
+            const std::u16string key = FoldedKey(prefix + group.entries[i].name);
+            if (payloadFiles.count(key) != 0 || folders.count(key) != 0) {
+                return Status::FileError(
+                    plans[g].data[i].path,
+                    "would be written over " +
+                        std::string(payloadFiles.count(key) ? "the payload file " : "the folder ") +
+                        Quoted(prefix + group.entries[i].name));
+            }
+        }
+    }
+
+    TempFile output;
+    RETURN_IF_ERROR(output.Create(options.outputPath));
+    TempFile cabinet;
+    if (!members.empty()) {
+        RETURN_IF_ERROR(cabinet.Create(options.outputPath));
+        RETURN_IF_ERROR(WriteCabinet(members, options.compression, cabinet.Path()));
+        FileInfo info;
+        RETURN_IF_ERROR(StatRegularFile(cabinet.Path(), info));
+        if (info.size > kMaxEntrySize) {
+            return Status::FileError(options.payloadFolder,
+                                     "the payload cabinet is 4 GiB or larger; a package entry "
+                                     "must be smaller");
+        }
+        plans[0].group.entries[cabinetIndex].size = info.size;
+        plans[0].data[cabinetIndex].path = cabinet.Path();
+    }
+
+    PackageDirectory directory;
+    directory.time1 = FileTimeFromUnix(options.time);
+    directory.time2 = directory.time1;
+    directory.flags = options.flags;
+    for (GroupPlan& plan : plans) {
+        plan.group.entryCount = static_cast<std::uint32_t>(plan.group.entries.size());
+        directory.groups.push_back(plan.group);
+    }
+    std::vector<std::uint8_t> records;
+    if (Failed(WriteDirectory(directory, records))) {
+        return Status::FileError(options.outputPath, "the package directory cannot be written");
+    }
+
+    // The stub, with the package offset patched into its DOS header, then
+    // the directory, then the entries' data in directory order.
+    const std::uint64_t packageOffset = stub.size();
+    for (int i = 0; i < 8; ++i) {
+        stub[kPackageOffsetPosition + i] = static_cast<std::uint8_t>(packageOffset >> (8 * i));
+    }
+    RETURN_IF_ERROR(WriteAll(output.Fd(), stub.data(), stub.size(), output.Path()));
+    RETURN_IF_ERROR(WriteAll(output.Fd(), records.data(), records.size(), output.Path()));
+    std::vector<std::uint8_t> buffer(kCopyBufferSize);
+    for (const GroupPlan& plan : plans) {
+        for (std::size_t i = 0; i < plan.data.size(); ++i) {
+            RETURN_IF_ERROR(WriteEntryData(plan.data[i], plan.group.entries[i], output.Fd(),
+                                           output.Path(), buffer));
+        }
+    }
+    cabinet.Discard();
+    return output.CommitAs(options.outputPath, stubInfo.mode & 0777);
+}
+
+namespace {
+
+struct OpenedPackage {
+    UniqueFd fd;
+    std::uint64_t fileSize = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t dataStart = 0;
+    std::uint64_t dataEnd = 0;
+    PackageDirectory directory;
+};
+
+Status OpenPackage(const std::string& path, OpenedPackage& package) {
+    RETURN_IF_ERROR(OpenForReading(path, package.fd, package.fileSize));
+    FileSource source(package.fd.Get());
+    std::uint8_t field[8];
+    if (!source.Seek(kPackageOffsetPosition) || !source.Read(field, sizeof field)) {
+        return Status::FileError(path, "too short to hold a package");
+    }
+    const std::uint64_t offset = LoadLE64(field);
+    if (offset == 0) return Status::FileError(path, "holds no package (bytes 32 to 39 are zero)");
+    if (static_cast<std::int64_t>(offset) < 0 || offset >= package.fileSize) {
+        return Status::FileError(path, "damaged package: its offset " + std::to_string(offset) +
+                                           " lies outside the file");
+    }
+    PackageHeader header;
+    if (Failed(ReadHeader(source, package.offset, header))) {
+        return Status::FileError(path,
+                                 "damaged package: the header is cut short or its time "
+                                 "stamp is zero");
+    }
+    if (Failed(ReadDirectory(source, header, package.directory, package.dataStart))) {
+        return Status::FileError(path,
+                                 "damaged package: the directory is cut short, has a name "
+                                 "of 32,000 units or more, or an unsafe name");
+    }
+    package.dataEnd = package.dataStart;
+    for (const PackageGroup& group : package.directory.groups) {
+        for (const PackageEntry& entry : group.entries) package.dataEnd += entry.size;
+    }
+    if (package.dataEnd > package.fileSize) {
+        return Status::FileError(path, "damaged package: the entries' data end at byte " +
+                                           std::to_string(package.dataEnd) +
+                                           ", after the end "
+                                           "of the file (" +
+                                           std::to_string(package.fileSize) + " bytes)");
+    }
+    return Status();
+}
+
+std::string Hex(std::uint64_t value, int digits) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%0*" PRIx64, digits, value);
+    return text;
+}
+
+const char* RoleName(GroupKind kind) {
+    switch (kind) {
+        case GroupKind::Main:
+            return "main";
+        case GroupKind::Flat:
+            return "flat";
+        case GroupKind::Other:
+            break;
+    }
+    return "named";
+}
+
+}  // namespace
+
+Status ListPackage(const std::string& path, std::ostream& out) {
+    OpenedPackage package;
+    RETURN_IF_ERROR(OpenPackage(path, package));
+    const PackageDirectory& directory = package.directory;
+    out << "package   " << path << "\n"
+        << "offset    " << package.offset << " (" << Hex(package.offset, 8) << ")\n"
+        << "data      " << package.dataStart << " to " << package.dataEnd << "\n"
+        << "time1     " << FormatFileTimeUtc(directory.time1) << " (" << Hex(directory.time1, 16)
+        << ")\n"
+        << "time2     " << FormatFileTimeUtc(directory.time2) << " (" << Hex(directory.time2, 16)
+        << ")\n"
+        << "flags     " << Hex(directory.flags, 16) << "\n";
+    if ((directory.flags & kFlagConsultSilentRegistry) != 0) {
+        out << "          bit 0: consult SilentExecution registry value\n";
+    }
+    if ((directory.flags & ~kFlagConsultSilentRegistry) != 0) {
+        out << "          other bits: not used by the runner\n";
+    }
+    out << "groups    " << directory.groups.size() << "\n";
+
+    char line[128];
+    for (const PackageGroup& group : directory.groups) {
+        out << "\ngroup " << Utf16ToUtf8(group.name) << " (" << RoleName(ClassifyGroup(group.name))
+            << ", " << group.entries.size() << (group.entries.size() == 1 ? " entry" : " entries")
+            << ")\n";
+        if (group.entries.empty()) continue;
+        std::snprintf(line, sizeof line, "  %12s  %12s  %-23s  %s\n", "size", "offset",
+                      "last write", "name");
+        out << line;
+        for (const PackageEntry& entry : group.entries) {
+            std::snprintf(line, sizeof line, "  %12" PRIu64 "  %12" PRIu64 "  %-23s  ", entry.size,
+                          entry.offset, FormatFileTimeUtc(entry.lastWriteTime).c_str());
+            out << line << Utf16ToUtf8(entry.name) << "\n";
+        }
+    }
+    return Status();
+}
+
+Status ExtractPackage(const std::string& path, const std::string& folder) {
+    OpenedPackage package;
+    RETURN_IF_ERROR(OpenPackage(path, package));
+    const std::string supportFolder = folder + "/Support";
+    const std::string packageFolder = folder + "/Package";
+    RETURN_IF_ERROR(MakeDirectories(supportFolder));
+    RETURN_IF_ERROR(MakeDirectories(packageFolder));
+
+    // The runner writes the first "Settings.ini" of the main group(s) when it
+    // loads the settings and skips every such entry afterwards.
+    const PackageEntry* settings = nullptr;
+    for (const PackageGroup& group : package.directory.groups) {
+        if (ClassifyGroup(group.name) != GroupKind::Main) continue;
+        for (const PackageEntry& entry : group.entries) {
+            if (settings == nullptr && EqualsNoCase(entry.name, kSettingsEntryName)) {
+                settings = &entry;
+            }
+        }
+    }
+
+    std::vector<std::uint8_t> buffer(kCopyBufferSize);
+    for (const PackageGroup& group : package.directory.groups) {
+        const GroupKind kind = ClassifyGroup(group.name);
+        std::string target = kind == GroupKind::Main ? supportFolder : packageFolder;
+        if (kind == GroupKind::Other) {
+            std::string relative = Utf16ToUtf8(group.name);
+            std::replace(relative.begin(), relative.end(), '\\', '/');
+            target += "/" + relative;
+        }
+        RETURN_IF_ERROR(MakeDirectories(target));
+        for (const PackageEntry& entry : group.entries) {
+            const bool isMain = kind == GroupKind::Main;
+            if (isMain && EqualsNoCase(entry.name, kSettingsEntryName) && &entry != settings) {
+                continue;
+            }
+            const bool isCabinet = isMain && EqualsNoCase(entry.name, kCabinetEntryName);
+            const std::string outPath = target + "/" + Utf16ToUtf8(entry.name);
+            UniqueFd out(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+            if (!out.Valid()) return Status::FileError(outPath, ErrnoText(errno));
+            RETURN_IF_ERROR(CopyRange(CopyEnd{package.fd.Get(), path}, entry.offset, entry.size,
+                                      CopyEnd{out.Get(), outPath}, isCabinet, buffer));
+            RETURN_IF_ERROR(out.Close(outPath));
+            if (entry.HasLastWriteTime()) {
+                const std::uint64_t units = entry.lastWriteTime % kFileTimeUnitsPerSecond;
+                RETURN_IF_ERROR(SetModificationTime(outPath, UnixFromFileTime(entry.lastWriteTime),
+                                                    static_cast<std::uint32_t>(units * 100)));
+            }
+            if (isCabinet) {
+                std::vector<ExpandedFile> files;
+                RETURN_IF_ERROR(ExpandCabinet(outPath, packageFolder, files).WithPath(path));
+                if (::unlink(outPath.c_str()) != 0) {
+                    return Status::FileError(outPath, ErrnoText(errno));
+                }
+            }
+        }
+    }
+    return Status();
+}
+
+}  // namespace quarry::pack

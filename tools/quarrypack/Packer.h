@@ -1,0 +1,58 @@
+// The three operations of quarrypack: create a packaged program, list a
+// package's directory, extract a package the way the runner does.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Cabinet.h"
+#include "Status.h"
+
+namespace quarry::pack {
+
+struct NamedGroupSource {
+    std::string name;    // UTF-8; "\" separates subfolders below the destination
+    std::string folder;  // its files become the group's entries
+};
+
+struct CreateOptions {
+    std::string stubPath;       // the runner program, unpacked
+    std::string settingsPath;   // Settings.ini in UTF-8 or UTF-16 with BOM
+    std::string payloadFolder;  // becomes the cabinet
+    std::string outputPath;
+    std::string messagePath;                // stored as MessageInfo.xml; empty for none
+    std::vector<std::string> supportPaths;  // more files of the main group
+    std::string flatFolder;                 // its files form the flat group; empty for none
+    std::vector<NamedGroupSource> groups;
+    std::uint64_t flags = 0;
+    Compression compression = Compression::Mszip;
+    std::int64_t time = 0;  // package time stamp (time1, time2), Unix seconds
+    // When set (SOURCE_DATE_EPOCH), no stored file time is later than this,
+    // so that the same inputs give the same bytes.
+    std::optional<std::int64_t> clampSeconds;
+};
+
+// Writes the stub followed by the package to `outputPath`, with the package
+// offset in bytes 32..39. The output appears only when everything succeeded:
+// it is written to a temporary file beside it and renamed at the end.
+//
+// Main group: Settings.ini (stored as UTF-16LE with byte-order mark, with
+// "TotalFileSize=<payload bytes>" added to [Package] when that key is
+// missing), the cabinet (complemented; left out when the payload folder
+// holds no file), MessageInfo.xml, the support files. Then the flat group,
+// then the named groups in the given order. Entry times are the files'
+// modification times.
+Status CreatePackage(const CreateOptions& options);
+
+// Prints the header and every group with its entries.
+Status ListPackage(const std::string& path, std::ostream& out);
+
+// Writes every entry below `folder` as the runner does: main group to
+// Support/, flat group to Package/, named groups to Package/<name>/; the
+// cabinet is unscrambled, expanded into Package/ and its copy deleted.
+Status ExtractPackage(const std::string& path, const std::string& folder);
+
+}  // namespace quarry::pack

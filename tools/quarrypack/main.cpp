@@ -1,0 +1,252 @@
+// quarrypack: makes, lists and extracts packages for quarry.exe.
+// Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "FileIo.h"
+#include "FileTime.h"
+#include "Packer.h"
+
+namespace {
+
+using quarry::pack::Status;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage:\n"
+    "  quarrypack create --stub FILE --settings FILE --payload DIR --output FILE\n"
+    "                    [--message FILE] [--support FILE]... [--flat DIR]\n"
+    "                    [--group NAME=DIR]... [--flags N] [--time SECONDS]\n"
+    "                    [--compression mszip|none]\n"
+    "  quarrypack list FILE\n"
+    "  quarrypack extract FILE DIR\n"
+    "  quarrypack --help\n"
+    "\n"
+    "create   writes the stub (quarry.exe) followed by a package:\n"
+    "  --stub FILE          the unpacked, unsigned runner program\n"
+    "  --settings FILE      Settings.ini: UTF-8 (with or without byte-order mark) or\n"
+    "                       UTF-16 with byte-order mark; stored as UTF-16LE. When\n"
+    "                       [Package] has no TotalFileSize, the payload's size is added\n"
+    "  --payload DIR        the folder tree put into the payload cabinet\n"
+    "  --output, -o FILE    the packaged program to write\n"
+    "  --message FILE       stored as MessageInfo.xml in the main group\n"
+    "  --support FILE       another file of the main group (repeatable)\n"
+    "  --flat DIR           DIR's files, written straight into the destination folder\n"
+    "  --group NAME=DIR     DIR's files, written into subfolder NAME (repeatable;\n"
+    "                       \"\\\" separates levels of NAME)\n"
+    "  --flags N            64-bit header flags, decimal or 0x hex; bit 0: consult the\n"
+    "                       SilentExecution registry value\n"
+    "  --time SECONDS       package time stamp as Unix seconds (default: now, or\n"
+    "                       SOURCE_DATE_EPOCH)\n"
+    "  --compression KIND   mszip (default) or none\n"
+    "  SOURCE_DATE_EPOCH    when set, the time stamp and the latest stored file time,\n"
+    "                       for byte-identical output from the same inputs\n"
+    "list     prints the package header and every group with its entries\n"
+    "extract  writes the entries as quarry.exe does: DIR/Support/ (main group),\n"
+    "         DIR/Package/ (payload and flat group), DIR/Package/NAME/ (groups)\n";
+
+struct UsageError {
+    std::string message;
+};
+
+void Fail(const std::string& message) {
+    std::fprintf(stderr, "quarrypack: %s\n", message.c_str());
+}
+
+bool ParseFlags(const std::string& text, std::uint64_t& value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > (hex ? 16u : 20u)) return false;
+    std::uint64_t result = 0;
+    for (char c : digits) {
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
+        const std::uint64_t base = hex ? 16 : 10;
+        if (result > (UINT64_MAX - digit) / base) return false;
+        result = result * base + digit;
+    }
+    value = result;
+    return true;
+}
+
+// Walks "--name value" and "--name=value" options.
+class Arguments {
+public:
+    Arguments(int argc, char** argv, int first) : args_(argv + first, argv + argc) {}
+
+    bool Done() const { return index_ >= args_.size(); }
+
+    // True when the current argument is one of the names; `value` receives
+    // its value, from after "=" or from the next argument.
+    bool Take(const char* longName, const char* shortName, std::string& value) {
+        const std::string& arg = args_[index_];
+        const std::string name(longName);
+        std::string given = arg;
+        std::string inlineValue;
+        bool hasInline = false;
+        const std::size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            given = arg.substr(0, equals);
+            inlineValue = arg.substr(equals + 1);
+            hasInline = true;
+        }
+        if (given != name && (shortName == nullptr || given != shortName)) return false;
+        if (hasInline) {
+            value = inlineValue;
+        } else if (index_ + 1 < args_.size()) {
+            value = args_[++index_];
+        } else {
+            throw UsageError{"option " + given + " needs a value"};
+        }
+        ++index_;
+        return true;
+    }
+
+    const std::string& Current() const { return args_[index_]; }
+
+private:
+    std::vector<std::string> args_;
+    std::size_t index_ = 0;
+};
+
+std::optional<std::int64_t> SourceDateEpoch() {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    std::int64_t seconds = 0;
+    if (!quarry::pack::ParseUnixSeconds(text, seconds)) {
+        throw UsageError{
+            "SOURCE_DATE_EPOCH: not a whole number of seconds since 1970 (up to "
+            "year 9999)"};
+    }
+    return seconds;
+}
+
+int Create(int argc, char** argv) {
+    quarry::pack::CreateOptions options;
+    std::optional<std::int64_t> time;
+    Arguments args(argc, argv, 2);
+    std::string value;
+    while (!args.Done()) {
+        if (args.Take("--stub", nullptr, options.stubPath) ||
+            args.Take("--settings", nullptr, options.settingsPath) ||
+            args.Take("--payload", nullptr, options.payloadFolder) ||
+            args.Take("--output", "-o", options.outputPath) ||
+            args.Take("--message", nullptr, options.messagePath) ||
+            args.Take("--flat", nullptr, options.flatFolder)) {
+            continue;
+        }
+        if (args.Take("--support", nullptr, value)) {
+            options.supportPaths.push_back(value);
+        } else if (args.Take("--group", nullptr, value)) {
+            const std::size_t equals = value.find('=');
+            if (equals == std::string::npos || equals == 0 || equals + 1 == value.size()) {
+                throw UsageError{"--group takes NAME=DIR, not \"" + value + "\""};
+            }
+            options.groups.push_back({value.substr(0, equals), value.substr(equals + 1)});
+        } else if (args.Take("--flags", nullptr, value)) {
+            if (!ParseFlags(value, options.flags)) {
+                throw UsageError{"--flags: \"" + value + "\" is not a 64-bit number"};
+            }
+        } else if (args.Take("--time", nullptr, value)) {
+            std::int64_t seconds = 0;
+            if (!quarry::pack::ParseUnixSeconds(value, seconds)) {
+                throw UsageError{"--time: \"" + value + "\" is not a Unix time in seconds"};
+            }
+            time = seconds;
+        } else if (args.Take("--compression", nullptr, value)) {
+            if (value == "mszip")
+                options.compression = quarry::pack::Compression::Mszip;
+            else if (value == "none")
+                options.compression = quarry::pack::Compression::None;
+            else
+                throw UsageError{"--compression: \"" + value + "\" is neither mszip nor none"};
+        } else {
+            throw UsageError{"create: unknown argument \"" + args.Current() + "\""};
+        }
+    }
+    const struct {
+        const std::string& value;
+        const char* name;
+    } required[] = {{options.stubPath, "--stub"},
+                    {options.settingsPath, "--settings"},
+                    {options.payloadFolder, "--payload"},
+                    {options.outputPath, "--output"}};
+    for (const auto& r : required) {
+        if (r.value.empty()) throw UsageError{std::string("create: ") + r.name + " is required"};
+    }
+
+    options.clampSeconds = SourceDateEpoch();
+    if (time)
+        options.time = *time;
+    else if (options.clampSeconds)
+        options.time = *options.clampSeconds;
+    else
+        options.time = static_cast<std::int64_t>(std::time(nullptr));
+
+    const Status status = quarry::pack::CreatePackage(options);
+    if (!status.Ok()) {
+        Fail(status.Message());
+        return kExitFailure;
+    }
+    return 0;
+}
+
+int Run(int argc, char** argv) {
+    if (argc < 2) throw UsageError{"no command given"};
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "create") return Create(argc, argv);
+    if (command == "list" || command == "extract") {
+        const int wanted = command == "list" ? 3 : 4;
+        if (argc != wanted) {
+            throw UsageError{command + " takes " + (wanted == 3 ? "FILE" : "FILE DIR")};
+        }
+        const Status status = command == "list" ? quarry::pack::ListPackage(argv[2], std::cout)
+                                                : quarry::pack::ExtractPackage(argv[2], argv[3]);
+        std::cout.flush();
+        if (!status.Ok()) {
+            Fail(status.Message());
+            return kExitFailure;
+        }
+        return 0;
+    }
+    throw UsageError{"unknown command \"" + command + "\""};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    quarry::pack::InstallTempFileCleanup();
+    try {
+        return Run(argc, argv);
+    } catch (const UsageError& error) {
+        Fail(error.message + " (see quarrypack --help)");
+        return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        Fail("out of memory");
+        return kExitFailure;
+    } catch (const std::exception& error) {
+        Fail(error.what());
+        return kExitFailure;
+    }
+}
