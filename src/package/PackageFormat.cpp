@@ -218,17 +218,54 @@ HResult WriteDirectory(const PackageDirectory& directory, std::vector<std::uint8
     return kResultOk;
 }
 
+namespace {
+
+// 64-byte blocks as eight 64-bit words; memcpy keeps unaligned access legal.
+void ComplementBlocksPlain(std::uint8_t* bytes, std::size_t blocks) {
+    for (std::size_t b = 0; b < blocks; ++b, bytes += 64) {
+        std::uint64_t words[8];
+        std::memcpy(words, bytes, sizeof words);
+        for (std::uint64_t& w : words) w = ~w;
+        std::memcpy(bytes, words, sizeof words);
+    }
+}
+
+#if defined(__GNUC__) && defined(__i386__)
+// The 32-bit build targets processors without SSE2 too; where the processor
+// has it, 16-byte vectors complement a 5 MiB chunk several times faster.
+typedef std::uint64_t Vector128 __attribute__((vector_size(16)));
+
+__attribute__((target("sse2"))) void ComplementBlocksSse2(std::uint8_t* bytes,
+                                                           std::size_t blocks) {
+    for (std::size_t b = 0; b < blocks; ++b, bytes += 64) {
+        Vector128 v[4];
+        std::memcpy(v, bytes, sizeof v);
+        for (Vector128& x : v) x = ~x;
+        std::memcpy(bytes, v, sizeof v);
+    }
+}
+
+bool HasSse2() {
+    static const bool has = __builtin_cpu_supports("sse2");
+    return has;
+}
+#endif
+
+}  // namespace
+
 void UnscrambleBuffer(void* buffer, std::size_t length) {
     auto* bytes = static_cast<std::uint8_t*>(buffer);
-    std::size_t i = 0;
-    // 64-byte blocks as eight 64-bit words; memcpy keeps the access aligned-safe.
-    for (; i + 64 <= length; i += 64) {
-        std::uint64_t words[8];
-        std::memcpy(words, bytes + i, sizeof words);
-        for (std::uint64_t& w : words) w = ~w;
-        std::memcpy(bytes + i, words, sizeof words);
+    const std::size_t blocks = length / 64;
+#if defined(__GNUC__) && defined(__i386__)
+    if (HasSse2()) {
+        ComplementBlocksSse2(bytes, blocks);
+    } else {
+        ComplementBlocksPlain(bytes, blocks);
     }
-    for (; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
+#else
+    ComplementBlocksPlain(bytes, blocks);
+#endif
+    for (std::size_t i = blocks * 64; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(~bytes[i]);
 }
 
 }  // namespace quarry
