@@ -54,6 +54,27 @@ public:
     HResult CopyEntryToFile(const PackageEntry& entry, const std::u16string& targetPath,
                             bool unscramble, bool countProgress, std::uint8_t* buffer);
 
+    // Compares the files below the destination folder (mode 0) or the
+    // Support folder (mode 1) with what was written, and logs differences to
+    // `logPath`. 0 when the tree is unchanged.
+    HResult WriteExtractedFilesLog(int mode, const std::u16string& logPath,
+                                   const std::u16string& programPath,
+                                   std::uint64_t programSize);
+
+    // Writes every entry out and expands the payload cabinet. Main group
+    // entries go to the Support folder ("Settings.ini" is skipped: LoadSettings
+    // wrote it), the flat group's to `destinationFolder`, any other group's to
+    // `destinationFolder` + group name + "\". The cabinet entry is unscrambled
+    // while copied, expanded into `destinationFolder` and its copy deleted.
+    // Everything written is appended to `destinationFiles` or `supportFiles`.
+    // `destinationFolder` ends in "\" and exists; `cancelEvent` may be null.
+    // Results: 0; 0x80004004 cancel seen at a group, an entry or during the
+    // expansion; 0x8004000F a group folder could not be created; 0x80040006
+    // the cabinet could not be expanded (the copy then stays in the Support
+    // folder); otherwise the failure of CopyEntryToFile. Throws ResultError
+    // when the copy buffer cannot be had.
+    HResult ExtractAll(const std::u16string& destinationFolder, HANDLE cancelEvent);
+
     // Progress counters, always read and written as a pair under the lock.
     void GetProgress(std::uint64_t& done, std::uint64_t& total);
     void SetProgress(std::uint64_t done, std::uint64_t total);

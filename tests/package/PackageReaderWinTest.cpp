@@ -3,85 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "common/WinTestSupport.h"
+#include "package/TestPackage.h"
 
 namespace quarry {
 namespace {
 
+using testing::PackageBuilder;
+using testing::Pattern;
 using testing::ReadBytes;
 using testing::ScratchFolder;
+using testing::Utf16WithBom;
 using testing::WriteBytes;
 
 const std::u16string kSettingsText =
     u"[Package]\r\nProductName=Reader Test\r\nTotalFileSize=1234\r\n";
-
-std::vector<std::uint8_t> Utf16WithBom(const std::u16string& text) {
-    std::vector<std::uint8_t> bytes = {0xFF, 0xFE};
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return bytes;
-}
-
-std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
-    std::vector<std::uint8_t> bytes(size);
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (std::uint8_t& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16);
-    }
-    return bytes;
-}
-
-// Writes a program file: a 64-byte header stand-in, some image bytes, then
-// the package with the given groups and entry contents.
-struct PackageBuilder {
-    PackageDirectory directory;
-    std::vector<std::vector<std::uint8_t>> contents;  // in directory order
-
-    PackageBuilder() {
-        directory.time1 = 0x01DB123456789ABCull;
-        directory.time2 = 2;
-        directory.flags = 1;
-    }
-    PackageBuilder& AddGroup(const std::u16string& name) {
-        PackageGroup group;
-        group.name = name;
-        directory.groups.push_back(group);
-        return *this;
-    }
-    PackageBuilder& Add(const std::u16string& name, std::vector<std::uint8_t> bytes,
-                        std::uint64_t lastWriteTime = 0) {
-        PackageEntry entry;
-        entry.name = name;
-        entry.size = bytes.size();
-        entry.lastWriteTime = lastWriteTime;
-        PackageGroup& group = directory.groups.back();
-        group.entries.push_back(entry);
-        group.entryCount = static_cast<std::uint32_t>(group.entries.size());
-        contents.push_back(std::move(bytes));
-        return *this;
-    }
-    std::vector<std::uint8_t> Image() const {
-        std::vector<std::uint8_t> image(512, 0x90);
-        image[0] = 'M';
-        image[1] = 'Z';
-        const std::uint64_t offset = image.size();
-        for (int i = 0; i < 8; ++i) image[32 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
-        std::vector<std::uint8_t> records;
-        EXPECT_EQ(kResultOk, WriteDirectory(directory, records));
-        image.insert(image.end(), records.begin(), records.end());
-        for (const auto& bytes : contents) image.insert(image.end(), bytes.begin(), bytes.end());
-        // Whatever follows the data (a certificate table, say) is ignored.
-        image.insert(image.end(), 16, 0xEE);
-        return image;
-    }
-    std::u16string Write(const ScratchFolder& folder) const {
-        const std::u16string path = folder / u"program.exe";
-        EXPECT_TRUE(WriteBytes(path, Image()));
-        return path;
-    }
-};
 
 class PackageReaderTest : public ::testing::Test {
 protected:

@@ -1,0 +1,384 @@
+#include "package/CabinetExtract.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
+#include <new>
+
+#include "common/Text.h"
+#include "common/Unique.h"
+#include "common/WinResult.h"
+
+namespace quarry {
+
+CabinetFileFunctions gCabinetFileFunctions;
+
+namespace {
+
+// TLS_OUT_OF_INDEXES until InitializeExtractionSlot succeeded.
+DWORD gExtractionSlot = TLS_OUT_OF_INDEXES;
+
+// Cabinet file attributes beyond the DOS ones.
+constexpr USHORT kAttributeNameIsUtf8 = _A_NAME_IS_UTF;  // 0x80
+constexpr USHORT kAttributeUtcTime = 0x100;  // the stored date is UTC, not local time
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;  // 0x27
+
+constexpr WORD kOrdinalFdiCreate = 20;
+constexpr WORD kOrdinalFdiCopy = 22;
+constexpr WORD kOrdinalFdiDestroy = 23;
+
+using FdiCreateFn = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE,
+                                      PFNSEEK, int, PERF);
+using FdiCopyFn = BOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
+using FdiDestroyFn = BOOL(DIAMONDAPI*)(HFDI);
+
+struct FdiFunctions {
+    FdiCreateFn create = nullptr;
+    FdiCopyFn copy = nullptr;
+    FdiDestroyFn destroy = nullptr;
+};
+
+template <typename Fn>
+Fn ProcByOrdinal(HMODULE module, WORD ordinal) {
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
+}
+
+// Loads cabinet.dll from the system folder by its full path (a bare name
+// would let the program's own folder supply a planted copy) and resolves the
+// three FDI functions by ordinal. The module stays loaded until the process
+// ends. Returns null when anything is missing; a later call tries again.
+const FdiFunctions* LoadFdiFunctions() {
+    static FdiFunctions* volatile loaded = nullptr;
+    FdiFunctions* existing = static_cast<FdiFunctions*>(
+        ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&loaded), nullptr,
+                                            nullptr));
+    if (existing) return existing;
+
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return nullptr;
+    std::u16string path = FromWide(folder, length);
+    if (path.back() != u'\\') path += u'\\';
+    path += u"cabinet.dll";
+    UniqueModule module(::LoadLibraryExW(Wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!module) return nullptr;
+
+    FdiFunctions* functions = new (std::nothrow) FdiFunctions;
+    if (!functions) return nullptr;
+    functions->create = ProcByOrdinal<FdiCreateFn>(module.Get(), kOrdinalFdiCreate);
+    functions->copy = ProcByOrdinal<FdiCopyFn>(module.Get(), kOrdinalFdiCopy);
+    functions->destroy = ProcByOrdinal<FdiDestroyFn>(module.Get(), kOrdinalFdiDestroy);
+    if (!functions->create || !functions->copy || !functions->destroy) {
+        delete functions;
+        return nullptr;
+    }
+    existing = static_cast<FdiFunctions*>(::InterlockedCompareExchangePointer(
+        reinterpret_cast<PVOID volatile*>(&loaded), functions, nullptr));
+    if (existing) {
+        // Another thread got there first; its copy is the one kept.
+        delete functions;
+        return existing;
+    }
+    module.Release();
+    return functions;
+}
+
+bool IsSignalled(HANDLE event) {
+    return event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+// A name inside the cabinet: UTF-8 when the file is flagged so, otherwise in
+// the ANSI code page. "/" becomes "\" so that both separate folders alike.
+std::u16string DecodeName(const char* raw, USHORT attributes) {
+    if (!raw) return std::u16string();
+    std::u16string name;
+    if (attributes & kAttributeNameIsUtf8) {
+        name = Utf8ToUtf16(raw);
+    } else {
+        const int length = ::MultiByteToWideChar(CP_ACP, 0, raw, -1, nullptr, 0);
+        if (length <= 1) return std::u16string();
+        std::wstring wide(static_cast<std::size_t>(length), L'\0');
+        if (::MultiByteToWideChar(CP_ACP, 0, raw, -1, &wide[0], length) != length) {
+            return std::u16string();
+        }
+        name = FromWide(wide.c_str());
+    }
+    for (char16_t& c : name) {
+        if (c == u'/') c = u'\\';
+    }
+    return name;
+}
+
+// Creates `base` + `relative` with every missing level; `base` exists. An
+// existing folder is fine, an existing file of that name is not.
+bool CreateFolderTree(const std::u16string& base, const std::u16string& relative) {
+    std::size_t end = 0;
+    while (end != std::u16string::npos) {
+        end = relative.find(u'\\', end + 1);
+        const std::u16string path = base + relative.substr(0, end);
+        if (::CreateDirectoryW(Wide(path), nullptr)) continue;
+        const DWORD error = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(Wide(path));
+        if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
+            !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            ::SetLastError(error);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Gives an expanded file its stored time and attributes. When the file
+// cannot be opened both stay as they are.
+void ApplyTimesAndAttributes(const std::u16string& path, USHORT date, USHORT time,
+                             USHORT attributes) {
+    {
+        UniqueFile file(::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return;
+        FILETIME stored;
+        if (::DosDateTimeToFileTime(date, time, &stored)) {
+            FILETIME utc = stored;
+            const bool converted = (attributes & kAttributeUtcTime) != 0 ||
+                                   ::LocalFileTimeToFileTime(&stored, &utc);
+            if (converted) ::SetFileTime(file.Get(), &utc, nullptr, &utc);
+        }
+    }
+    gCabinetFileFunctions.setFileAttributes(Wide(path), attributes & kKeptAttributes);
+}
+
+CExtract* CurrentExtract() {
+    if (gExtractionSlot == TLS_OUT_OF_INDEXES) return nullptr;
+    return static_cast<CExtract*>(::TlsGetValue(gExtractionSlot));
+}
+
+// The callbacks that map FDI's file access onto the C runtime's descriptors.
+FNALLOC(FdiAllocate) { return ::HeapAlloc(::GetProcessHeap(), 0, cb); }
+
+FNFREE(FdiFree) {
+    if (pv) ::HeapFree(::GetProcessHeap(), 0, pv);
+}
+
+FNOPEN(FdiOpen) {
+    if (!pszFile) return -1;
+    try {
+        const std::u16string path = Utf8ToUtf16(pszFile);
+        // A read-only file in the way would make the creating open fail.
+        if (oflag & _O_CREAT) {
+            gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL);
+        }
+        return ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
+    } catch (...) {
+        // Nothing may unwind through the cabinet library's frames.
+        return -1;
+    }
+}
+
+FNREAD(FdiRead) { return static_cast<UINT>(::_read(static_cast<int>(hf), pv, cb)); }
+
+FNWRITE(FdiWrite) { return static_cast<UINT>(::_write(static_cast<int>(hf), pv, cb)); }
+
+FNSEEK(FdiSeek) { return ::_lseek(static_cast<int>(hf), dist, seektype); }
+
+}  // namespace
+
+// The two callbacks that need the expander take it from the thread's slot.
+struct FdiCallbacks {
+    static FNCLOSE(Close) {
+        if (hf <= 0) return 0;
+        const int descriptor = static_cast<int>(hf);
+        const int result = ::_close(descriptor);
+        if (CExtract* extract = CurrentExtract()) extract->OnDescriptorClosed(descriptor);
+        return result;
+    }
+
+    static FNFDINOTIFY(Notify) {
+        CExtract* extract = CurrentExtract();
+        if (!extract) return -1;
+        try {
+            return extract->OnNotification(fdint, pfdin);
+        } catch (...) {
+            return -1;
+        }
+    }
+};
+
+bool InitializeExtractionSlot() {
+    if (gExtractionSlot == TLS_OUT_OF_INDEXES) gExtractionSlot = ::TlsAlloc();
+    return gExtractionSlot != TLS_OUT_OF_INDEXES;
+}
+
+void ReleaseExtractionSlot() {
+    if (gExtractionSlot == TLS_OUT_OF_INDEXES) return;
+    ::TlsFree(gExtractionSlot);
+    gExtractionSlot = TLS_OUT_OF_INDEXES;
+}
+
+CExtract::CExtract() : ownerThread_(::GetCurrentThreadId()) {}
+
+void CExtract::Abort() { cancelled_ = true; }
+
+CExtract::~CExtract() {
+    // The FDI context and the slot entry are only valid on the owner thread.
+    if (::GetCurrentThreadId() != ownerThread_) return;
+    if (context_) {
+        const FdiFunctions* fdi = LoadFdiFunctions();
+        if (!fdi || !fdi->destroy(context_)) return;
+        context_ = nullptr;
+    }
+    // Only this object's own entry is removed: a CExtract that was refused
+    // because another one is active must leave that one registered.
+    if (registered_ && CurrentExtract() == this) ::TlsSetValue(gExtractionSlot, nullptr);
+}
+
+HResult CExtract::Create() {
+    if (::GetCurrentThreadId() != ownerThread_ || registered_) return kResultPackageUnreadable;
+    if (gExtractionSlot == TLS_OUT_OF_INDEXES) return kResultPackageUnreadable;
+    if (::TlsGetValue(gExtractionSlot) != nullptr) return kResultPackageUnreadable;
+    if (!::TlsSetValue(gExtractionSlot, this) || ::TlsGetValue(gExtractionSlot) != this) {
+        return kResultPackageUnreadable;
+    }
+    registered_ = true;
+    const FdiFunctions* fdi = LoadFdiFunctions();
+    if (!fdi) return kResultPackageUnreadable;
+    context_ = fdi->create(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiCallbacks::Close,
+                           FdiSeek, cpu80386, &error_);
+    return context_ ? kResultOk : kResultPackageUnreadable;
+}
+
+bool CExtract::IsCancelRequested() const { return IsSignalled(cancelEvent_); }
+
+bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
+                      HANDLE cancelEvent) {
+    extractedFiles_.clear();
+    cancelEvent_ = cancelEvent;
+    cancelled_ = false;
+    current_ = OutputFile();
+    abandonedPath_.clear();
+    destinationFolder_ = destinationFolder;
+    if (!destinationFolder_.empty() && destinationFolder_.back() != u'\\') {
+        destinationFolder_ += u'\\';
+    }
+    const std::size_t slash = cabinetPath.rfind(u'\\');
+    cabinetFolder_ = slash == std::u16string::npos ? std::u16string()
+                                                   : cabinetPath.substr(0, slash + 1);
+    cabinetName_ = cabinetPath.substr(slash == std::u16string::npos ? 0 : slash + 1);
+    nextCabinetName_.clear();
+
+    const FdiFunctions* fdi = context_ ? LoadFdiFunctions() : nullptr;
+    // An empty destination would turn every name into one below the drive root.
+    bool succeeded = fdi != nullptr && !destinationFolder_.empty();
+    std::vector<std::u16string> expanded;
+    while (succeeded && !cancelled_) {
+        if (IsCancelRequested()) break;
+        std::string name = Utf16ToUtf8(cabinetName_);
+        std::string folder = Utf16ToUtf8(cabinetFolder_);
+        expanded.push_back(cabinetName_);
+        nextCabinetName_.clear();
+        if (!fdi->copy(context_, &name[0], &folder[0], 0, FdiCallbacks::Notify, nullptr,
+                       nullptr)) {
+            succeeded = false;
+            break;
+        }
+        if (nextCabinetName_.empty()) break;
+        // The next cabinet of a set is a plain file name in the same folder.
+        // One already expanded means the set loops back on itself.
+        bool seen = false;
+        for (const std::u16string& done : expanded) {
+            seen = seen || EqualsNoCase(done, nextCabinetName_);
+        }
+        if (seen || !IsSafeEntryName(nextCabinetName_)) {
+            succeeded = false;
+            break;
+        }
+        cabinetName_ = nextCabinetName_;
+    }
+
+    if (IsCancelRequested()) {
+        cancelled_ = true;
+        succeeded = false;
+    }
+    if (current_.descriptor > 0) {
+        const std::u16string unfinished = current_.fullPath;
+        ::_close(current_.descriptor);
+        current_ = OutputFile();
+        if (cancelled_) ::DeleteFileW(Wide(unfinished));
+    }
+    if (cancelled_ && !abandonedPath_.empty()) ::DeleteFileW(Wide(abandonedPath_));
+    abandonedPath_.clear();
+    cancelEvent_ = nullptr;
+    return succeeded;
+}
+
+void CExtract::OnDescriptorClosed(int descriptor) {
+    // FDI closes an output file itself only when it gives up on it.
+    if (current_.descriptor != descriptor) return;
+    abandonedPath_ = current_.fullPath;
+    current_ = OutputFile();
+}
+
+INT_PTR CExtract::OnNotification(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {
+    if (IsCancelRequested() || cancelled_ || !notification) return -1;
+    switch (type) {
+    case fdintCABINET_INFO:
+        nextCabinetName_ = notification->psz1 ? Utf8ToUtf16(notification->psz1) : u"";
+        return 0;
+    case fdintCOPY_FILE:
+        return OnCopyFile(*notification);
+    case fdintCLOSE_FILE_INFO:
+        return OnCloseFileInfo(*notification);
+    case fdintNEXT_CABINET:
+        return notification->fdie != FDIERROR_NONE ? -1 : 0;
+    case fdintPARTIAL_FILE:
+    case fdintENUMERATE:
+    default:
+        return 0;
+    }
+}
+
+INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
+    const std::u16string name = DecodeName(notification.psz1, notification.attribs);
+    // A cabinet is data from the package: an absolute, drive, UNC or ".."
+    // name would write outside the destination, so it ends the expansion
+    // before anything is created for it.
+    if (!IsSafeRelativePath(name)) return -1;
+    const std::size_t slash = name.rfind(u'\\');
+    currentFileSize_ = static_cast<std::uint32_t>(notification.cb);
+    if (slash != std::u16string::npos && slash != 0 &&
+        !CreateFolderTree(destinationFolder_, name.substr(0, slash))) {
+        return -1;
+    }
+    const std::u16string fullPath = destinationFolder_ + name;
+    // An existing read-only file is replaced rather than refused.
+    gCabinetFileFunctions.setFileAttributes(Wide(fullPath), FILE_ATTRIBUTE_NORMAL);
+    const int descriptor =
+        ::_wsopen(Wide(fullPath), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
+                  _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    current_ = OutputFile();
+    if (descriptor == -1) return -1;
+    current_.descriptor = descriptor;
+    current_.name = name;
+    current_.fullPath = fullPath;
+    current_.size = currentFileSize_;
+    return descriptor;
+}
+
+INT_PTR CExtract::OnCloseFileInfo(const FDINOTIFICATION& notification) {
+    const std::u16string name = DecodeName(notification.psz1, notification.attribs);
+    const int descriptor = static_cast<int>(notification.hf);
+    if (descriptor > 0) {
+        ::_close(descriptor);
+        if (current_.descriptor == descriptor) current_ = OutputFile();
+    }
+    if (!IsSafeRelativePath(name)) return -1;
+    const std::u16string fullPath = destinationFolder_ + name;
+    ApplyTimesAndAttributes(fullPath, notification.date, notification.time, notification.attribs);
+    extractedFiles_.push_back({name, currentFileSize_});
+    return TRUE;
+}
+
+}  // namespace quarry

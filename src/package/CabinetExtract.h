@@ -1,0 +1,106 @@
+// Expands a cabinet with the platform's own decompressor: the FDI functions
+// of cabinet.dll, loaded from the system folder on first use and resolved by
+// ordinal (20 FDICreate, 22 FDICopy, 23 FDIDestroy).
+//
+// The FDI callback interface carries no context pointer, so the expander of
+// the calling thread is found through one thread-local slot that the program
+// allocates at start-up (InitializeExtractionSlot). The FDI context and the
+// slot entry belong to the thread that created the CExtract.
+#pragma once
+
+#include <windows.h>
+
+#include <fdi.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/Result.h"
+#include "package/PackageFormat.h"
+
+namespace quarry {
+
+// Allocates the thread-local slot that expansions register in. Called once
+// at start-up; further calls keep the slot. Returns false when no slot could
+// be had, in which case every expansion fails with 0x80040006.
+bool InitializeExtractionSlot();
+
+// Frees the slot again (for a test of the slot-less state); expansions fail
+// until InitializeExtractionSlot is called again.
+void ReleaseExtractionSlot();
+
+// The attribute changes of an expansion go through here, so that a test can
+// see the exact values handed to the file system: Wine keeps only read-only,
+// hidden and system, and reports every regular file as archived.
+struct CabinetFileFunctions {
+    BOOL(WINAPI* setFileAttributes)(LPCWSTR path, DWORD attributes) = ::SetFileAttributesW;
+};
+extern CabinetFileFunctions gCabinetFileFunctions;
+
+class CExtract {
+public:
+    // Records the calling thread as the owner; nothing else happens yet.
+    CExtract();
+    virtual void Abort();
+    // On the owner thread: destroys the FDI context and, once that succeeded
+    // (or there was none), takes this object out of the thread's slot.
+    virtual ~CExtract();
+    CExtract(const CExtract&) = delete;
+    CExtract& operator=(const CExtract&) = delete;
+
+    // Registers the object in the calling thread's slot and creates the FDI
+    // context. Returns 0, or 0x80040006 when the slot is invalid, already
+    // holds an expander on this thread, cannot be written, when cabinet.dll
+    // or its functions cannot be loaded, or when FDICreate fails.
+    HResult Create();
+
+    // Expands the cabinet at `cabinetPath` (and the following cabinets of
+    // its set, looked for in the same folder) below `destinationFolder`,
+    // creating relative folders as needed. `cancelEvent` (may be null) is
+    // polled at every FDI notification and before every cabinet. Returns
+    // false when anything failed, a cabinet names an unsafe path, or the
+    // expansion was cancelled or aborted; a file cut short by a cancel is
+    // deleted, other files written before a failure stay.
+    bool Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
+                HANDLE cancelEvent);
+
+    // One record per file closed during the last Expand, in cabinet order:
+    // its path inside the cabinet and the size the cabinet announced.
+    const std::vector<ExtractedFileRecord>& ExtractedFiles() const { return extractedFiles_; }
+
+private:
+    friend struct FdiCallbacks;
+
+    struct OutputFile {
+        int descriptor = 0;  // 0: none
+        std::u16string name;
+        std::u16string fullPath;
+        std::uint32_t size = 0;
+    };
+
+    bool IsCancelRequested() const;
+    INT_PTR OnNotification(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
+    INT_PTR OnCopyFile(const FDINOTIFICATION& notification);
+    INT_PTR OnCloseFileInfo(const FDINOTIFICATION& notification);
+    void OnDescriptorClosed(int descriptor);
+
+    std::vector<ExtractedFileRecord> extractedFiles_;
+    std::uint32_t currentFileSize_ = 0;
+    OutputFile current_;
+    // A file that FDI closed itself before its close notification: unfinished.
+    std::u16string abandonedPath_;
+    std::u16string destinationFolder_;
+    std::u16string nextCabinetName_;
+    HFDI context_ = nullptr;
+    ERF error_ = {};
+    std::atomic<bool> cancelled_{false};
+    HANDLE cancelEvent_ = nullptr;
+    DWORD ownerThread_ = 0;
+    bool registered_ = false;
+    std::u16string cabinetFolder_;
+    std::u16string cabinetName_;
+};
+
+}  // namespace quarry

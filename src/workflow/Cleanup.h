@@ -1,0 +1,30 @@
+// Removing the run's folders and walking the files below a folder.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quarry {
+
+// Deletes everything below `folder`, depth first, then the folder itself.
+// A file that refuses deletion because it is read-only loses that attribute
+// (its other attributes are kept) and is tried once more. What cannot be
+// deleted (a file in use, say) stays, and so do the folders above it; there
+// are no retries and no delays. A linked folder (junction or symbolic link)
+// is removed as a link; what it points to is left alone. True when the
+// folder itself was removed.
+bool DeleteTree(const std::u16string& folder);
+
+// The predicate of WalkFiles: a file's full path and the walk's running
+// result; returns false to make that result false.
+using FileVisitor = std::function<bool(const std::u16string& path, bool runningResult)>;
+
+// Calls `predicate` for every file below `folder`, at all depths, in the
+// order the file system lists them. The running result starts true and
+// becomes false for good as soon as the predicate returns false; every file
+// is still visited, and later calls see false, in whatever folder they
+// are. Linked folders are not entered. Returns the running result (true for
+// a missing or empty folder).
+bool WalkFiles(const std::u16string& folder, const FileVisitor& predicate);
+
+}  // namespace quarry

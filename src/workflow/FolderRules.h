@@ -1,0 +1,65 @@
+// The pure rules behind the run's folders: the free-space comparison and its
+// margin, the drive text of the "not enough space" message, the extract
+// folder's parent kinds and default name, and the path pieces the Windows
+// layer joins. No windows.h: these build and are tested natively too.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarry {
+
+// Added to every required byte count before it is compared with the free
+// space of a volume: 20 MiB.
+constexpr std::uint64_t kFreeSpaceMargin = 0x1400000;
+
+// a + b in 64 bits. A sum that would pass 2^64 - 1 stays there, so an
+// absurd size can never wrap round to a small one and pass the free-space
+// check.
+std::uint64_t AddWithCarry(std::uint64_t a, std::uint64_t b);
+
+// True when a volume with `available` free bytes can take `required` bytes:
+// strictly more is needed, equal is not enough.
+bool HasEnoughFreeSpace(std::uint64_t available, std::uint64_t required);
+
+// The text before the first ":" of a folder path ("C" for "C:\x"), shown as
+// the drive in the "not enough space" message. Empty when the path has no
+// ":", as for a UNC path.
+std::u16string DriveText(std::u16string_view folder);
+
+// The folder under which TargetParentFolderType places the extract folder.
+enum class ParentFolderKind {
+    ProgramFolder = 0,  // the folder of the program file
+    Desktop = 1,        // the user's desktop folder
+    Downloads = 2,      // the Downloads folder
+};
+
+// The kind a TargetParentFolderType value names; nullopt for any value
+// other than 0, 1 and 2.
+std::optional<ParentFolderKind> ParentFolderKindFromSetting(std::int32_t value);
+
+// The file name part of a path as PathFindFileNameW finds it: the text after
+// the last "\", "/" or ":" that is followed by something other than another
+// separator. "C:\dir\Setup.exe" gives "Setup.exe"; a trailing "\" stays with
+// the last component ("C:\dir\" gives "dir\"); a path without separators is
+// its own name.
+std::u16string FileNamePart(std::u16string_view path);
+
+// The extension of a name as PathFindExtensionW finds it: from the last "."
+// that is not followed by a "\" or a space, to the end. Empty when there is
+// none. ".hidden" is all extension; "my.file name" has none.
+std::u16string_view ExtensionPart(std::u16string_view name);
+
+// The default extract folder name: the program file's name less its
+// extension (ExtensionPart). "Setup.exe" gives "Setup", "a.b.exe" gives
+// "a.b", "noext" stays, ".hidden" gives "". Only the file name part of the
+// argument counts when it holds a path.
+std::u16string FolderNameFromProgramName(std::u16string_view programName);
+
+// `path` with a "\" appended when it does not already end in one; an empty
+// path becomes "\".
+std::u16string WithTrailingBackslash(std::u16string path);
+
+}  // namespace quarry

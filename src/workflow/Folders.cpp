@@ -1,0 +1,174 @@
+#include "workflow/Folders.h"
+
+#include <objbase.h>
+#include <shlwapi.h>
+
+#include "common/Unique.h"
+#include "common/WinResult.h"
+#include "workflow/FolderRules.h"
+
+namespace quarry {
+
+DiskFreeSpaceFn gDiskFreeSpaceOverride = nullptr;
+
+namespace {
+
+// GetTempPathW's buffer; a longer temporary path counts as a failure.
+constexpr DWORD kTempPathCapacity = 261;
+// SHGetSpecialFolderPathW's buffer: 4096 bytes, zeroed.
+constexpr std::size_t kSpecialFolderCapacity = 4096 / sizeof(wchar_t);
+constexpr int kGuidTextCapacity = 50;
+
+// FOLDERID_Downloads and KF_FLAG_CREATE: the SDK declares them only for
+// Windows Vista and later builds.
+constexpr GUID kFolderIdDownloads = {
+    0x374DE290, 0x123F, 0x4565, {0x91, 0x64, 0x39, 0xC4, 0x92, 0x5E, 0x46, 0x7B}};
+constexpr DWORD kKnownFolderFlagCreate = 0x8000;
+
+// The shell's unique-name function, exported only by ordinal 75: an output
+// buffer of MAX_PATH characters, the wanted path, then a short and a long
+// name to place in it, both optional. (PathYetAnotherMakeUniqueName.)
+using UniqueNameFn = BOOL(WINAPI*)(PWSTR unique, PCWSTR path, PCWSTR shortName,
+                                   PCWSTR longName);
+constexpr WORD kUniqueNameOrdinal = 75;
+
+// GetProcAddress's result as the function type it is known to have.
+// void (*)() is the type GCC lets any function pointer pass through.
+template <typename Fn>
+Fn ProcAddress(HMODULE module, LPCSTR name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+bool Exists(const std::u16string& path) {
+    return ::PathFileExistsW(Wide(path)) != FALSE;
+}
+
+}  // namespace
+
+FolderFunctions SystemFolderFunctions() {
+    FolderFunctions functions;
+    // Windows Vista and later. shell32 is loaded already: the program
+    // imports from it.
+    if (HMODULE shell = ::GetModuleHandleW(L"shell32.dll")) {
+        functions.getKnownFolderPath =
+            ProcAddress<KnownFolderPathFn>(shell, "SHGetKnownFolderPath");
+    }
+    return functions;
+}
+
+std::u16string GetWorkRoot() { return GetWorkRoot(FolderFunctions()); }
+
+std::u16string GetWorkRoot(const FolderFunctions& functions) {
+    wchar_t temp[kTempPathCapacity] = {};
+    const DWORD length = functions.getTempPath(kTempPathCapacity, temp);
+    if (length != 0 && length < kTempPathCapacity) {
+        const std::u16string tempFolder = WithTrailingBackslash(FromWide(temp, length));
+        // TMP may name a folder that does not exist. The result is not
+        // checked here: a failure shows when the work root is created.
+        if (!Exists(tempFolder)) ::CreateDirectoryW(Wide(tempFolder), nullptr);
+        return tempFolder + u"QuarryTool";
+    }
+
+    std::u16string commonData;
+    if (!GetSpecialFolder(CSIDL_COMMON_APPDATA, commonData, functions)) return std::u16string();
+    const std::u16string company = WithTrailingBackslash(commonData) + u"Norvik Corporation";
+    if (!Exists(company) && !::CreateDirectoryW(Wide(company), nullptr)) {
+        return std::u16string();
+    }
+    return WithTrailingBackslash(company) + u"Norvik Quarry Tool";
+}
+
+std::u16string NewGuidString() { return NewGuidString(::CoCreateGuid); }
+
+std::u16string NewGuidString(CreateGuidFn createGuid) {
+    GUID guid;
+    if (FAILED(createGuid(&guid))) throw ResultError{kResultFail};
+    wchar_t text[kGuidTextCapacity] = {};
+    if (::StringFromGUID2(guid, text, kGuidTextCapacity) == 0) throw ResultError{kResultFail};
+    return FromWide(text);
+}
+
+std::uint64_t GetFileSize64(const std::u16string& path) {
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW(Wide(path), &data));
+    if (!find) return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool GetSpecialFolder(int csidl, std::u16string& path) {
+    return GetSpecialFolder(csidl, path, FolderFunctions());
+}
+
+bool GetSpecialFolder(int csidl, std::u16string& path, const FolderFunctions& functions) {
+    wchar_t buffer[kSpecialFolderCapacity] = {};
+    if (!functions.getSpecialFolderPath(nullptr, buffer, csidl, TRUE)) return false;
+    buffer[kSpecialFolderCapacity - 1] = 0;
+    path = FromWide(buffer);
+    return true;
+}
+
+bool GetDownloadsFolder(std::u16string& path) {
+    return GetDownloadsFolder(path, SystemFolderFunctions());
+}
+
+bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions) {
+    if (functions.getKnownFolderPath) {
+        PWSTR known = nullptr;
+        const HRESULT hr = functions.getKnownFolderPath(kFolderIdDownloads,
+                                                        kKnownFolderFlagCreate, nullptr, &known);
+        std::u16string folder;
+        if (SUCCEEDED(hr) && known) folder = FromWide(known);
+        // The buffer is the caller's to free, and CoTaskMemFree takes null.
+        ::CoTaskMemFree(known);
+        if (!folder.empty()) {
+            path = WithTrailingBackslash(std::move(folder));
+            return true;
+        }
+    }
+
+    std::u16string documents;
+    if (!GetSpecialFolder(CSIDL_PERSONAL, documents, functions)) return false;
+    path = WithTrailingBackslash(documents) + u"Downloads";
+    return Exists(path) || ::CreateDirectoryW(Wide(path), nullptr);
+}
+
+bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available, DiskFreeSpaceFn fn) {
+    DiskFreeSpaceFn query = fn ? fn : gDiskFreeSpaceOverride;
+    if (!query) {
+        // Looked up by name, not imported: a system without it must skip the
+        // check, never refuse to start the program.
+        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        if (!kernel) return false;
+        query = ProcAddress<DiskFreeSpaceFn>(kernel, "GetDiskFreeSpaceExW");
+        if (!query) return false;
+    }
+    ULARGE_INTEGER availableToCaller = {};
+    ULARGE_INTEGER total = {};
+    ULARGE_INTEGER totalFree = {};
+    if (query(Wide(folder), &availableToCaller, &total, &totalFree) != TRUE) return false;
+    available = availableToCaller.QuadPart;
+    return true;
+}
+
+bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique) {
+    // The shell function writes into a MAX_PATH buffer and does not check a
+    // longer wanted path; such a path could not be created anyway.
+    if (wanted.empty() || wanted.size() >= MAX_PATH) return false;
+    HMODULE shell = ::GetModuleHandleW(L"shell32.dll");
+    if (!shell) return false;
+    const auto makeUnique =
+        ProcAddress<UniqueNameFn>(shell, MAKEINTRESOURCEA(kUniqueNameOrdinal));
+    if (!makeUnique) return false;
+    wchar_t buffer[MAX_PATH] = {};
+    if (!makeUnique(buffer, Wide(wanted), nullptr, nullptr) || buffer[0] == 0) return false;
+    unique = FromWide(buffer);
+    return true;
+}
+
+HResult CreateFolderTree(const std::u16string& path) {
+    const int error = ::SHCreateDirectoryExW(nullptr, Wide(path), nullptr);
+    return (error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS) ? kResultOk
+                                                                      : kResultFolderNotCreated;
+}
+
+}  // namespace quarry

@@ -1,0 +1,100 @@
+// The run's folders on Windows: the work root under the temporary folder,
+// the run GUID, the special folders an extract folder may live under, the
+// shell's unique-name and folder-tree functions, and the free-space query.
+// The pure rules they rest on are in FolderRules.h.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/Result.h"
+
+namespace quarry {
+
+using KnownFolderPathFn = HRESULT(WINAPI*)(const GUID& id, DWORD flags, HANDLE token,
+                                           PWSTR* path);
+
+// The system functions behind the folder lookups, replaceable so that a test
+// can take the fallbacks or keep the shell away from the user's real
+// folders. A default-constructed set is the system's, except that
+// getKnownFolderPath is null, as on a system without known folders; see
+// SystemFolderFunctions.
+struct FolderFunctions {
+    DWORD(WINAPI* getTempPath)(DWORD, LPWSTR) = ::GetTempPathW;
+    BOOL(WINAPI* getSpecialFolderPath)(HWND, LPWSTR, int, BOOL) = ::SHGetSpecialFolderPathW;
+    KnownFolderPathFn getKnownFolderPath = nullptr;
+};
+
+// The system's functions, with SHGetKnownFolderPath looked up by name in the
+// already loaded shell32 (null before Windows Vista).
+FolderFunctions SystemFolderFunctions();
+
+// The per-machine scratch folder shared by all runs, without a trailing
+// "\": the temporary folder + "QuarryTool". The temporary folder itself is
+// created when it is missing; the work root is not. When the temporary
+// folder cannot be had, the common application-data folder +
+// "\Norvik Corporation\Norvik Quarry Tool", its "Norvik Corporation" part
+// created when missing. Empty when neither can be had.
+std::u16string GetWorkRoot();
+std::u16string GetWorkRoot(const FolderFunctions& functions);
+
+// A fresh GUID as 38 characters of text: braces around upper-case hex
+// grouped 8-4-4-4-12 with hyphens, as StringFromGUID2 writes it. When no
+// GUID can be made the run would have no name for its folder or its event,
+// so this throws ResultError{0x80004005} for the worker's phase handler.
+std::u16string NewGuidString();
+
+// NewGuidString over a replaceable CoCreateGuid.
+using CreateGuidFn = HRESULT(WINAPI*)(GUID*);
+std::u16string NewGuidString(CreateGuidFn createGuid);
+
+// The size of a file as its directory entry records it (FindFirstFileW, so
+// an open or locked file can be measured); 0 when it is not found.
+std::uint64_t GetFileSize64(const std::u16string& path);
+
+// SHGetSpecialFolderPathW for a CSIDL value, creating the folder when it is
+// missing. Returns false, leaving `path` unchanged, when the shell has no
+// such folder.
+bool GetSpecialFolder(int csidl, std::u16string& path);
+bool GetSpecialFolder(int csidl, std::u16string& path, const FolderFunctions& functions);
+
+// The user's Downloads folder: the known folder, created when missing, with
+// a trailing "\". Windows XP has no known folders; there, or when the
+// known-folder call fails, it is the Documents folder + "\Downloads",
+// created when missing, without a trailing "\". False when the Documents
+// folder cannot be had (`path` unchanged) or Downloads cannot be made below
+// it (`path` set all the same, so that the caller's own creation reports
+// the failure).
+bool GetDownloadsFolder(std::u16string& path);
+bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions);
+
+// The free-space query, GetDiskFreeSpaceExW's shape.
+using DiskFreeSpaceFn = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER,
+                                      PULARGE_INTEGER);
+
+// When set, QueryFreeBytes calls this instead of looking up the system's
+// function; tests use it to fake a full disk. Null in the program.
+extern DiskFreeSpaceFn gDiskFreeSpaceOverride;
+
+// The bytes available to the caller on the volume of `folder`. Uses `fn`,
+// else gDiskFreeSpaceOverride, else GetDiskFreeSpaceExW looked up by name in
+// kernel32. False when there is no such function or the call does not
+// return 1; the free-space check then passes.
+bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available,
+                    DiskFreeSpaceFn fn = nullptr);
+
+// A path that names no existing file or folder, made from `wanted` by the
+// shell's unique-name function (shell32 ordinal 75) with a 260-character
+// buffer. True with the name in `unique`; false, leaving `unique` alone,
+// when the function is missing or fails, in which case the caller keeps
+// `wanted`.
+bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique);
+
+// Creates `path` and any missing folders above it (SHCreateDirectoryExW,
+// no window). 0 when created or already there; 0x8004000F otherwise.
+HResult CreateFolderTree(const std::u16string& path);
+
+}  // namespace quarry

@@ -1,0 +1,523 @@
+// The extraction worker end to end under Wine: real packages packed by
+// quarrypack, a real work root under a scratch temporary folder, and a test
+// window that stands in for the progress dialog and records what it is told.
+#include "workflow/ExtractionJob.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "common/Text.h"
+#include "common/WinTestSupport.h"
+#include "package/CabinetExtract.h"
+#include "package/PackageFormat.h"
+#include "workflow/DialogMessages.h"
+#include "workflow/FolderRules.h"
+#include "workflow/Folders.h"
+#include "workflow/UpdateMode.h"
+
+namespace quarry {
+namespace {
+
+using testing::ReadBytes;
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+std::u16string TestData(const std::u16string& name) {
+    std::string unixPath = QUARRY_TEST_DATA;
+    for (char& c : unixPath) {
+        if (c == '/') c = '\\';
+    }
+    return u"Z:" + testing::Utf16(unixPath) + u"\\workflow\\" + name;
+}
+
+using Message = std::pair<UINT, std::uint32_t>;
+
+// What the stand-in dialog was told, and how it answers.
+struct DialogRecord {
+    std::vector<Message> notices;  // posted messages, in order
+    std::vector<Message> sent;     // kMsgLeavingExtraction, which the worker sends
+    std::vector<Message> calls;    // kMsgReportError and kMsgShowMessageFile
+    std::u16string reportText;     // text argument of the last error report
+    BYTE okCancelButtons = 0xFF;
+    std::u16string messageSupportFolder;
+    bool settingsPresentAtMessage = false;
+    INT_PTR reportAnswer = IDNO;
+    INT_PTR messageAnswer = 1;
+    UINT cancelOn = 0;  // set the job's cancel event when this message arrives
+    HANDLE cancelEvent = nullptr;
+    bool done = false;
+};
+
+DialogRecord* gRecord = nullptr;
+
+LRESULT CALLBACK TestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message < kMsgReportError || message > kMsgWorkerDone || !gRecord) {
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    DialogRecord& record = *gRecord;
+    const Message entry(message, static_cast<std::uint32_t>(wParam));
+    LRESULT answer = 0;
+    if (message == kMsgReportError) {
+        record.calls.push_back(entry);
+        record.reportText = lParam ? FromWide(reinterpret_cast<const wchar_t*>(lParam)) : u"";
+        answer = record.reportAnswer;
+    } else if (message == kMsgShowMessageFile) {
+        record.calls.push_back(entry);
+        const auto* data = reinterpret_cast<const PreExecutionMessageRecord*>(lParam);
+        record.okCancelButtons = data->okCancelButtons;
+        record.messageSupportFolder = FromWide(data->supportFolder);
+        record.settingsPresentAtMessage =
+            !ReadBytes(record.messageSupportFolder + u"Settings.ini").empty();
+        answer = record.messageAnswer;
+    } else if (::InSendMessage()) {
+        // A sent message overtakes what was posted before it.
+        record.sent.push_back(entry);
+    } else {
+        record.notices.push_back(entry);
+        if (message == kMsgWorkerDone) record.done = true;
+    }
+    if (message == record.cancelOn) ::SetEvent(record.cancelEvent);
+    return answer;
+}
+
+class ExtractionJobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(InitializeExtractionSlot());
+        temp = folder / u"Temp\\";
+        ASSERT_TRUE(::CreateDirectoryW(Wide(temp), nullptr));
+        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+            wchar_t old[MAX_PATH] = {};
+            ::GetEnvironmentVariableW(name, old, MAX_PATH);
+            savedEnvironment.emplace_back(name, old);
+            ::SetEnvironmentVariableW(name, Wide(temp));
+        }
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = TestDialogProc;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"QuarryTestDialog";
+        ::RegisterClassW(&windowClass);
+        window = ::CreateWindowExW(0, L"QuarryTestDialog", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                   nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(nullptr, window);
+        gRecord = &record;
+    }
+    void TearDown() override {
+        gRecord = nullptr;
+        ::DestroyWindow(window);
+        for (const auto& saved : savedEnvironment) {
+            ::SetEnvironmentVariableW(saved.first.c_str(), saved.second.c_str());
+        }
+    }
+
+    std::u16string WorkRoot() const { return temp + u"QuarryTool"; }
+
+    // A copy of a test package in the scratch folder, so that folders made
+    // beside the program file land there.
+    std::u16string Package(const std::u16string& name) {
+        const std::u16string path = folder / name;
+        EXPECT_TRUE(::CopyFileW(Wide(TestData(name)), Wide(path), FALSE));
+        return path;
+    }
+
+    // Runs the job's worker against the test window until it is done.
+    void RunWithDialog(ExtractionJob& job) {
+        record.cancelEvent = job.cancelEvent.Get();
+        ASSERT_EQ(kResultOk, job.Start());
+        const DWORD deadline = ::GetTickCount() + 60000;
+        while (!record.done && static_cast<int>(deadline - ::GetTickCount()) > 0) {
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        }
+        ASSERT_TRUE(record.done) << "the worker did not finish";
+        EXPECT_EQ(0u, job.Stop());
+    }
+
+    // Run folders (braced GUIDs) left in the work root.
+    int RunFoldersLeft() const {
+        int count = 0;
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW(Wide(WorkRoot() + u"\\{*"), &data);
+        if (find == INVALID_HANDLE_VALUE) return 0;
+        do {
+            ++count;
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+        return count;
+    }
+
+    ScratchFolder folder;
+    std::u16string temp;
+    std::vector<std::pair<std::wstring, std::wstring>> savedEnvironment;
+    HWND window = nullptr;
+    DialogRecord record;
+};
+
+// A 4 KiB program stand-in with a package of one main-group entry of 100 bytes.
+std::vector<std::uint8_t> ImageWithMainGroup(const std::u16string& entryName) {
+    std::vector<std::uint8_t> image(4096, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[33] = 0x10;  // the package starts at 4096
+    PackageDirectory directory;
+    directory.time1 = 0x01DB000000000001ull;
+    PackageGroup main;
+    main.name = kMainGroupName;
+    main.entryCount = 1;
+    PackageEntry entry;
+    entry.name = entryName;
+    entry.size = 100;
+    main.entries.push_back(entry);
+    directory.groups.push_back(main);
+    std::vector<std::uint8_t> records;
+    EXPECT_EQ(kResultOk, WriteDirectory(directory, records));
+    image.insert(image.end(), records.begin(), records.end());
+    image.push_back(0xFF);
+    image.push_back(0xFE);
+    image.insert(image.end(), 98, ' ');
+    return image;
+}
+
+const std::vector<Message> kSuccessNotices = {
+    {kMsgPackageOpened, 0}, {kMsgExtractionBegins, 0}, {kMsgExtractionDone, 0},
+    {kMsgCleanupBegins, 1}, {kMsgWorkerDone, 1}};
+const std::vector<Message> kLeftWithSuccess = {{kMsgLeavingExtraction, 0}};
+
+TEST_F(ExtractionJobTest, ExtractsIntoThePackageFolderOfAFreshWorkFolder) {
+    ExtractionJob job(nullptr, nullptr);
+    job.programPath = Package(u"basic.exe");
+    ASSERT_EQ(kResultOk, job.Extract());
+
+    EXPECT_EQ(0u, job.workFolder.find(WorkRoot() + u"\\{"));
+    EXPECT_EQ(WorkRoot().size() + 1 + 38 + 1, job.workFolder.size());
+    EXPECT_EQ(job.workFolder + u"Support\\", job.supportFolder);
+    EXPECT_EQ(job.workFolder + u"Package\\", job.runFolder);
+    EXPECT_TRUE(job.extractFolder.empty());
+    EXPECT_EQ(u"Workflow Test", job.package.settings.ProductName);
+    EXPECT_FALSE(ReadBytes(job.supportFolder + u"Settings.ini").empty());
+    for (const char16_t* file : {u"setup.cmd", u"sub\\deeper\\data.txt", u"sub\\blob.bin"}) {
+        EXPECT_EQ(ReadBytes(TestData(u"src\\payload\\") + file), ReadBytes(job.runFolder + file))
+            << Utf16ToUtf8(file);
+    }
+
+    job.Cleanup(false);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.workFolder)));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(WorkRoot())));
+}
+
+TEST_F(ExtractionJobTest, RunWithoutDialogCleansUpAfterItself) {
+    ExtractionJob job(nullptr, nullptr);
+    job.programPath = Package(u"basic.exe");
+    EXPECT_EQ(kResultOk, job.Run());
+    EXPECT_EQ(0, RunFoldersLeft());
+    EXPECT_EQ(0u, ExtractThreadProc(&job));
+    EXPECT_EQ(static_cast<DWORD>(kResultInvalidArg), ExtractThreadProc(nullptr));
+}
+
+TEST_F(ExtractionJobTest, TellsTheDialogEveryStageOfASuccessfulRun) {
+    ExtractionJob job(window, nullptr);
+    job.programPath = Package(u"basic.exe");
+    RunWithDialog(job);
+    EXPECT_EQ(kSuccessNotices, record.notices);
+    EXPECT_EQ(kLeftWithSuccess, record.sent);
+    EXPECT_TRUE(record.calls.empty());
+    EXPECT_EQ(0, RunFoldersLeft());
+}
+
+TEST_F(ExtractionJobTest, PackageWithoutPayloadSucceeds) {
+    ExtractionJob job(window, nullptr);
+    job.programPath = Package(u"nopayload.exe");
+    RunWithDialog(job);
+    EXPECT_EQ(kSuccessNotices, record.notices);
+}
+
+TEST_F(ExtractionJobTest, ReportsFailuresOnceWithTheCodeTheDialogKnows) {
+    struct Case {
+        std::vector<std::uint8_t> image;
+        std::uint32_t phaseResult;
+        std::uint32_t reported;
+        bool opened;
+    };
+    // A program file without a package: the reader's own code is reported.
+    std::vector<std::uint8_t> plain(4096, 0);
+    plain[0] = 'M';
+    plain[1] = 'Z';
+    // A package whose main group has no Settings.ini, and one whose
+    // settings data are cut short: platform codes, reported as generic.
+    const std::vector<std::uint8_t> noSettings = ImageWithMainGroup(u"MessageInfo.xml");
+    std::vector<std::uint8_t> cutSettings = ImageWithMainGroup(u"Settings.ini");
+    cutSettings.resize(cutSettings.size() - 10);
+    const Case cases[] = {
+        {plain, 0x80040006u, 0x80040006u, false},
+        {noSettings, 0x80070002u, 0x80040005u, true},
+        {cutSettings, 0x8007001Eu, 0x80040005u, true},
+    };
+    for (const Case& c : cases) {
+        record = DialogRecord();
+        ASSERT_TRUE(WriteBytes(folder / u"failing.exe", c.image));
+        ExtractionJob job(window, nullptr);
+        job.programPath = folder / u"failing.exe";
+        RunWithDialog(job);
+        std::vector<Message> expected;
+        if (c.opened) expected.push_back({kMsgPackageOpened, 0});
+        expected.insert(expected.end(), {{kMsgExtractionDone, c.phaseResult},
+                                         {kMsgCleanupBegins, c.phaseResult},
+                                         {kMsgWorkerDone, c.phaseResult}});
+        EXPECT_EQ(expected, record.notices);
+        EXPECT_EQ((std::vector<Message>{{kMsgLeavingExtraction, c.phaseResult}}), record.sent);
+        EXPECT_EQ((std::vector<Message>{{kMsgReportError, c.reported}}), record.calls);
+        EXPECT_EQ(0, RunFoldersLeft());
+    }
+}
+
+TEST_F(ExtractionJobTest, CancelAtEachStageEndsWithoutAnErrorReport) {
+    const std::uint32_t cancelled = 0x80040002u;
+    const std::uint32_t aborted = 0x80004004u;
+    struct Case {
+        UINT cancelOn;
+        std::vector<Message> notices;
+        std::vector<Message> sent;
+    };
+    const Case cases[] = {
+        {kMsgPackageOpened,
+         {{kMsgPackageOpened, 0}, {kMsgExtractionBegins, 0}, {kMsgExtractionDone, cancelled},
+          {kMsgCleanupBegins, cancelled}, {kMsgWorkerDone, cancelled}},
+         {{kMsgLeavingExtraction, cancelled}}},
+        {kMsgExtractionBegins,
+         {{kMsgPackageOpened, 0}, {kMsgExtractionBegins, 0}, {kMsgExtractionDone, cancelled},
+          {kMsgCleanupBegins, cancelled}, {kMsgWorkerDone, cancelled}},
+         {{kMsgLeavingExtraction, cancelled}}},
+        // After the extraction phase the hand-over is skipped altogether.
+        {kMsgExtractionDone,
+         {{kMsgPackageOpened, 0}, {kMsgExtractionBegins, 0}, {kMsgExtractionDone, 0},
+          {kMsgCleanupBegins, aborted}, {kMsgWorkerDone, aborted}},
+         {}},
+    };
+    for (const Case& c : cases) {
+        record = DialogRecord();
+        record.cancelOn = c.cancelOn;
+        ExtractionJob job(window, nullptr);
+        job.programPath = Package(u"basic.exe");
+        RunWithDialog(job);
+        EXPECT_EQ(c.notices, record.notices) << std::hex << c.cancelOn;
+        EXPECT_EQ(c.sent, record.sent) << std::hex << c.cancelOn;
+        EXPECT_TRUE(record.calls.empty());
+        EXPECT_EQ(0, RunFoldersLeft());
+    }
+}
+
+TEST_F(ExtractionJobTest, PreExecutionMessageDecidesWhetherToGoOn) {
+    for (bool silent : {false, true}) {
+        for (INT_PTR answer : {INT_PTR(1), INT_PTR(IDCANCEL)}) {
+            record = DialogRecord();
+            record.messageAnswer = answer;
+            ExtractionJob job(window, nullptr);
+            job.silent = silent;
+            job.programPath = Package(u"message.exe");
+            RunWithDialog(job);
+            ASSERT_EQ((std::vector<Message>{{kMsgShowMessageFile, 0}}), record.calls);
+            EXPECT_EQ(1, record.okCancelButtons);
+            EXPECT_EQ(job.supportFolder, record.messageSupportFolder);
+            EXPECT_TRUE(record.settingsPresentAtMessage);
+            const std::uint32_t final = answer == 1 ? 1u : 0x80040002u;
+            ASSERT_EQ(5u, record.notices.size());
+            EXPECT_EQ(kLeftWithSuccess, record.sent);
+            EXPECT_EQ(Message(kMsgCleanupBegins, final), record.notices[3]);
+            EXPECT_EQ(Message(kMsgWorkerDone, final), record.notices[4]);
+            EXPECT_EQ(0, RunFoldersLeft());
+        }
+    }
+}
+
+class UpdateModeKey {
+public:
+    explicit UpdateModeKey(DWORD silentExecution) {
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS,
+                  ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norvik Corporation\\Tervo update",
+                                    0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+        ::RegSetValueExW(key, L"SilentExecution", 0, REG_DWORD,
+                         reinterpret_cast<const BYTE*>(&silentExecution), sizeof silentExecution);
+        ::RegCloseKey(key);
+    }
+    ~UpdateModeKey() {
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norvik Corporation\\Tervo update");
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norvik Corporation");
+    }
+};
+
+TEST_F(ExtractionJobTest, UpdateModeRegistryDecidesThePreExecutionMessage) {
+    EXPECT_FALSE(ReadSilentExecutionFlag());
+    EXPECT_FALSE(ReadLaunchInstallerFlag());
+    struct Case {
+        DWORD silentExecution;
+        bool silent;
+        bool shown;
+    };
+    const Case cases[] = {{1, false, false}, {1, true, true}, {2, false, true}, {2, true, false}};
+    for (const Case& c : cases) {
+        UpdateModeKey key(c.silentExecution);
+        EXPECT_EQ(c.silentExecution == 1, ReadSilentExecutionFlag());
+        record = DialogRecord();
+        ExtractionJob job(window, nullptr);
+        job.silent = c.silent;
+        job.programPath = Package(u"tervo.exe");
+        RunWithDialog(job);
+        EXPECT_EQ(c.shown ? 1u : 0u, record.calls.size())
+            << c.silentExecution << " silent " << c.silent;
+    }
+    EXPECT_FALSE(ReadSilentExecutionFlag());
+}
+
+TEST_F(ExtractionJobTest, ExtractFolderBesideTheProgramSurvivesAndIsMadeUnique) {
+    ExtractionJob first(window, nullptr);
+    first.programPath = Package(u"extract.exe");
+    RunWithDialog(first);
+    EXPECT_EQ(kSuccessNotices, record.notices);
+    EXPECT_EQ(folder / u"Extracted", first.extractFolder);
+    EXPECT_EQ(first.extractFolder + u"\\", first.runFolder);
+    EXPECT_EQ(ReadBytes(TestData(u"src\\payload\\sub\\blob.bin")),
+              ReadBytes(folder / u"Extracted\\sub\\blob.bin"));
+    EXPECT_EQ(0, RunFoldersLeft());
+
+    record = DialogRecord();
+    ExtractionJob second(window, nullptr);
+    second.programPath = first.programPath;
+    RunWithDialog(second);
+    EXPECT_EQ(kSuccessNotices, record.notices);
+    EXPECT_NE(first.extractFolder, second.extractFolder);
+    EXPECT_FALSE(ReadBytes(second.extractFolder + u"\\setup.cmd").empty());
+    EXPECT_FALSE(ReadBytes(first.extractFolder + u"\\setup.cmd").empty());
+}
+
+TEST_F(ExtractionJobTest, ExtractFolderIsNamedAfterTheProgramWithoutAName) {
+    ExtractionJob job(nullptr, nullptr);
+    job.programPath = Package(u"Setup.exe");
+    ASSERT_EQ(kResultOk, job.Extract());
+    EXPECT_EQ(folder / u"Setup", job.extractFolder);
+    job.Cleanup(false);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(folder / u"Setup")));
+}
+
+TEST_F(ExtractionJobTest, UnknownParentFolderTypeCreatesNothing) {
+    ExtractionJob job(window, nullptr);
+    job.programPath = Package(u"badparent.exe");
+    RunWithDialog(job);
+    EXPECT_EQ((std::vector<Message>{{kMsgReportError, 0x8004000Fu}}), record.calls);
+    const std::uint32_t failed = 0x8004000Fu;
+    EXPECT_EQ((std::vector<Message>{{kMsgPackageOpened, 0}, {kMsgExtractionDone, failed},
+                                    {kMsgCleanupBegins, failed}, {kMsgWorkerDone, failed}}),
+              record.notices);
+    EXPECT_TRUE(job.extractFolder.empty());
+    EXPECT_EQ(0, RunFoldersLeft());
+}
+
+std::uint64_t gFakeFreeBytes = 0;
+
+BOOL WINAPI FakeDiskFreeSpace(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                              PULARGE_INTEGER free) {
+    available->QuadPart = gFakeFreeBytes;
+    if (total) total->QuadPart = gFakeFreeBytes;
+    if (free) free->QuadPart = gFakeFreeBytes;
+    return TRUE;
+}
+
+class FakeDisk {
+public:
+    explicit FakeDisk(std::uint64_t freeBytes) {
+        gFakeFreeBytes = freeBytes;
+        gDiskFreeSpaceOverride = FakeDiskFreeSpace;
+    }
+    ~FakeDisk() { gDiskFreeSpaceOverride = nullptr; }
+};
+
+TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeSpace) {
+    const std::u16string program = Package(u"basic.exe");
+    ExtractionJob probe(nullptr, nullptr);
+    probe.programPath = program;
+    ASSERT_EQ(kResultOk, probe.Extract());
+    const std::uint64_t required = GetFileSize64(program) + 0x1400000 +
+                                   static_cast<std::uint64_t>(probe.package.settings.TotalFileSize);
+    ASSERT_GT(probe.package.settings.TotalFileSize, 0);
+    probe.Cleanup(false);
+
+    struct Case {
+        std::uint64_t freeBytes;
+        INT_PTR answer;
+        std::uint32_t final;
+        std::size_t questions;
+    };
+    const Case cases[] = {{required + 1, IDNO, 1, 0},
+                          {required, IDNO, 0x8004000Eu, 1},
+                          {required, IDYES, 1, 1}};
+    for (const Case& c : cases) {
+        FakeDisk disk(c.freeBytes);
+        record = DialogRecord();
+        record.reportAnswer = c.answer;
+        ExtractionJob job(window, nullptr);
+        job.programPath = program;
+        RunWithDialog(job);
+        ASSERT_EQ(c.questions, record.calls.size()) << c.freeBytes;
+        if (c.questions) {
+            EXPECT_EQ(Message(kMsgReportError, 0x8004000Eu), record.calls[0]);
+            EXPECT_EQ(DriveText(WorkRoot()), record.reportText);
+            EXPECT_FALSE(record.reportText.empty());
+        }
+        EXPECT_EQ(Message(kMsgWorkerDone, c.final), record.notices.back());
+        EXPECT_EQ(0, RunFoldersLeft());
+    }
+}
+
+TEST_F(ExtractionJobTest, PackageWithoutPayloadNeedsOnlyProgramAndMargin) {
+    const std::u16string program = Package(u"nopayload.exe");
+    FakeDisk disk(GetFileSize64(program) + 0x1400000 + 1);
+    ExtractionJob job(window, nullptr);
+    job.programPath = program;
+    RunWithDialog(job);
+    EXPECT_TRUE(record.calls.empty());
+    EXPECT_EQ(kSuccessNotices, record.notices);
+}
+
+TEST_F(ExtractionJobTest, CancelWhileAQuestionIsPendingIsNotAYes) {
+    FakeDisk disk(0);
+    record.reportAnswer = IDYES;
+    record.cancelOn = kMsgReportError;
+    ExtractionJob job(window, nullptr);
+    job.programPath = Package(u"basic.exe");
+    RunWithDialog(job);
+    // The answer Yes came too late: the question counts as refused, and the
+    // failure, already shown, is not reported a second time.
+    EXPECT_EQ((std::vector<Message>{{kMsgReportError, 0x8004000Eu}}), record.calls);
+    EXPECT_EQ(Message(kMsgWorkerDone, 0x8004000Eu), record.notices.back());
+    EXPECT_EQ(0, RunFoldersLeft());
+}
+
+TEST_F(ExtractionJobTest, FailureAfterTheExtractFolderWasMadeRemovesItToo) {
+    // Damage the cabinet inside a copy of the package.
+    std::vector<std::uint8_t> image = ReadBytes(TestData(u"extract.exe"));
+    MemorySource source(image.data(), image.size());
+    std::uint64_t packageOffset = 0;
+    PackageHeader header;
+    PackageDirectory directory;
+    std::uint64_t dataStart = 0;
+    ASSERT_EQ(kResultOk, ReadHeader(source, packageOffset, header));
+    ASSERT_EQ(kResultOk, ReadDirectory(source, header, directory, dataStart));
+    const PackageEntry& cabinet = directory.groups[0].entries[1];
+    ASSERT_EQ(std::u16string(kCabinetEntryName), cabinet.name);
+    for (std::uint64_t i = 40; i < cabinet.size; i += 7) image[cabinet.offset + i] ^= 0x5A;
+    ASSERT_TRUE(WriteBytes(folder / u"damaged.exe", image));
+
+    ExtractionJob job(window, nullptr);
+    job.programPath = folder / u"damaged.exe";
+    RunWithDialog(job);
+    EXPECT_EQ((std::vector<Message>{{kMsgReportError, 0x80040006u}}), record.calls);
+    EXPECT_EQ(folder / u"Extracted", job.extractFolder);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.extractFolder)));
+    EXPECT_EQ(0, RunFoldersLeft());
+}
+
+}  // namespace
+}  // namespace quarry

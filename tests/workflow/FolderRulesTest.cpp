@@ -1,0 +1,163 @@
+#include "workflow/FolderRules.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "common/Text.h"
+
+namespace quarry {
+namespace {
+
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
+
+TEST(FolderRules, FreeSpaceMustExceedTheRequiredSize) {
+    struct Case {
+        std::uint64_t available;
+        std::uint64_t required;
+        bool enough;
+    };
+    const Case cases[] = {
+        {100, 100, false},
+        {101, 100, true},
+        {99, 100, false},
+        {0, 0, false},
+        {1, 0, true},
+        {kMax, kMax, false},
+        {kMax, kMax - 1, true},
+        // Differences only above 32 bits must count.
+        {0x100000000ull, 0xFFFFFFFFull, true},
+        {0xFFFFFFFFull, 0x100000000ull, false},
+        {0x200000005ull, 0x100000006ull, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.available) + " vs " + std::to_string(c.required));
+        EXPECT_EQ(c.enough, HasEnoughFreeSpace(c.available, c.required));
+    }
+}
+
+TEST(FolderRules, MarginIsTwentyMebibytes) {
+    EXPECT_EQ(20971520u, kFreeSpaceMargin);
+    const std::uint64_t required = AddWithCarry(1000, kFreeSpaceMargin);
+    EXPECT_FALSE(HasEnoughFreeSpace(1000 + 20971520u, required));
+    EXPECT_TRUE(HasEnoughFreeSpace(1000 + 20971521u, required));
+}
+
+TEST(FolderRules, SumsCarryIntoTheHighWordAndStopAtTheTop) {
+    EXPECT_EQ(0x100000000ull, AddWithCarry(0xFFFFFFFFull, 1));
+    EXPECT_EQ(0x1FFFFFFFEull, AddWithCarry(0xFFFFFFFFull, 0xFFFFFFFFull));
+    EXPECT_EQ(0x0000000501400000ull, AddWithCarry(0x500000000ull, kFreeSpaceMargin));
+    EXPECT_EQ(kMax, AddWithCarry(kMax - 1, 1));
+    // A sum past 2^64 - 1 must not wrap to something small that fits.
+    EXPECT_EQ(kMax, AddWithCarry(kMax, kFreeSpaceMargin));
+    EXPECT_EQ(kMax, AddWithCarry(kMax - 5, 6));
+    EXPECT_FALSE(HasEnoughFreeSpace(kMax, AddWithCarry(kMax, 1)));
+}
+
+TEST(FolderRules, DriveTextIsWhatPrecedesTheFirstColon) {
+    struct Case {
+        std::u16string folder;
+        std::u16string drive;
+    };
+    const Case cases[] = {
+        {u"C:\\x", u"C"},
+        {u"C:\\", u"C"},
+        {u"d:", u"d"},
+        {u"C:\\a:b\\", u"C"},
+        {u"\\\\srv\\share", u""},
+        {u"\\\\srv\\share\\dir\\", u""},
+        {u"\\", u""},
+        {u"", u""},
+        {u":\\x", u""},
+        {u"\\\\?\\C:\\x", u"\\\\?\\C"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.folder));
+        EXPECT_EQ(c.drive, DriveText(c.folder));
+    }
+}
+
+TEST(FolderRules, OnlyParentTypesZeroToTwoAreValid) {
+    EXPECT_EQ(ParentFolderKind::ProgramFolder, ParentFolderKindFromSetting(0));
+    EXPECT_EQ(ParentFolderKind::Desktop, ParentFolderKindFromSetting(1));
+    EXPECT_EQ(ParentFolderKind::Downloads, ParentFolderKindFromSetting(2));
+    for (std::int32_t value : {-1, 3, 4, 100, std::numeric_limits<std::int32_t>::min(),
+                               std::numeric_limits<std::int32_t>::max()}) {
+        SCOPED_TRACE(value);
+        EXPECT_FALSE(ParentFolderKindFromSetting(value).has_value());
+    }
+}
+
+TEST(FolderRules, FolderNameIsTheProgramNameLessItsExtension) {
+    struct Case {
+        std::u16string programName;
+        std::u16string folderName;
+    };
+    const Case cases[] = {
+        {u"Setup.exe", u"Setup"},
+        {u"a.b.exe", u"a.b"},
+        {u"noext", u"noext"},
+        {u".hidden", u""},
+        {u"trailing.", u"trailing"},
+        {u"Setup v2.exe", u"Setup v2"},
+        // A space after the last dot means there is no extension.
+        {u"my.file name", u"my.file name"},
+        {u"Setup.exe ", u"Setup.exe "},
+        {u"", u""},
+        // Only the file name part of a path counts.
+        {u"C:\\Program Files\\Tool.v1\\Setup.exe", u"Setup"},
+        {u"C:\\dir.ext\\noext", u"noext"},
+        {u"D:Setup.exe", u"Setup"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.programName));
+        EXPECT_EQ(c.folderName, FolderNameFromProgramName(c.programName));
+    }
+}
+
+TEST(FolderRules, ExtensionStartsAtTheLastDotOfTheName) {
+    EXPECT_EQ(u".exe", ExtensionPart(u"Setup.exe"));
+    EXPECT_EQ(u".exe", ExtensionPart(u"a.b.exe"));
+    EXPECT_EQ(u".hidden", ExtensionPart(u".hidden"));
+    EXPECT_EQ(u".", ExtensionPart(u"trailing."));
+    EXPECT_EQ(u"", ExtensionPart(u"noext"));
+    EXPECT_EQ(u"", ExtensionPart(u"my.file name"));
+    EXPECT_EQ(u"", ExtensionPart(u"dir.ext\\noext"));
+}
+
+TEST(FolderRules, FileNamePartFollowsTheLastSeparator) {
+    struct Case {
+        std::u16string path;
+        std::u16string name;
+    };
+    const Case cases[] = {
+        {u"C:\\dir\\Setup.exe", u"Setup.exe"},
+        {u"C:/dir/Setup.exe", u"Setup.exe"},
+        {u"C:Setup.exe", u"Setup.exe"},
+        {u"Setup.exe", u"Setup.exe"},
+        {u"C:\\dir\\", u"dir\\"},
+        {u"C:\\", u"C:\\"},
+        {u"\\\\srv\\share\\a.exe", u"a.exe"},
+        {u"C:\\dir\\\\x", u"x"},
+        {u"", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.path));
+        EXPECT_EQ(c.name, FileNamePart(c.path));
+    }
+}
+
+TEST(FolderRules, TrailingBackslashIsAddedOnlyWhenMissing) {
+    EXPECT_EQ(u"C:\\x\\", WithTrailingBackslash(u"C:\\x"));
+    EXPECT_EQ(u"C:\\x\\", WithTrailingBackslash(u"C:\\x\\"));
+    EXPECT_EQ(u"C:\\", WithTrailingBackslash(u"C:"));
+    EXPECT_EQ(u"\\", WithTrailingBackslash(u""));
+    EXPECT_EQ(u"\\", WithTrailingBackslash(u"\\"));
+}
+
+}  // namespace
+}  // namespace quarry

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Packs the packages that the extraction-workflow tests run, with the shipped
+# quarrypack and quarry.exe. Usage: make-packages.sh QUARRYPACK QUARRY_EXE OUTDIR
+set -euo pipefail
+pack=$1
+stub=$2
+out=$3
+rm -rf "$out"
+mkdir -p "$out/src/payload/sub/deeper" "$out/src/empty"
+printf 'setup\r\n' > "$out/src/payload/setup.cmd"
+printf 'nested file\r\n' > "$out/src/payload/sub/deeper/data.txt"
+head -c 300000 /dev/urandom > "$out/src/payload/sub/blob.bin"
+
+settings() {  # name, then INI lines
+  local name=$1
+  shift
+  printf '%s\r\n' "$@" > "$out/src/$name.ini"
+}
+settings basic '[Package]' 'ProductName=Workflow Test' 'WindowTitle=Workflow Test Window'
+settings message '[Package]' 'ProductName=Workflow Test' '[Message]' 'ShowMessageBox=1' \
+  'ShowMessageBoxWhenSilent=1' 'DialogButtonType=1'
+settings tervo '[Package]' 'TervoUpdateMode=1' '[Message]' 'ShowMessageBox=1' \
+  'ShowMessageBoxWhenSilent=1'
+settings extract '[Package]' 'ProductName=Workflow Test' '[Extraction]' \
+  'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' 'TargetFolderName=Extracted'
+settings unnamed '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0'
+settings badparent '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=7'
+
+make() {  # output, settings, payload folder
+  "$pack" create --stub "$stub" --settings "$out/src/$2.ini" --payload "$3" -o "$out/$1" >/dev/null
+}
+make basic.exe basic "$out/src/payload"
+make message.exe message "$out/src/payload"
+make tervo.exe tervo "$out/src/payload"
+make extract.exe extract "$out/src/payload"
+make Setup.exe unnamed "$out/src/payload"
+make badparent.exe badparent "$out/src/payload"
+make nopayload.exe basic "$out/src/empty"
+echo "packages in $out"
