@@ -12,6 +12,7 @@
 #include "common/WinTestSupport.h"
 #include "package/CabinetExtract.h"
 #include "package/PackageFormat.h"
+#include "package/TestPackage.h"
 #include "workflow/DialogMessages.h"
 #include "workflow/FolderRules.h"
 #include "workflow/Folders.h"
@@ -156,29 +157,12 @@ protected:
     DialogRecord record;
 };
 
-// A 4 KiB program stand-in with a package of one main-group entry of 100 bytes.
+// A program stand-in with a package of one main-group entry of 100 bytes.
 std::vector<std::uint8_t> ImageWithMainGroup(const std::u16string& entryName) {
-    std::vector<std::uint8_t> image(4096, 0);
-    image[0] = 'M';
-    image[1] = 'Z';
-    image[33] = 0x10;  // the package starts at 4096
-    PackageDirectory directory;
-    directory.time1 = 0x01DB000000000001ull;
-    PackageGroup main;
-    main.name = kMainGroupName;
-    main.entryCount = 1;
-    PackageEntry entry;
-    entry.name = entryName;
-    entry.size = 100;
-    main.entries.push_back(entry);
-    directory.groups.push_back(main);
-    std::vector<std::uint8_t> records;
-    EXPECT_EQ(kResultOk, WriteDirectory(directory, records));
-    image.insert(image.end(), records.begin(), records.end());
-    image.push_back(0xFF);
-    image.push_back(0xFE);
-    image.insert(image.end(), 98, ' ');
-    return image;
+    testing::PackageBuilder builder;
+    builder.AddGroup(kMainGroupName)
+        .Add(entryName, testing::Utf16WithBom(u"[Package]\r\n" + std::u16string(39, u' ')));
+    return builder.Image();
 }
 
 const std::vector<Message> kSuccessNotices = {
@@ -249,7 +233,7 @@ TEST_F(ExtractionJobTest, ReportsFailuresOnceWithTheCodeTheDialogKnows) {
     // settings data are cut short: platform codes, reported as generic.
     const std::vector<std::uint8_t> noSettings = ImageWithMainGroup(u"MessageInfo.xml");
     std::vector<std::uint8_t> cutSettings = ImageWithMainGroup(u"Settings.ini");
-    cutSettings.resize(cutSettings.size() - 10);
+    cutSettings.resize(cutSettings.size() - 16 - 10);  // past the trailer, into the data
     const Case cases[] = {
         {plain, 0x80040006u, 0x80040006u, false},
         {noSettings, 0x80070002u, 0x80040005u, true},
