@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/WinTestSupport.h"
+#include "app/VersionInfo.h"
 #include "package/PackageFormat.h"
 
 namespace quarry {
@@ -95,6 +96,13 @@ TEST(QuarryExe, CarriesItsVersionBlockAndManifest) {
     ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\StringFileInfo\\040904b0\\ProductName",
                                  reinterpret_cast<void**>(&productName), &length));
     EXPECT_EQ(u"Norvik Quarry Tool", FromWide(productName));
+
+    EXPECT_EQ(u"Norvik Quarry Tool", ReadVersionProductName(program));
+    // The test program has no version resource; a missing file has nothing.
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    EXPECT_EQ(u"", ReadVersionProductName(FromWide(self)));
+    EXPECT_EQ(u"", ReadVersionProductName(u"Z:\\no\\such\\program.exe"));
 
     HMODULE module = ::LoadLibraryExW(Wide(program), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, module);

@@ -1,0 +1,43 @@
+#include "app/VersionInfo.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "common/WinResult.h"
+
+namespace quarry {
+
+std::u16string ReadVersionProductName(const std::u16string& programPath) {
+    DWORD ignored = 0;
+    const DWORD size = ::GetFileVersionInfoSizeW(Wide(programPath), &ignored);
+    if (size == 0) return std::u16string();
+    std::vector<BYTE> block(size);
+    if (!::GetFileVersionInfoW(Wide(programPath), 0, size, block.data())) return std::u16string();
+
+    struct Translation {
+        WORD language;
+        WORD codePage;
+    };
+    Translation* translations = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                          reinterpret_cast<void**>(&translations), &length) ||
+        !translations) {
+        return std::u16string();
+    }
+    for (UINT i = 0; i < length / sizeof(Translation); ++i) {
+        wchar_t query[64];
+        ::wsprintfW(query, L"\\StringFileInfo\\%04x%04x\\%s", translations[i].language,
+                    translations[i].codePage, L"ProductName");
+        wchar_t* value = nullptr;
+        UINT valueLength = 0;
+        if (::VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&value), &valueLength) &&
+            value && valueLength > 0 && value[0] != L'\0') {
+            return FromWide(value);
+        }
+    }
+    return std::u16string();
+}
+
+}  // namespace quarry
