@@ -94,4 +94,8 @@ bool IsExistingFile(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool CreateFolderIfMissing(const std::u16string& folder) {
+    return PathExists(folder) || ::CreateDirectoryW(Wide(folder), nullptr);
+}
+
 }  // namespace quarry

@@ -40,5 +40,7 @@ private:
 
 bool PathExists(const std::u16string& path);
 bool IsExistingFile(const std::u16string& path);  // exists and is not a folder
+// Creates one folder level unless something of that name exists already.
+bool CreateFolderIfMissing(const std::u16string& folder);
 
 }  // namespace quarry

@@ -44,7 +44,7 @@ HResult PackageReader::ExtractAll(const std::u16string& destination, HANDLE canc
         std::u16string folder = destinationFolder;
         if (kind == GroupKind::Main) folder = supportFolder_;
         if (kind == GroupKind::Other) folder += group.name + u"\\";
-        if (!PathExists(folder) && !::CreateDirectoryW(Wide(folder), nullptr)) {
+        if (!CreateFolderIfMissing(folder)) {
             return kResultFolderNotCreated;
         }
         const std::unique_ptr<std::uint8_t[]> buffer = AllocateCopyBuffer();

@@ -189,9 +189,6 @@ HResult WriteDirectory(const PackageDirectory& directory, std::vector<std::uint8
     AppendLE64(out, directory.time2);
     AppendLE64(out, directory.flags);
     AppendLE32(out, static_cast<std::uint32_t>(directory.groups.size()));
-    auto appendName = [&out](const std::u16string& name) {
-        AppendLE32(out, static_cast<std::uint32_t>(name.size()));
-    };
     auto appendText = [&out](const std::u16string& name) {
         for (char16_t c : name) {
             out.push_back(static_cast<std::uint8_t>(c & 0xFF));
@@ -202,14 +199,14 @@ HResult WriteDirectory(const PackageDirectory& directory, std::vector<std::uint8
         if (group.name.size() >= kMaxNameLength || group.entries.size() > 0xFFFFFFFFu) {
             return kResultInvalidArg;
         }
-        appendName(group.name);
+        AppendLE32(out, static_cast<std::uint32_t>(group.name.size()));
         AppendLE32(out, static_cast<std::uint32_t>(group.entries.size()));
         appendText(group.name);
         for (const PackageEntry& entry : group.entries) {
             if (entry.name.size() >= kMaxNameLength || entry.size > 0xFFFFFFFFu) {
                 return kResultInvalidArg;
             }
-            appendName(entry.name);
+            AppendLE32(out, static_cast<std::uint32_t>(entry.name.size()));
             AppendLE32(out, static_cast<std::uint32_t>(entry.size));
             appendText(entry.name);
             AppendLE64(out, entry.lastWriteTime);

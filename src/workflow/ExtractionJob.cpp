@@ -65,10 +65,6 @@ std::uint64_t PayloadSize(const PackageSettings& settings) {
     return settings.TotalFileSize > 0 ? static_cast<std::uint64_t>(settings.TotalFileSize) : 0;
 }
 
-bool CreateFolderIfMissing(const std::u16string& folder) {
-    return PathExists(folder) || ::CreateDirectoryW(Wide(folder), nullptr);
-}
-
 }  // namespace
 
 ExtractionJob::ExtractionJob(HWND window, CExtractorDialog* owner)

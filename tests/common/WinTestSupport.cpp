@@ -70,13 +70,17 @@ std::vector<std::uint8_t> ReadBytes(const std::u16string& path) {
     return bytes;
 }
 
-bool WriteUtf16File(const std::u16string& path, const std::u16string& text) {
+std::vector<std::uint8_t> Utf16WithBom(const std::u16string& text) {
     std::vector<std::uint8_t> bytes = {0xFF, 0xFE};
     for (char16_t c : text) {
         bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
         bytes.push_back(static_cast<std::uint8_t>(c >> 8));
     }
-    return WriteBytes(path, bytes);
+    return bytes;
+}
+
+bool WriteUtf16File(const std::u16string& path, const std::u16string& text) {
+    return WriteBytes(path, Utf16WithBom(text));
 }
 
 std::uint64_t LastWriteTime(const std::u16string& path) {

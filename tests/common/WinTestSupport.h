@@ -31,7 +31,9 @@ std::u16string Utf16(const std::string& ascii);
 void RemoveTree(const std::u16string& folder);
 bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadBytes(const std::u16string& path);
-// Writes UTF-16LE text with a byte-order mark, as the settings file is stored.
+// UTF-16LE text with a byte-order mark, as the settings file is stored.
+std::vector<std::uint8_t> Utf16WithBom(const std::u16string& text);
+// Writes Utf16WithBom(text) to `path`.
 bool WriteUtf16File(const std::u16string& path, const std::u16string& text);
 std::uint64_t LastWriteTime(const std::u16string& path);
 std::uint64_t NowFileTime();

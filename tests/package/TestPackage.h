@@ -14,14 +14,6 @@
 namespace quarry {
 namespace testing {
 
-inline std::vector<std::uint8_t> Utf16WithBom(const std::u16string& text) {
-    std::vector<std::uint8_t> bytes = {0xFF, 0xFE};
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return bytes;
-}
 
 // Reproducible bytes that differ with the seed.
 inline std::vector<std::uint8_t> Pattern(std::size_t size, std::uint8_t seed) {
