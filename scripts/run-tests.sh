@@ -7,8 +7,8 @@ passed=0
 failed=0
 for tree in "$@"; do
   log=$(mktemp)
-  if grep -q 'CMAKE_CROSSCOMPILING_EMULATOR' "$tree/CMakeCache.txt" 2>/dev/null &&
-     grep -q 'mingw' "$tree/CMakeCache.txt"; then
+  # A tree built with MinGW runs under Wine, with a display and a server.
+  if grep -q 'i686-w64-mingw32' "$tree/CMakeCache.txt" 2>/dev/null; then
     "$root/scripts/with-wine.sh" ctest --test-dir "$tree" --output-on-failure -j 2 2>&1 | tee "$log"
   else
     ctest --test-dir "$tree" --output-on-failure -j 2 2>&1 | tee "$log"

@@ -34,7 +34,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# A server left from an earlier run may serve another display: end it.
+wineserver -k >/dev/null 2>&1
+wineserver -w
 wineserver -p
+# The first Wine program of a session starts Wine's background services and
+# the desktop process. Started here, they hold /dev/null rather than a test's
+# output pipe (which they would keep open until the wineserver ends), and
+# the desktop is up before two tests race to create their first windows.
+wine rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 </dev/null
 "$@"
 rc=$?
 exit $rc
