@@ -2,7 +2,7 @@
 #   make demo   install what is missing, build, pack a sample package and run it
 #   make test   install what is missing, build, run every test
 #   make bench  benchmarks under Wine, printing "name: value" lines last
-#   make fuzz   run the package directory fuzzer for FUZZ_SECONDS (default 60)
+#   make fuzz   run the package directory and dialog template fuzzers, FUZZ_SECONDS each (default 60)
 
 SHELL := /bin/bash
 ROOT := $(CURDIR)
@@ -52,9 +52,11 @@ fuzz: deps
 	cmake -S . -B $(BUILD)/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRY_FUZZ=ON -DQUARRY_TOOLS=OFF $(CMAKE_COMMON) >/dev/null
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
-	mkdir -p $(BUILD)/fuzz/corpus
+	mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/template-corpus
 	$(BUILD)/fuzz/fuzz/package_directory_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	  $(BUILD)/fuzz/corpus $(ROOT)/fuzz/seeds
+	$(BUILD)/fuzz/fuzz/dialog_template_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	  $(BUILD)/fuzz/template-corpus
 
 clean:
 	rm -rf $(BUILD) $(DIST)
