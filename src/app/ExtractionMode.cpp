@@ -1,23 +1,168 @@
 #include <windows.h>
+#include <commctrl.h>
 
+#include <optional>
+
+#include "app/DebugWindow.h"
+#include "app/ExtractionMode.h"
 #include "app/Modes.h"
+#include "app/VersionInfo.h"
+#include "common/Text.h"
+#include "common/Unique.h"
 #include "common/WinResult.h"
+#include "execution/ExitCodeSlot.h"
 #include "package/PackageReader.h"
+#include "restrictions/WindowsVersion.h"
+#include "ui/ErrorReportRules.h"
+#include "ui/ExtractorDialog.h"
+#include "ui/Strings.h"
+#include "workflow/UpdateMode.h"
 
 namespace quarry {
 
-// The dialog, the worker and the start-up checks are not part of this build
-// yet: extraction mode reads the package header and ends with its result, so
-// a program file without a readable package already exits with 0x80040006.
-HResult RunExtractionMode(const std::u16string& /*extraArguments*/, bool /*silent*/,
-                          bool /*askAfterIntegrityFailure*/,
-                          bool /*askAfterRestrictionFailure*/) {
+namespace {
+
+constexpr UINT kStringWindowsTooOldAtStart = 298;
+constexpr DWORD kAccountNameLength = 256;
+
+std::uint64_t FileTimeValue(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+std::optional<std::uint64_t> ProgramWriteTime() {
+    wchar_t path[MAX_PATH + 1] = {};
+    if (::GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) return std::nullopt;
+    const UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME written;
+    if (!file || !::GetFileTime(file.Get(), nullptr, nullptr, &written)) return std::nullopt;
+    return FileTimeValue(written);
+}
+
+std::uint64_t NowUtc() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return FileTimeValue(now);
+}
+
+void ShowStartupError(const std::u16string& text, const std::u16string& caption) {
+    ::MessageBoxW(nullptr, Wide(text), Wide(caption), MB_ICONERROR);
+}
+
+BOOL DefaultLookupAccountSid(PSID sid) {
+    wchar_t name[kAccountNameLength];
+    wchar_t domain[kAccountNameLength];
+    DWORD nameLength = kAccountNameLength;
+    DWORD domainLength = kAccountNameLength;
+    SID_NAME_USE use;
+    return ::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use);
+}
+
+}  // namespace
+
+BOOL (*gLookupAccountSidForGuests)(PSID sid) = DefaultLookupAccountSid;
+
+bool IsInDebugWindow(std::uint64_t time1) {
+    const std::uint64_t now = NowUtc();
+    return IsWithinDebugWindow(DebugWindowStart(time1, ProgramWriteTime(), now), now);
+}
+
+bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups) {
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID guests = nullptr;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_GUESTS, 0, 0, 0, 0, 0, 0, &guests)) {
+        return false;
+    }
+    bool member = false;
+    for (DWORD i = 0; i < groups.GroupCount; ++i) {
+        if (!::EqualSid(groups.Groups[i].Sid, guests)) continue;
+        if (gLookupAccountSidForGuests(groups.Groups[i].Sid)) {
+            member = true;
+            break;
+        }
+        if (::GetLastError() != ERROR_NONE_MAPPED) break;
+    }
+    ::FreeSid(guests);
+    return member;
+}
+
+bool IsGuestUser() {
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
+    DWORD size = 0;
+    if (::GetTokenInformation(token.Get(), TokenGroups, nullptr, 0, &size) ||
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return false;
+    }
+    const HGLOBAL block = ::GlobalAlloc(GMEM_ZEROINIT, size);
+    if (!block) return false;
+    bool member = false;
+    if (::GetTokenInformation(token.Get(), TokenGroups, block, size, &size)) {
+        member = TokenGroupsHoldGuests(*static_cast<const TOKEN_GROUPS*>(block));
+    }
+    ::GlobalFree(block);
+    return member;
+}
+
+HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
+                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure) {
+    std::u16string caption;
     wchar_t programPath[MAX_PATH + 1] = {};
-    if (::GetModuleFileNameW(nullptr, programPath, MAX_PATH) == 0) return LastErrorResult();
+    const DWORD pathLength = ::GetModuleFileNameW(nullptr, programPath, MAX_PATH);
+    caption = std::u16string(TrimWhite(ReadVersionProductName(FromWide(programPath, pathLength))));
+    if (caption.empty()) caption = LoadResourceString(kStringProductDefault);
+
     std::uint64_t time1 = 0;
     std::uint64_t time2 = 0;
     std::uint64_t flags = 0;
-    return ReadPackageHeader(FromWide(programPath), time1, time2, flags);
+    const HResult header = ReadPackageHeader(FromWide(programPath, pathLength), time1, time2, flags);
+    if (Succeeded(header)) {
+        if (!silent && (flags & 1)) silent = ReadSilentExecutionFlag();
+        if (askAfterRestrictionFailure && !IsInDebugWindow(time1)) askAfterRestrictionFailure = false;
+    }
+    if (header == kResultPackageUnreadable) {
+        // Shown even in a silent run: a deployment tool started something
+        // that is not a package at all.
+        ShowStartupError(FormatResourceString(kStringReportFrame,
+                                              LoadResourceString(kStringPackageUnreadable),
+                                              static_cast<std::uint32_t>(header)),
+                         caption);
+        return header;
+    }
+    if (Failed(header)) return header;
+
+    if (!IsWindowsVersionOrLater(5, 1)) {
+        if (!silent) ShowStartupError(LoadResourceString(kStringWindowsTooOldAtStart), caption);
+        return kResultBadEnvironment;
+    }
+    if (IsGuestUser()) {
+        if (!silent) ShowStartupError(LoadResourceString(kStringGuestUser), caption);
+        return kResultGuestUser;
+    }
+
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HResult result = 0;
+    {
+        CExtractorDialog dialog(silent, askAfterIntegrityFailure, askAfterRestrictionFailure,
+                                extraArguments);
+        const HWND owner = ::GetActiveWindow();
+        const HGLOBAL block = dialog.BuildDialogTemplate();
+        const void* locked = block ? ::GlobalLock(block) : nullptr;
+        INT_PTR ended;
+        if (locked) {
+            ended = dialog.DoModalIndirect(owner, static_cast<const DLGTEMPLATE*>(locked));
+            ::GlobalUnlock(block);
+        } else {
+            ended = dialog.DoModal(owner, dialog.templateId);
+        }
+        if (block) ::GlobalFree(block);
+        result = ended < 0 ? static_cast<HResult>(ended) : static_cast<HResult>(ReadExitCodeSlot());
+    }
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return result;
 }
 
 }  // namespace quarry

@@ -27,7 +27,7 @@ enum DialogMessage : UINT {
 
 // The argument of kMsgShowMessageFile.
 struct PreExecutionMessageRecord {
-    BYTE okCancelButtons;        // 1 when DialogButtonType is 1
+    BYTE okOnly;  // 1 when DialogButtonType is 1: an OK button alone
     const wchar_t* supportFolder;
 };
 

@@ -7,7 +7,7 @@
 #include "common/WinResult.h"
 #include "package/AccessControl.h"
 #include "restrictions/WindowsVersion.h"
-#include "ui/FolderSelection.h"
+#include "ui/ExtractorDialog.h"
 #include "workflow/Cleanup.h"
 #include "workflow/DialogMessages.h"
 #include "workflow/FolderRules.h"
@@ -193,7 +193,7 @@ HResult ExtractionJob::Run() {
                 }
                 if (show) {
                     PreExecutionMessageRecord record;
-                    record.okCancelButtons = settings.DialogButtonType ? 1 : 0;
+                    record.okOnly = settings.DialogButtonType ? 1 : 0;
                     record.supportFolder = Wide(supportFolder);
                     proceed = CallDialog(dialogWindow, kMsgShowMessageFile, 0,
                                          reinterpret_cast<LPARAM>(&record));
@@ -363,7 +363,7 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
 
     if (dialog && !silent && settings.SelectExtractFolder) {
         const std::u16string chosen =
-            ShowFolderSelection(dialog, parent, folderName, settings.ProductName);
+            dialog->ShowFolderSelection(parent, folderName, settings.ProductName);
         if (chosen.empty()) {
             errorReported = true;
             return kResultCancelledByUser;

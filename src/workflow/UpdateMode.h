@@ -1,5 +1,5 @@
-// The machine's update-mode settings under HKEY_LOCAL_MACHINE\SOFTWARE\
-// Norvik Corporation\Tervo update (the 32-bit registry view). A missing key
+// The machine's update-mode settings under HKEY_LOCAL_MACHINE, key
+// "SOFTWARE\Norvik Corporation\Tervo update" (the 32-bit registry view). A missing key
 // or value reads as "not 1".
 #pragma once
 

@@ -2,6 +2,7 @@
 // 32-bit exit code, which the wine command itself would cut to 8 bits.
 #include <gtest/gtest.h>
 
+#include "app/ProgramDriver.h"
 #include "common/WinTestSupport.h"
 #include "app/VersionInfo.h"
 #include "package/PackageFormat.h"
@@ -65,9 +66,27 @@ std::vector<std::uint8_t> Packed(std::uint64_t time1) {
     return image;
 }
 
-TEST(QuarryExe, ProgramWithoutPackageEndsWithPackageUnreadable) {
-    EXPECT_EQ(0x80040006u, RunProgram(ShippedProgram(), u""));
-    EXPECT_EQ(0x80040006u, RunProgram(ShippedProgram(), u"-s"));
+// An unreadable package is the one failure that is shown even in a silent
+// run: the program was started as a package and is not one.
+DWORD AnswerUnreadableBox(const std::u16string& program, const std::u16string& arguments) {
+    testing::ProgramDriver driver(program, arguments);
+    const HWND box = driver.WaitForMessageBox();
+    if (!box) {
+        ADD_FAILURE() << "no message box";
+        return 0xDEADBEEF;
+    }
+    EXPECT_EQ(testing::ProgramDriver::MessageText(box),
+              u"This package could not be deployed to this computer.\r\n"
+              u"The data in this package could not be read. Please confirm that it is a "
+              u"correct file.\r\n(Code = 0x80040006)");
+    EXPECT_EQ(testing::ProgramDriver::Caption(box), u"Norvik Quarry Tool");
+    testing::ProgramDriver::Press(box, IDOK);
+    return driver.WaitForExit();
+}
+
+TEST(QuarryExe, ProgramWithoutPackageShowsUnreadableBoxEvenWhenSilent) {
+    EXPECT_EQ(0x80040006u, AnswerUnreadableBox(ShippedProgram(), u""));
+    EXPECT_EQ(0x80040006u, AnswerUnreadableBox(ShippedProgram(), u"-s"));
 }
 
 TEST(QuarryExe, PackedProgramWithReadableHeaderEndsWithZero) {
@@ -76,7 +95,7 @@ TEST(QuarryExe, PackedProgramWithReadableHeaderEndsWithZero) {
     EXPECT_EQ(0u, RunProgram(folder / u"packed.exe", u"-s"));
 
     ASSERT_TRUE(WriteBytes(folder / u"zero-time.exe", Packed(0)));
-    EXPECT_EQ(0x80040006u, RunProgram(folder / u"zero-time.exe", u"-s"));
+    EXPECT_EQ(0x80040006u, AnswerUnreadableBox(folder / u"zero-time.exe", u"-s"));
 }
 
 TEST(QuarryExe, RunModeWithoutRequestEndsWithRequestMissing) {

@@ -41,7 +41,7 @@ struct DialogRecord {
     std::vector<Message> sent;     // kMsgLeavingExtraction, which the worker sends
     std::vector<Message> calls;    // kMsgReportError and kMsgShowMessageFile
     std::u16string reportText;     // text argument of the last error report
-    BYTE okCancelButtons = 0xFF;
+    BYTE okOnly = 0xFF;
     std::u16string messageSupportFolder;
     bool settingsPresentAtMessage = false;
     INT_PTR reportAnswer = IDNO;
@@ -67,7 +67,7 @@ LRESULT CALLBACK TestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     } else if (message == kMsgShowMessageFile) {
         record.calls.push_back(entry);
         const auto* data = reinterpret_cast<const PreExecutionMessageRecord*>(lParam);
-        record.okCancelButtons = data->okCancelButtons;
+        record.okOnly = data->okOnly;
         record.messageSupportFolder = FromWide(data->supportFolder);
         record.settingsPresentAtMessage =
             !ReadBytes(record.messageSupportFolder + u"Settings.ini").empty();
@@ -303,7 +303,7 @@ TEST_F(ExtractionJobTest, PreExecutionMessageDecidesWhetherToGoOn) {
             job.programPath = Package(u"message.exe");
             RunWithDialog(job);
             ASSERT_EQ((std::vector<Message>{{kMsgShowMessageFile, 0}}), record.calls);
-            EXPECT_EQ(1, record.okCancelButtons);
+            EXPECT_EQ(1, record.okOnly);
             EXPECT_EQ(job.supportFolder, record.messageSupportFolder);
             EXPECT_TRUE(record.settingsPresentAtMessage);
             const std::uint32_t final = answer == 1 ? 1u : 0x80040002u;

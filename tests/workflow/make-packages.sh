@@ -11,11 +11,7 @@ printf 'setup\r\n' > "$out/src/payload/setup.cmd"
 printf 'nested file\r\n' > "$out/src/payload/sub/deeper/data.txt"
 head -c 300000 /dev/urandom > "$out/src/payload/sub/blob.bin"
 
-settings() {  # name, then INI lines
-  local name=$1
-  shift
-  printf '%s\r\n' "$@" > "$out/src/$name.ini"
-}
+source "$(dirname "$0")/../common/pack-settings.sh"
 settings basic '[Package]' 'ProductName=Workflow Test' 'WindowTitle=Workflow Test Window'
 settings message '[Package]' 'ProductName=Workflow Test' '[Message]' 'ShowMessageBox=1' \
   'ShowMessageBoxWhenSilent=1' 'DialogButtonType=1'

@@ -1,0 +1,132 @@
+// The progress dialog of extraction mode: a status line, a progress bar and
+// a Cancel/Close button. It owns the ExtractionJob, starts its worker, and
+// answers the worker's messages and questions (DialogMessages.h). Its end
+// code is the result of the run. A silent dialog handles everything but is
+// never shown.
+#pragma once
+
+#include <windows.h>
+#include <shobjidl.h>
+
+#include <memory>
+#include <string>
+
+#include "common/Result.h"
+#include "common/Unique.h"
+#include "ui/DialogBase.h"
+
+namespace quarry {
+
+class ExtractionJob;
+
+// Resource ids of the dialog, its controls and its icon.
+enum DialogResource : WORD {
+    kDialogTemplateVista = 105,
+    kDialogTemplateXp = 106,
+    kIconProgram = 100,
+    kControlCancel = IDCANCEL,  // 2: the Cancel/Close button
+    kControlProgress = 1010,
+    kControlStatus = 1011,
+};
+
+constexpr UINT_PTR kProgressTimer = 45;
+constexpr UINT kProgressTimerPeriod = 66;
+constexpr int kProgressRange = 1000;
+
+// String ids of the dialog texts.
+enum DialogString : UINT {
+    kStringProductDefault = 128,
+    kStringFontVista = 129,
+    kStringFontXp = 130,
+    kStringCancel = 144,
+    kStringClose = 145,
+    kStringCompleted = 148,
+    kStringCancelled = 149,
+    kStringFailed = 150,
+    kStringExtracting = 152,
+    kStringExecuting = 153,
+    kStringCleaningUp = 154,
+    kStringSelectFolder = 160,
+};
+
+class CExtractorDialog : public CDialogBase {
+public:
+    CExtractorDialog(bool silent, bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                     const std::u16string& extraArguments);
+    ~CExtractorDialog() override;
+
+    bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                              LRESULT& result) override;
+
+    // A fixed global block with template `templateId`, its font replaced
+    // by the language's dialog font; null when that cannot be done.
+    HGLOBAL BuildDialogTemplate() const;
+
+    // Error report for `code` (message kMsgReportError); the message-box
+    // answer, or 1 when nothing was asked.
+    INT_PTR ShowErrorReport(HResult code, LPARAM argument);
+    // The pre-execution message from the package's message file; false when
+    // the user declined it.
+    bool ShowMessageFile(const std::u16string& path, bool okOnly);
+    // The folder browser, on the calling (worker) thread: the chosen folder,
+    // or an empty string when the user cancelled. A silent dialog returns
+    // `startFolder` and shows nothing.
+    std::u16string ShowFolderSelection(const std::u16string& startFolder,
+                                       const std::u16string& folderName,
+                                       const std::u16string& productName);
+
+    WORD templateId = kDialogTemplateVista;
+    HICON largeIcon = nullptr;
+    HICON smallIcon = nullptr;
+    bool silent = false;
+    bool askAfterIntegrityFailure = false;
+    bool askAfterRestrictionFailure = false;
+    std::u16string extraArguments;
+    HResult endCode = kResultCancelledByUser;
+    bool progressMeasurable = false;
+    bool messagePhaseOver = false;
+    bool executing = false;
+    bool finished = false;
+    bool hiddenByUser = false;
+    std::u16string defaultTitle;
+    std::u16string messageCaption;
+    std::u16string windowTitle;
+    HWND cancelButton = nullptr;
+    HWND progressBar = nullptr;
+    UINT_PTR timerId = 0;
+    std::unique_ptr<ExtractionJob> job;
+    ComPtr<ITaskbarList3> taskbar;
+    volatile LONG browseCount = 0;
+
+private:
+    LRESULT OnInitDialog();
+    void OnProgressTimer();
+    void OnCancelCommand();
+    void OnClose();
+    void OnQueryEndSession(LPARAM lParam);
+    void OnEndSession();
+    void OnPaint();
+    void OnPackageOpened();
+    void OnExtractionDone(HResult result);
+    void OnLaunching();
+    void OnLaunchEnded(HResult result);
+    void OnWorkerDone(HResult result);
+    void SwitchToClose();
+    void SetStatusText(UINT stringId);
+    void ShowOrHide(bool hide);
+    void StopJob();
+    bool AutoCloseWhenSuccess() const;
+};
+
+// Where the measured share puts the bar: 100 + done / total * 890, truncated
+// (total not 0).
+int MeasuredProgressPosition(std::uint64_t done, std::uint64_t total);
+
+// The status text id after the worker's final result: Completed, Cancelled
+// (E_ABORT, a cancelled elevation, or the user's cancel) or Failed.
+UINT FinishStatusString(HResult result);
+
+// The results that mean the user cancelled.
+bool IsCancellation(HResult result);
+
+}  // namespace quarry

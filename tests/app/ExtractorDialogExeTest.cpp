@@ -1,0 +1,229 @@
+// The packed program as a user and a deployment tool meet it: started as its
+// own process, its windows found, read and pressed from this test.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/ProgramDriver.h"
+#include "common/WinTestSupport.h"
+
+namespace quarry {
+namespace {
+
+using testing::ProgramDriver;
+
+constexpr DWORD kNotEnoughSpace = 0x8004000E;
+const char16_t kFrame[] = u"This package could not be deployed to this computer.\r\n";
+const char16_t kQuestion[] = u"\n\nContinue processing?";
+
+std::u16string UnixToWine(std::string path) {
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return u"Z:" + testing::Utf16(path);
+}
+
+std::u16string Package(const char* name) {
+    return UnixToWine(std::string(QUARRY_TEST_DATA) + "/ui/" + name);
+}
+
+bool ExpectJapanese() {
+    const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");
+    return expected && std::strcmp(expected, "ja-JP") == 0;
+}
+
+bool StartsWith(const std::u16string& text, const std::u16string& start) {
+    return text.compare(0, start.size(), start) == 0;
+}
+
+bool EndsWith(const std::u16string& text, const std::u16string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The free-space report; answers it with `answer` and returns its text.
+std::u16string AnswerSpaceReport(ProgramDriver& program, int answer) {
+    const HWND box = program.WaitForMessageBox();
+    if (!box) {
+        ADD_FAILURE() << "no error report";
+        return std::u16string();
+    }
+    const std::u16string text = ProgramDriver::MessageText(box);
+    EXPECT_TRUE(StartsWith(text, kFrame));
+    EXPECT_NE(text.find(u"(Code = 0x8004000e)"), std::u16string::npos);
+    EXPECT_EQ(ProgramDriver::Caption(box), u"Quarry UI Test Window");
+    ProgramDriver::Press(box, answer);
+    for (int i = 0; i < 500 && ::IsWindow(box); ++i) ::Sleep(10);
+    EXPECT_FALSE(::IsWindow(box));
+    return text;
+}
+
+class ExtractorDialogExe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (ExpectJapanese()) GTEST_SKIP() << "English texts expected";
+    }
+};
+
+TEST_F(ExtractorDialogExe, SilentRunShowsNoWindowAndEndsWithTheResult) {
+    ProgramDriver program(Package("basic.exe"), u"-s");
+    EXPECT_EQ(0u, program.WaitForExit());
+    EXPECT_FALSE(program.SawVisibleWindow());
+
+    ProgramDriver failing(Package("nospace.exe"), u"/s");
+    EXPECT_EQ(kNotEnoughSpace, failing.WaitForExit());
+    EXPECT_FALSE(failing.SawVisibleWindow());
+}
+
+TEST_F(ExtractorDialogExe, VisibleRunExtractsCompletesAndClosesWithZero) {
+    ProgramDriver program(Package("basic.exe"), u"");
+    const HWND dialog = program.WaitForDialog();
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(StartsWith(ProgramDriver::StatusText(dialog), u"Extracting files...") ||
+                ProgramDriver::StatusText(dialog) == u"Completed.");
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Completed."));
+    EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Close");
+    EXPECT_EQ(ProgramDriver::Caption(dialog), u"Quarry UI Test Window");
+    EXPECT_TRUE(::IsWindowVisible(dialog));
+    // Close has the keyboard focus, so Escape ends the dialog.
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    ASSERT_TRUE(::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &thread));
+    EXPECT_EQ(::GetDlgItem(dialog, IDCANCEL), thread.hwndFocus);
+    ProgramDriver::Press(dialog, IDCANCEL);
+    EXPECT_EQ(0u, program.WaitForExit());
+}
+
+TEST_F(ExtractorDialogExe, CancelWhileExtractingShowsCancelledAndEndsWithTheEndCode) {
+    ProgramDriver program(Package("basic.exe"), u"");
+    const HWND dialog = program.WaitForDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Extracting files..."));
+    EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Cancel");
+    ProgramDriver::Press(dialog, IDCANCEL);
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
+    EXPECT_TRUE(::IsWindow(dialog)) << "the dialog waits to be closed";
+    EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Close");
+    ProgramDriver::Press(dialog, IDCANCEL);
+    EXPECT_EQ(0x80040002u, program.WaitForExit());
+}
+
+// A restriction failure is put as a question only while the debug switch is
+// honoured: from the package's time stamp to the end of the sixth day after.
+TEST_F(ExtractorDialogExe, DebugSwitchAsksOnlyInsideItsWindow) {
+    const struct {
+        const char* name;
+        bool asks;
+    } cases[] = {{"nospace.exe", true},         {"nospace-edge-in.exe", true},
+                 {"nospace-old.exe", false},    {"nospace-future.exe", false},
+                 {"nospace-edge-out.exe", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramDriver program(Package(c.name), u"-debug");
+        const std::u16string text = AnswerSpaceReport(program, c.asks ? IDNO : IDOK);
+        EXPECT_EQ(c.asks, EndsWith(text, kQuestion));
+        const HWND dialog = program.WaitForDialog();
+        ASSERT_TRUE(dialog);
+        // After No (or OK) no second box: the dialog shows its failed look.
+        ASSERT_TRUE(program.WaitForStatus(dialog, u"Failed."));
+        EXPECT_EQ(nullptr, program.WaitForMessageBox(300));
+        ProgramDriver::Press(dialog, IDCANCEL);
+        EXPECT_EQ(kNotEnoughSpace, program.WaitForExit());
+    }
+}
+
+TEST_F(ExtractorDialogExe, YesToTheQuestionKeepsGoing) {
+    ProgramDriver program(Package("nospace.exe"), u"-debug");
+    AnswerSpaceReport(program, IDYES);
+    const HWND dialog = program.WaitForDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Completed."));
+    ProgramDriver::Press(dialog, IDCANCEL);
+    EXPECT_EQ(0u, program.WaitForExit());
+}
+
+// The folder browser asks for the parent of the extract folder; cancelling it
+// cancels the run. A silent run takes the proposed folder without asking.
+TEST_F(ExtractorDialogExe, FolderBrowserPromptsAndItsCancelEndsTheRun) {
+    ProgramDriver program(Package("select.exe"), u"");
+    const HWND browser = program.WaitForWindowContaining(u"Select the writable folder");
+    ASSERT_TRUE(browser);
+    const std::u16string prompt = u"Select the writable folder to extract for Quarry Folder "
+                                  u"Selection Test Product Name 01234.... This package is extracted "
+                                  u"\"Chosen\" folder in the selected folder. ";
+    EXPECT_TRUE(program.WaitForWindowContaining(prompt, 1000));
+    ProgramDriver::Press(browser, IDCANCEL);
+    const HWND dialog = program.WaitForDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
+    ProgramDriver::Press(dialog, IDCANCEL);
+    EXPECT_EQ(0x80040002u, program.WaitForExit());
+
+    ProgramDriver silent(Package("select.exe"), u"-s");
+    EXPECT_EQ(0u, silent.WaitForExit());
+    EXPECT_FALSE(silent.SawVisibleWindow());
+    const std::string chosen = std::string(QUARRY_TEST_DATA) + "/ui/Chosen/readme.txt";
+    EXPECT_FALSE(testing::ReadBytes(UnixToWine(chosen)).empty());
+}
+
+// The pre-execution message in the UI language of the run (this test also
+// runs with Wine in Japanese).
+class PreExecutionMessageExe : public ::testing::Test {};
+
+HWND WaitForPreExecutionMessage(ProgramDriver& program, const std::u16string& caption,
+                                const std::u16string& text) {
+    const HWND box = program.WaitForMessageBox();
+    if (!box) return nullptr;
+    EXPECT_EQ(ProgramDriver::Caption(box), caption);
+    EXPECT_EQ(ProgramDriver::MessageText(box), text);
+    return box;
+}
+
+// The message of the plain file in the language of the run.
+HWND WaitForLanguageMessage(ProgramDriver& program) {
+    return ExpectJapanese()
+               ? WaitForPreExecutionMessage(program, u"日本語の題名", u"日本語のメッセージ")
+               : WaitForPreExecutionMessage(program, u"English title", u"English message");
+}
+
+// Waits for the dialog's final text, closes it and checks the exit code.
+void CloseWhenFinished(ProgramDriver& program, const std::u16string& english,
+                       const std::u16string& japanese, DWORD exitCode) {
+    const HWND dialog = program.WaitForDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(program.WaitForStatus(dialog, ExpectJapanese() ? japanese : english));
+    ProgramDriver::Press(dialog, IDCANCEL);
+    EXPECT_EQ(exitCode, program.WaitForExit());
+}
+
+TEST_F(PreExecutionMessageExe, OkOnlyInTheUserLanguageGoesOn) {
+    ProgramDriver program(Package("message-okonly.exe"), u"");
+    const HWND box = WaitForLanguageMessage(program);
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(::GetDlgItem(box, IDOK));
+    EXPECT_FALSE(::GetDlgItem(box, IDCANCEL));
+    ProgramDriver::Press(box, IDOK);
+    CloseWhenFinished(program, u"Completed.", u"完了しました。", 0);
+}
+
+TEST_F(PreExecutionMessageExe, DeclinedOkCancelEndsCancelled) {
+    ProgramDriver program(Package("message-okcancel.exe"), u"");
+    const HWND box = WaitForLanguageMessage(program);
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(::GetDlgItem(box, IDCANCEL));
+    ProgramDriver::Press(box, IDCANCEL);
+    CloseWhenFinished(program, u"Cancelled.", u"キャンセルされました。", 0x80040002u);
+}
+
+// With a namespaced root, "Title" and "Message" are the first in the whole
+// file, whatever the language.
+TEST_F(PreExecutionMessageExe, NamespacedFileTakesTheFirstTitleAndMessage) {
+    ProgramDriver program(Package("message-namespaced.exe"), u"");
+    const HWND box = WaitForPreExecutionMessage(program, u"Namespaced title", u"Namespaced message");
+    ASSERT_TRUE(box);
+    ProgramDriver::Press(box, IDOK);
+    CloseWhenFinished(program, u"Completed.", u"完了しました。", 0);
+}
+
+}  // namespace
+}  // namespace quarry

@@ -1,0 +1,187 @@
+#include "app/ProgramDriver.h"
+
+#include <gtest/gtest.h>
+
+#include "common/WinResult.h"
+
+namespace quarry {
+namespace testing {
+
+namespace {
+
+constexpr DWORD kPollMilliseconds = 10;
+constexpr int kStatusControl = 1011;
+constexpr int kMessageTextControl = 0xFFFF;  // the static text of a message box
+
+struct Search {
+    DWORD processId;
+    bool messageBox;
+    bool visibleOnly;
+    HWND found;
+};
+
+bool IsDialogClass(HWND window) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    return std::wstring(name) == L"#32770";
+}
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<Search*>(context);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId) return TRUE;
+    if (search->visibleOnly) {
+        if (!::IsWindowVisible(window)) return TRUE;
+    } else {
+        if (!IsDialogClass(window)) return TRUE;
+        const int control = search->messageBox ? kMessageTextControl : kStatusControl;
+        if (!::GetDlgItem(window, control)) return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+std::u16string WindowText(HWND window) {
+    wchar_t text[1024] = {};
+    ::SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
+                          SMTO_ABORTIFHUNG, 5000, nullptr);
+    return FromWide(text);
+}
+
+struct TextSearch {
+    DWORD processId;
+    const std::u16string* fragment;
+    HWND found;
+};
+
+BOOL CALLBACK MatchChildText(HWND child, LPARAM context) {
+    auto* search = reinterpret_cast<TextSearch*>(context);
+    wchar_t text[1024] = {};
+    ::SendMessageTimeoutW(child, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
+                          SMTO_ABORTIFHUNG, 2000, nullptr);
+    if (FromWide(text).find(*search->fragment) == std::u16string::npos) return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+BOOL CALLBACK MatchWindowWithText(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<TextSearch*>(context);
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(window, &processId);
+    if (processId != search->processId || !::IsWindowVisible(window)) return TRUE;
+    TextSearch inner = {processId, search->fragment, nullptr};
+    ::EnumChildWindows(window, MatchChildText, reinterpret_cast<LPARAM>(&inner));
+    if (!inner.found) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+ProgramDriver::ProgramDriver(const std::u16string& program, const std::u16string& arguments) {
+    std::u16string commandLine = u"\"" + program + u"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!::CreateProcessW(Wide(program), reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr,
+                          nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << ::GetLastError();
+    }
+}
+
+ProgramDriver::~ProgramDriver() {
+    if (!process_.hProcess) return;
+    if (Running()) {
+        ::TerminateProcess(process_.hProcess, 1);
+        ::WaitForSingleObject(process_.hProcess, 5000);
+    }
+    ::CloseHandle(process_.hThread);
+    ::CloseHandle(process_.hProcess);
+}
+
+bool ProgramDriver::Running() const {
+    return process_.hProcess && ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+HWND ProgramDriver::FindWindowOfProcess(bool messageBox) const {
+    Search search = {process_.dwProcessId, messageBox, false, nullptr};
+    ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND ProgramDriver::WaitForDialog(DWORD milliseconds) {
+    for (DWORD waited = 0; waited <= milliseconds; waited += kPollMilliseconds) {
+        if (const HWND found = FindWindowOfProcess(false)) return found;
+        if (!Running()) return nullptr;
+        ::Sleep(kPollMilliseconds);
+    }
+    return nullptr;
+}
+
+HWND ProgramDriver::WaitForMessageBox(DWORD milliseconds) {
+    for (DWORD waited = 0; waited <= milliseconds; waited += kPollMilliseconds) {
+        if (const HWND found = FindWindowOfProcess(true)) {
+            if (::IsWindowVisible(found)) return found;
+        }
+        if (!Running()) return nullptr;
+        ::Sleep(kPollMilliseconds);
+    }
+    return nullptr;
+}
+
+HWND ProgramDriver::WaitForWindowContaining(const std::u16string& fragment, DWORD milliseconds) {
+    for (DWORD waited = 0; waited <= milliseconds; waited += kPollMilliseconds) {
+        TextSearch search = {process_.dwProcessId, &fragment, nullptr};
+        ::EnumWindows(MatchWindowWithText, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        if (!Running()) return nullptr;
+        ::Sleep(kPollMilliseconds);
+    }
+    return nullptr;
+}
+
+bool ProgramDriver::WaitForStatus(HWND dialog, const std::u16string& text, DWORD milliseconds) {
+    for (DWORD waited = 0; waited <= milliseconds; waited += kPollMilliseconds) {
+        if (StatusText(dialog) == text) return true;
+        if (!::IsWindow(dialog)) return false;
+        ::Sleep(kPollMilliseconds);
+    }
+    return false;
+}
+
+std::u16string ProgramDriver::StatusText(HWND dialog) {
+    return WindowText(::GetDlgItem(dialog, kStatusControl));
+}
+
+std::u16string ProgramDriver::ButtonText(HWND dialog) {
+    return WindowText(::GetDlgItem(dialog, IDCANCEL));
+}
+
+std::u16string ProgramDriver::MessageText(HWND box) {
+    return WindowText(::GetDlgItem(box, kMessageTextControl));
+}
+
+std::u16string ProgramDriver::Caption(HWND window) { return WindowText(window); }
+
+void ProgramDriver::Press(HWND window, int id) {
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));
+}
+
+DWORD ProgramDriver::WaitForExit(DWORD milliseconds) {
+    if (!process_.hProcess) return 0xDEADBEEF;
+    for (DWORD waited = 0; waited <= milliseconds; waited += kPollMilliseconds) {
+        Search search = {process_.dwProcessId, false, true, nullptr};
+        ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found) sawVisible_ = true;
+        if (::WaitForSingleObject(process_.hProcess, kPollMilliseconds) == WAIT_OBJECT_0) {
+            DWORD code = 0xDEADBEEF;
+            ::GetExitCodeProcess(process_.hProcess, &code);
+            return code;
+        }
+    }
+    return 0xDEADBEEF;
+}
+
+}  // namespace testing
+}  // namespace quarry

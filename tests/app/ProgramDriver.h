@@ -1,0 +1,56 @@
+// Starts a packed program as its own process and drives its windows as a
+// person would: finds the progress dialog and message boxes of that process,
+// reads their texts and presses their buttons.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace quarry {
+namespace testing {
+
+class ProgramDriver {
+public:
+    // Starts `program` with `arguments`; a failed start is a test failure.
+    ProgramDriver(const std::u16string& program, const std::u16string& arguments);
+    ~ProgramDriver();  // ends a process that is still running
+    ProgramDriver(const ProgramDriver&) = delete;
+    ProgramDriver& operator=(const ProgramDriver&) = delete;
+
+    // The progress dialog (the dialog with a status line), or null after
+    // `milliseconds`.
+    HWND WaitForDialog(DWORD milliseconds = 20000);
+    // A message box of the process, or null after `milliseconds`.
+    HWND WaitForMessageBox(DWORD milliseconds = 20000);
+    // A top-level window of the process that has a child whose text contains
+    // `fragment`, or null after `milliseconds`.
+    HWND WaitForWindowContaining(const std::u16string& fragment, DWORD milliseconds = 20000);
+    // Waits until the dialog's status line reads `text`; false on timeout.
+    bool WaitForStatus(HWND dialog, const std::u16string& text, DWORD milliseconds = 20000);
+
+    static std::u16string StatusText(HWND dialog);
+    static std::u16string ButtonText(HWND dialog);
+    static std::u16string MessageText(HWND box);
+    static std::u16string Caption(HWND window);
+    // Presses button `id` (IDOK, IDCANCEL, IDYES, IDNO, ...) of `window`.
+    static void Press(HWND window, int id);
+
+    // Waits for the process to end and returns its full exit code; 0xDEADBEEF
+    // on timeout. While waiting it watches whether any window of the process
+    // becomes visible.
+    DWORD WaitForExit(DWORD milliseconds = 60000);
+    // Whether a window of the process was seen visible during WaitForExit.
+    bool SawVisibleWindow() const { return sawVisible_; }
+    // True while the process runs.
+    bool Running() const;
+
+private:
+    HWND FindWindowOfProcess(bool messageBox) const;
+
+    PROCESS_INFORMATION process_ = {};
+    bool sawVisible_ = false;
+};
+
+}  // namespace testing
+}  // namespace quarry

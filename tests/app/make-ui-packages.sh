@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Packs the packages that the user-interface tests start as separate
+# processes, with the shipped quarrypack and quarry.exe.
+# Usage: make-ui-packages.sh QUARRYPACK QUARRY_EXE OUTDIR
+set -euo pipefail
+pack=$1
+stub=$2
+out=$3
+rm -rf "$out"
+mkdir -p "$out/src/payload"
+printf 'readme\r\n' > "$out/src/payload/readme.txt"
+head -c 2000000 /dev/urandom > "$out/src/payload/data.bin"
+
+source "$(dirname "$0")/../common/pack-settings.sh"
+settings basic '[Package]' 'ProductName=Quarry UI Test' 'WindowTitle=Quarry UI Test Window'
+# A payload said to be far larger than any disk: the free-space check fails
+# before anything is extracted.
+settings nospace '[Package]' 'ProductName=Quarry UI Test' 'WindowTitle=Quarry UI Test Window' \
+  'TotalFileSize=9000000000000000'
+settings okonly '[Package]' 'ProductName=Quarry UI Product' '[Message]' 'ShowMessageBox=1' \
+  'DialogButtonType=1'
+settings okcancel '[Package]' 'ProductName=Quarry UI Product' '[Message]' 'ShowMessageBox=1' \
+  'DialogButtonType=0'
+# A product name of 51 characters: the folder prompt shows its first 47.
+settings select '[Package]' 'ProductName=Quarry Folder Selection Test Product Name 012345678' \
+  '[Extraction]' 'SpecifiedExtractFolder=1' 'SelectExtractFolder=1' 'TargetParentFolderType=0' \
+  'TargetFolderName=Chosen'
+
+cat > "$out/src/plain.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<MessageInfo>
+  <ja-JP><Title>日本語の題名</Title><Message>日本語のメッセージ</Message></ja-JP>
+  <en-US><Title>English title</Title><Message>English message</Message></en-US>
+</MessageInfo>
+XML
+# Only the root is namespaced: "Title" and "Message" are then looked up in
+# the whole document and the first ones, the English, are found.
+cat > "$out/src/namespaced.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<bk:MessageInfo xmlns:bk="urn:quarry:messages">
+  <en-US><bk:Title>Namespaced title</bk:Title><bk:Message>Namespaced message</bk:Message></en-US>
+  <ja-JP><bk:Title>名前空間の題名</bk:Title><bk:Message>名前空間のメッセージ</bk:Message></ja-JP>
+</bk:MessageInfo>
+XML
+
+make() {  # output, settings, then more quarrypack options
+  local output=$1 ini=$2
+  shift 2
+  "$pack" create --stub "$stub" --settings "$out/src/$ini.ini" --payload "$out/src/payload" \
+    -o "$out/$output" "$@" >/dev/null
+}
+now=$(date -u +%s)
+day=86400
+today=$((now - now % day))
+make basic.exe basic
+make nospace.exe nospace --time $((now - 3600))
+make nospace-old.exe nospace --time $((now - 8 * day))
+make nospace-future.exe nospace --time $((now + 2 * day))
+# 23:59 UTC six days before today: the window ends at 00:00 tomorrow. The
+# same time seven days before today: it ended at 00:00 today.
+make nospace-edge-in.exe nospace --time $((today - 6 * day + 86340))
+make nospace-edge-out.exe nospace --time $((today - 7 * day + 86340))
+make select.exe select
+make message-okonly.exe okonly --message "$out/src/plain.xml"
+make message-okcancel.exe okcancel --message "$out/src/plain.xml"
+make message-namespaced.exe okcancel --message "$out/src/namespaced.xml"
+echo "packages in $out"
