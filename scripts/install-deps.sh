@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake make g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-  wine wine32:i386 xvfb x11-utils imagemagick
+  wine wine32:i386 fonts-wine xvfb x11-utils imagemagick
+  xdotool tesseract-ocr tesseract-ocr-eng
   googletest libgcab-dev gcab cabextract osslsigncode pkg-config bc
 )
 
