@@ -232,7 +232,7 @@ dialog_demo() {
     timeout 5 xdotool mousemove --sync $((win_x + bx + bw / 2)) $((win_y + by + bh / 2)) click 1 || true
   else
     echo "  no \"Close\" button read on the dialog; pressing Escape"
-    timeout 5 xdotool key --window "$id" Escape || true
+    timeout 5 xdotool key --window "$id" Escape 2>/dev/null || true
   fi
   for _ in $(seq 1 100); do alive "$runner" || break; sleep 0.1; done
   if alive "$runner"; then
