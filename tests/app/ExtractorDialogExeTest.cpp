@@ -108,6 +108,21 @@ TEST_F(ExtractorDialogExe, CancelWhileExtractingShowsCancelledAndEndsWithTheEndC
     EXPECT_EQ(0x80040002u, program.WaitForExit());
 }
 
+// A session that is ending asks first: the dialog agrees and cancels the run.
+TEST_F(ExtractorDialogExe, SessionEndQueryCancelsTheRun) {
+    ProgramDriver program(Package("basic.exe"), u"");
+    const HWND dialog = program.WaitForDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Extracting files..."));
+    DWORD_PTR answer = FALSE;
+    ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
+                                      SMTO_ABORTIFHUNG, 5000, &answer));
+    EXPECT_EQ(DWORD_PTR{TRUE}, answer);
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
+    ProgramDriver::Press(dialog, IDCANCEL);
+    EXPECT_EQ(0x80040002u, program.WaitForExit());
+}
+
 // A restriction failure is put as a question only while the debug switch is
 // honoured: from the package's time stamp to the end of the sixth day after.
 TEST_F(ExtractorDialogExe, DebugSwitchAsksOnlyInsideItsWindow) {
