@@ -1,13 +1,134 @@
+// Run mode: the second copy of quarry.exe that the extraction-mode process
+// starts (elevated when the package asks for it). It starts the configured
+// program through the shell, waits for it and, when asked, for what it leaves
+// running, and ends with the program's exit code. It shows nothing.
+#include <windows.h>
+#include <shellapi.h>
+
 #include "app/Modes.h"
+#include "common/Unique.h"
+#include "common/WinResult.h"
+#include "execution/FsRedirection.h"
+#include "execution/ProcessTreeWatcher.h"
+#include "execution/RunRequest.h"
 
 namespace quarry {
 
-// Run mode is not part of this build yet: it starts nothing and reports a
-// missing request, the code a caller already has to handle.
-HResult RunExecutor(const std::u16string& /*runEventGuid*/,
-                    const std::u16string& /*runRequest*/,
-                    const std::u16string& /*extraArguments*/) {
-    return kResultRunRequestMissing;
+namespace {
+
+constexpr DWORD kCancelEventAccess = SYNCHRONIZE | EVENT_MODIFY_STATE;  // 0x00100002
+constexpr ULONG kShellExecuteMask =
+    SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;  // 0x540
+constexpr DWORD kDescendantRecheckMilliseconds = 5000;
+
+static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the shell request of a 32-bit program");
+
+bool IsSet(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+// Anything tracked besides this process itself is still to be waited for.
+bool TracksAnotherProcess(const TrackedProcesses& tracked, DWORD self) {
+    for (const auto& process : tracked) {
+        const DWORD id = process.first;
+        if (id != 0 && id != 0xFFFFFFFFu && id != self) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& runRequest,
+                    const std::u16string& extraArguments) {
+    if (runEventGuid.empty() || runRequest.empty()) return kResultRunRequestMissing;
+    const std::optional<RunRequest> request = DecodeRunRequest(runRequest);
+    if (!request) return kResultRunRequestMalformed;
+    // Seconds to milliseconds in 32-bit unsigned arithmetic, as the sender
+    // expects: a huge wait wraps rather than saturates.
+    const DWORD waitMilliseconds = request->waitSeconds * 1000u;
+
+    SHELLEXECUTEINFOW execute = {};
+    execute.cbSize = sizeof execute;
+    execute.fMask = kShellExecuteMask;
+    execute.hwnd = nullptr;
+    execute.lpVerb = L"open";
+    execute.lpFile = Wide(request->program);
+    execute.lpParameters = Wide(extraArguments);
+    // No folder: the program starts in this process's current folder, which
+    // the extraction-mode process made the run folder.
+    execute.lpDirectory = nullptr;
+    execute.nShow = request->hideWindow ? SW_HIDE : SW_SHOW;
+
+    const std::u16string eventName = u"Local\\Quarry_Exec_" + runEventGuid;
+    UniqueHandle cancelEvent(::OpenEventW(kCancelEventAccess, FALSE, Wide(eventName)));
+    if (!cancelEvent) return kResultRunRequestMalformed;
+
+    ProcessTreeWatcher watcher;
+    if (waitMilliseconds != 0) {
+        wchar_t self[MAX_PATH] = {};
+        const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        watcher.SetRoot(FromWide(self, length < MAX_PATH ? length : MAX_PATH - 1),
+                        ::GetCurrentProcessId());
+        watcher.Start();
+    }
+
+    // Redirection is off only around the start: cmd.exe from the system
+    // folder must be the native one, and nothing else here is affected.
+    FsRedirection redirection;
+    if (request->systemProgram) DisableFsRedirection(redirection);
+    const BOOL started = ::ShellExecuteExW(&execute);
+    // A plain Win32 code, as the extraction-mode process reads it; a failed
+    // start never reads as success.
+    const DWORD startError = started ? ERROR_SUCCESS : ::GetLastError();
+    if (redirection.off) RevertFsRedirection(redirection);
+
+    HResult result = kResultOk;
+    if (!started) {
+        result = startError != ERROR_SUCCESS ? static_cast<HResult>(startError) : kResultFail;
+    } else {
+        UniqueHandle process(execute.hProcess);
+        const DWORD processId = process ? ::GetProcessId(process.Get()) : 0;
+        if (processId != 0 && processId != 0xFFFFFFFFu) {
+            watcher.SetRoot(request->program, processId);
+        }
+        const DWORD startTick = ::GetTickCount();
+        const HANDLE handles[2] = {process.Get(), cancelEvent.Get()};
+        switch (::WaitForMultipleObjects(2, handles, FALSE, INFINITE)) {
+        case WAIT_OBJECT_0: {
+            DWORD exitCode = 0;
+            ::GetExitCodeProcess(process.Get(), &exitCode);
+            result = static_cast<HResult>(exitCode);
+            break;
+        }
+        case WAIT_OBJECT_0 + 1:
+            // The program keeps running; only the waiting ends.
+            result = ERROR_CANCELLED;
+            break;
+        default:
+            // No process handle came back (the shell handed the file to a
+            // running program): nothing to wait for, the result stays 0.
+            break;
+        }
+        process.Reset();
+
+        // The processes the program left running. This never changes the
+        // result.
+        if (watcher.Running() && !IsSet(cancelEvent.Get())) {
+            // A fresh pass at once, so that the program itself has left the
+            // set before the first look at it.
+            ::SetEvent(watcher.RootChangedEvent());
+            ::WaitForSingleObject(watcher.PassDoneEvent(), waitMilliseconds);
+            const DWORD self = ::GetCurrentProcessId();
+            DWORD elapsed = ::GetTickCount() - startTick;
+            while (elapsed < waitMilliseconds && !IsSet(cancelEvent.Get())) {
+                if (!TracksAnotherProcess(watcher.CopyTracked(), self)) break;
+                ::WaitForSingleObject(cancelEvent.Get(), kDescendantRecheckMilliseconds);
+                elapsed = ::GetTickCount() - startTick;
+            }
+            ::SetEvent(watcher.StopEvent());
+        }
+    }
+
+    watcher.Stop();
+    return result;
 }
 
 }  // namespace quarry

@@ -1,5 +1,7 @@
 #include "workflow/ExtractionJob.h"
 
+#include "common/WinFile.h"
+#include "execution/Command.h"
 #include "execution/ExitCodeSlot.h"
 
 namespace quarry {
@@ -16,9 +18,28 @@ void WriteExitCodeSlot(DWORD code) {
     ::InterlockedExchange(&gExitCodeSlot, static_cast<LONG>(code));
 }
 
-// Pass-through: building the command, launching it through the run-mode copy
-// and the wait for the extracted files are not part of this build yet, so
-// nothing is run (1) and the exit-code slot keeps its 0.
-HResult ExtractionJob::Execute(const std::u16string& /*arguments*/) { return kResultNothingRun; }
+HResult ExtractionJob::Execute(const std::u16string& arguments) {
+    // The deadline of the in-use wait counts from here, so the launch and
+    // the wait for the program count against it.
+    const DWORD startTick = ::GetTickCount();
+    const ExecutionSettings& execution = ChooseExecutionSettings(package.settings);
+    if (execution.FileName.empty()) return kResultNothingRun;
+    const std::u16string filePath = runFolder + execution.FileName;
+    if (!IsExistingFile(supportFolder + u"Settings.ini") || !IsExistingFile(filePath)) {
+        return kResultNothingRun;
+    }
+
+    std::u16string argumentString;
+    HResult result = PrepareArgumentString(package.settings, execution, silent, arguments,
+                                           runFolder, workFolder, argumentString);
+    if (Succeeded(result)) {
+        const std::uint32_t waitSeconds = execution.waitTimed ? execution.WaitTimeout : 0;
+        result = LaunchAndWait(filePath, argumentString, execution.ForceElevation, waitSeconds);
+    }
+    // Whether or not anything was started, files of the package may still be
+    // held open; this wait does not change the result.
+    WaitForFilesReleased(startTick, execution);
+    return result;
+}
 
 }  // namespace quarry

@@ -203,6 +203,7 @@ LRESULT CExtractorDialog::OnInitDialog() {
         job->askAfterIntegrityFailure = askAfterIntegrityFailure;
         job->askAfterRestrictionFailure = askAfterRestrictionFailure;
         started = job->Start();
+        if (Succeeded(started) && cancelBeforeJob) ::SetEvent(job->cancelEvent.Get());
     } catch (const ResultError& error) {
         started = error.code;
     } catch (const std::bad_alloc&) {
@@ -265,7 +266,12 @@ void CExtractorDialog::OnClose() {
 
 void CExtractorDialog::OnQueryEndSession(LPARAM lParam) {
     if ((lParam & ENDSESSION_CLOSEAPP) && !messagePhaseOver) RegisterForRestart();
-    if (job) ::SetEvent(job->cancelEvent.Get());
+    if (job) {
+        ::SetEvent(job->cancelEvent.Get());
+    } else {
+        // Sent messages can arrive while initialisation waits (for COM, say).
+        cancelBeforeJob = true;
+    }
 }
 
 void CExtractorDialog::OnEndSession() {

@@ -97,6 +97,9 @@ public:
     std::unique_ptr<ExtractionJob> job;
     ComPtr<ITaskbarList3> taskbar;
     volatile LONG browseCount = 0;
+    // A cancel that came while initialisation still waited for the
+    // platform, before the job existed; the job gets it once started.
+    bool cancelBeforeJob = false;
 
 private:
     LRESULT OnInitDialog();

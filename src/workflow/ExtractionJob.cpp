@@ -382,12 +382,6 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
     return kResultOk;
 }
 
-HResult ExtractionJob::ShowExtractFolder() {
-    // Pass-through: opening the extract folder in the shell is not part of
-    // this build yet.
-    return kResultNothingRun;
-}
-
 void ExtractionJob::Cleanup(bool removeExtractFolder) {
     if (!workFolder.empty()) {
         SetTreeAccess(workFolder, true);

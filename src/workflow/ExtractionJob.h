@@ -47,6 +47,16 @@ public:
     // Builds and runs the configured command and waits for the extracted
     // files to be released; 1 when nothing was run.
     HResult Execute(const std::u16string& arguments);
+    // Starts the run-mode copy of this program for `filePath` with
+    // `arguments` (elevated when `forceElevation` and the user is no
+    // administrator), waits for it and keeps its exit code in the exit-code
+    // slot. Returns 0, 0x80004004 when cancelled, or the launch's failure.
+    HResult LaunchAndWait(const std::u16string& filePath, const std::u16string& arguments,
+                          bool forceElevation, std::uint32_t waitSeconds);
+    // When the package asks for it (bit 1 of WaitMode) and the files were
+    // extracted into the work folder: waits until no process uses them, up
+    // to WaitTimeout + 90 s after `executeStartTick`, or until cancelled.
+    void WaitForFilesReleased(DWORD executeStartTick, const ExecutionSettings& execution);
     HResult ShowExtractFolder();
     // Removes the work folder, and the extract folder too when asked.
     void Cleanup(bool removeExtractFolder);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/ProgramDriver.h"
+#include "common/Text.h"
 #include "common/WinTestSupport.h"
 
 namespace quarry {
@@ -118,7 +119,9 @@ TEST_F(ExtractorDialogExe, SessionEndQueryCancelsTheRun) {
     ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
                                       SMTO_ABORTIFHUNG, 5000, &answer));
     EXPECT_EQ(DWORD_PTR{TRUE}, answer);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."))
+        << "status: " << Utf16ToUtf8(ProgramDriver::StatusText(dialog))
+        << ", window: " << ::IsWindow(dialog) << ", running: " << program.Running();
     ProgramDriver::Press(dialog, IDCANCEL);
     EXPECT_EQ(0x80040002u, program.WaitForExit());
 }
@@ -150,11 +153,7 @@ TEST_F(ExtractorDialogExe, DebugSwitchAsksOnlyInsideItsWindow) {
 TEST_F(ExtractorDialogExe, YesToTheQuestionKeepsGoing) {
     ProgramDriver program(Package("nospace.exe"), u"-debug");
     AnswerSpaceReport(program, IDYES);
-    const HWND dialog = program.WaitForDialog();
-    ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Completed."));
-    ProgramDriver::Press(dialog, IDCANCEL);
-    EXPECT_EQ(0u, program.WaitForExit());
+    EXPECT_EQ(0u, program.CloseWhenStatus(u"Completed."));
 }
 
 // The folder browser asks for the parent of the extract folder; cancelling it
@@ -168,11 +167,7 @@ TEST_F(ExtractorDialogExe, FolderBrowserPromptsAndItsCancelEndsTheRun) {
                                   u"\"Chosen\" folder in the selected folder. ";
     EXPECT_TRUE(program.WaitForWindowContaining(prompt, 1000));
     ProgramDriver::Press(browser, IDCANCEL);
-    const HWND dialog = program.WaitForDialog();
-    ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
-    ProgramDriver::Press(dialog, IDCANCEL);
-    EXPECT_EQ(0x80040002u, program.WaitForExit());
+    EXPECT_EQ(0x80040002u, program.CloseWhenStatus(u"Cancelled."));
 
     ProgramDriver silent(Package("select.exe"), u"-s");
     EXPECT_EQ(0u, silent.WaitForExit());
@@ -201,16 +196,6 @@ HWND WaitForLanguageMessage(ProgramDriver& program) {
                : WaitForPreExecutionMessage(program, u"English title", u"English message");
 }
 
-// Waits for the dialog's final text, closes it and checks the exit code.
-void CloseWhenFinished(ProgramDriver& program, const std::u16string& english,
-                       const std::u16string& japanese, DWORD exitCode) {
-    const HWND dialog = program.WaitForDialog();
-    ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, ExpectJapanese() ? japanese : english));
-    ProgramDriver::Press(dialog, IDCANCEL);
-    EXPECT_EQ(exitCode, program.WaitForExit());
-}
-
 TEST_F(PreExecutionMessageExe, OkOnlyInTheUserLanguageGoesOn) {
     ProgramDriver program(Package("message-okonly.exe"), u"");
     const HWND box = WaitForLanguageMessage(program);
@@ -218,7 +203,7 @@ TEST_F(PreExecutionMessageExe, OkOnlyInTheUserLanguageGoesOn) {
     EXPECT_TRUE(::GetDlgItem(box, IDOK));
     EXPECT_FALSE(::GetDlgItem(box, IDCANCEL));
     ProgramDriver::Press(box, IDOK);
-    CloseWhenFinished(program, u"Completed.", u"完了しました。", 0);
+    EXPECT_EQ(0u, program.CloseWhenStatus(ExpectJapanese() ? u"完了しました。" : u"Completed."));
 }
 
 TEST_F(PreExecutionMessageExe, DeclinedOkCancelEndsCancelled) {
@@ -227,7 +212,8 @@ TEST_F(PreExecutionMessageExe, DeclinedOkCancelEndsCancelled) {
     ASSERT_TRUE(box);
     EXPECT_TRUE(::GetDlgItem(box, IDCANCEL));
     ProgramDriver::Press(box, IDCANCEL);
-    CloseWhenFinished(program, u"Cancelled.", u"キャンセルされました。", 0x80040002u);
+    EXPECT_EQ(0x80040002u,
+              program.CloseWhenStatus(ExpectJapanese() ? u"キャンセルされました。" : u"Cancelled."));
 }
 
 // With a namespaced root, "Title" and "Message" are the first in the whole
@@ -237,7 +223,7 @@ TEST_F(PreExecutionMessageExe, NamespacedFileTakesTheFirstTitleAndMessage) {
     const HWND box = WaitForPreExecutionMessage(program, u"Namespaced title", u"Namespaced message");
     ASSERT_TRUE(box);
     ProgramDriver::Press(box, IDOK);
-    CloseWhenFinished(program, u"Completed.", u"完了しました。", 0);
+    EXPECT_EQ(0u, program.CloseWhenStatus(ExpectJapanese() ? u"完了しました。" : u"Completed."));
 }
 
 }  // namespace

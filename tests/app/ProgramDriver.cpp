@@ -149,6 +149,16 @@ bool ProgramDriver::WaitForStatus(HWND dialog, const std::u16string& text, DWORD
     return false;
 }
 
+DWORD ProgramDriver::CloseWhenStatus(const std::u16string& status) {
+    const HWND dialog = WaitForDialog();
+    if (!dialog || !WaitForStatus(dialog, status)) {
+        ADD_FAILURE() << "the dialog did not reach its final status";
+        return 0xDEADBEEF;
+    }
+    Press(dialog, IDCANCEL);
+    return WaitForExit();
+}
+
 std::u16string ProgramDriver::StatusText(HWND dialog) {
     return WindowText(::GetDlgItem(dialog, kStatusControl));
 }

@@ -29,6 +29,10 @@ public:
     // Waits until the dialog's status line reads `text`; false on timeout.
     bool WaitForStatus(HWND dialog, const std::u16string& text, DWORD milliseconds = 20000);
 
+    // Waits for the dialog to read `status`, presses Close and returns the
+    // exit code; 0xDEADBEEF (and a test failure) when the status never came.
+    DWORD CloseWhenStatus(const std::u16string& status);
+
     static std::u16string StatusText(HWND dialog);
     static std::u16string ButtonText(HWND dialog);
     static std::u16string MessageText(HWND box);

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Packs the packages that the user-interface tests start as separate
 # processes, with the shipped quarrypack and quarry.exe.
-# Usage: make-ui-packages.sh QUARRYPACK QUARRY_EXE OUTDIR
+# Usage: make-ui-packages.sh QUARRYPACK QUARRY_EXE OUTDIR TESTPROG
 set -euo pipefail
 pack=$1
 stub=$2
 out=$3
+testprog=$4
 rm -rf "$out"
 mkdir -p "$out/src/payload"
 printf 'readme\r\n' > "$out/src/payload/readme.txt"
@@ -25,6 +26,21 @@ settings okcancel '[Package]' 'ProductName=Quarry UI Product' '[Message]' 'ShowM
 settings select '[Package]' 'ProductName=Quarry Folder Selection Test Product Name 012345678' \
   '[Extraction]' 'SpecifiedExtractFolder=1' 'SelectExtractFolder=1' 'TargetParentFolderType=0' \
   'TargetFolderName=Chosen'
+
+# Packages that run something: the test program and a command script.
+mkdir -p "$out/src/run"
+cp "$testprog" "$out/src/run/testprog.exe"
+printf '@echo off\r\nexit /b 7\r\n' > "$out/src/run/Exit Seven.CMD"
+winout="Z:$(sed 's|/|\\|g' <<<"$out")"
+settings run-exit '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'WaitMode=1' \
+  'WaitTimeout=5' '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
+settings run-sleep '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 30000 5' \
+  '[Execution_x64]' 'FileName=testprog.exe' 'Options=sleep 30000 5'
+settings run-cmd '[Execution_x86]' 'FileName=Exit Seven.CMD' '[Execution_x64]' 'FileName=Exit Seven.CMD'
+args="args $winout\\args.txt %QUARRYTOOLROOT% \"100% sure|x\""
+settings run-args '[Package]' 'TervoUpdateMode=0' '[Execution_x86]' 'FileName=testprog.exe' \
+  "Options=$args" 'AdditionalOptionsForSilentMode=/silent' \
+  '[Execution_x64]' 'FileName=testprog.exe' "Options=$args" 'AdditionalOptionsForSilentMode=/silent'
 
 cat > "$out/src/plain.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
@@ -61,6 +77,10 @@ make nospace-future.exe nospace --time $((now + 2 * day))
 make nospace-edge-in.exe nospace --time $((today - 6 * day + 86340))
 make nospace-edge-out.exe nospace --time $((today - 7 * day + 86340))
 make select.exe select
+for name in run-exit run-sleep run-cmd run-args; do
+  "$pack" create --stub "$stub" --settings "$out/src/$name.ini" --payload "$out/src/run" \
+    -o "$out/$name.exe" >/dev/null
+done
 make message-okonly.exe okonly --message "$out/src/plain.xml"
 make message-okcancel.exe okcancel --message "$out/src/plain.xml"
 make message-namespaced.exe okcancel --message "$out/src/namespaced.xml"

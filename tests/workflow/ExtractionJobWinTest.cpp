@@ -377,6 +377,18 @@ TEST_F(ExtractionJobTest, ExtractFolderBesideTheProgramSurvivesAndIsMadeUnique) 
     EXPECT_FALSE(ReadBytes(first.extractFolder + u"\\setup.cmd").empty());
 }
 
+// Files kept in the work folder are nothing for the user to see: no folder
+// is opened (not the root of the current drive), and none when the package
+// says no.
+TEST_F(ExtractionJobTest, OpensNoFolderWithoutAnExtractFolderOrWhenTheSettingSaysNo) {
+    ExtractionJob job(window, nullptr);
+    ASSERT_TRUE(job.package.settings.OpenExtractFolder);
+    EXPECT_EQ(kResultNothingRun, job.ShowExtractFolder());
+    job.extractFolder = folder / u"Extracted";
+    job.package.settings.OpenExtractFolder = false;
+    EXPECT_EQ(kResultNothingRun, job.ShowExtractFolder());
+}
+
 TEST_F(ExtractionJobTest, ExtractFolderIsNamedAfterTheProgramWithoutAName) {
     ExtractionJob job(nullptr, nullptr);
     job.programPath = Package(u"Setup.exe");
@@ -501,6 +513,106 @@ TEST_F(ExtractionJobTest, FailureAfterTheExtractFolderWasMadeRemovesItToo) {
     EXPECT_EQ(folder / u"Extracted", job.extractFolder);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.extractFolder)));
     EXPECT_EQ(0, RunFoldersLeft());
+}
+
+// Execute on a job whose folders and settings are set by hand, without a
+// package. Both execution sections name the file, so the processor of the
+// test machine does not matter.
+class ExecuteTest : public ExtractionJobTest {
+protected:
+    void SetUp() override {
+        ExtractionJobTest::SetUp();
+        MakeWorkFolder(u"{WORK}");
+    }
+
+    // A work folder with the settings copy and the file to run.
+    void MakeWorkFolder(const std::u16string& name) {
+        workFolder = folder / name + u"\\";
+        for (const std::u16string& made :
+             {workFolder, workFolder + u"Support\\", workFolder + u"Package\\"}) {
+            ASSERT_TRUE(::CreateDirectoryW(Wide(made), nullptr));
+        }
+        ASSERT_TRUE(testing::WriteUtf16File(workFolder + u"Support\\Settings.ini", u"[Package]\r\n"));
+        ASSERT_TRUE(WriteBytes(workFolder + u"Package\\setup.cmd", {'r', 'e', 'm'}));
+        ASSERT_TRUE(::CreateDirectoryW(Wide(workFolder + u"Package\\sub"), nullptr));
+    }
+
+    // A job that would start setup.cmd with `options`; its own program file
+    // is missing, so a launch fails at the shell and starts nothing.
+    void Prepare(ExtractionJob& job, const std::u16string& fileName, const std::u16string& options) {
+        job.workFolder = workFolder;
+        job.supportFolder = workFolder + u"Support\\";
+        job.runFolder = workFolder + u"Package\\";
+        job.programPath = folder / u"missing.exe";
+        for (ExecutionSettings* execution :
+             {&job.package.settings.Execution_x86, &job.package.settings.Execution_x64}) {
+            execution->FileName = fileName;
+            execution->Options = options;
+        }
+    }
+
+    // The messages the job posted to the stand-in dialog.
+    std::vector<Message> Notices() {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+        return record.notices;
+    }
+
+    bool TempExists() const {
+        return ::GetFileAttributesW(Wide(workFolder + u"Temp")) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    std::u16string workFolder;
+};
+
+TEST_F(ExecuteTest, RunsNothingWithoutTheFileOrTheSettingsCopy) {
+    struct Case {
+        const char* name;
+        std::u16string fileName;
+        const char16_t* removed;  // below the work folder, or null
+    };
+    const Case cases[] = {
+        {"no file configured", u"", nullptr},
+        {"settings copy missing", u"setup.cmd", u"Support\\Settings.ini"},
+        {"file missing", u"setup.cmd", u"Package\\setup.cmd"},
+        {"file is a folder", u"sub", nullptr},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        MakeWorkFolder(u"{WORK" + testing::Utf16(std::to_string(++round)) + u"}");
+        record = DialogRecord();
+        if (c.removed) {
+            ASSERT_TRUE(::DeleteFileW(Wide(workFolder + c.removed)));
+        }
+        ExtractionJob job(window, nullptr);
+        Prepare(job, c.fileName, u"%QUARRYTOOLTEMP%");
+        EXPECT_EQ(kResultNothingRun, job.Execute(u"")) << c.name;
+        EXPECT_TRUE(Notices().empty()) << c.name;
+        EXPECT_FALSE(TempExists()) << c.name;
+    }
+}
+
+TEST_F(ExecuteTest, MakesTheTempFolderOnlyWhenItsPlaceholderIsUsed) {
+    for (const std::u16string options : {u"/a %QUARRYTOOLROOT%", u"/t=%QUARRYTOOLTEMP%"}) {
+        record = DialogRecord();
+        ExtractionJob job(window, nullptr);
+        Prepare(job, u"setup.cmd", options);
+        const HResult result = job.Execute(u"");
+        EXPECT_EQ(kResultFileNotFound, result);
+        EXPECT_EQ((std::vector<Message>{{kMsgLaunching, 0},
+                                        {kMsgLaunchEnded, static_cast<std::uint32_t>(result)}}),
+                  Notices());
+        EXPECT_EQ(options.find(u"TEMP") != std::u16string::npos, TempExists())
+            << Utf16ToUtf8(options);
+    }
+}
+
+TEST_F(ExecuteTest, TempFolderThatCannotBeMadeLaunchesNothing) {
+    ExtractionJob job(window, nullptr);
+    Prepare(job, u"setup.cmd", u"%QUARRYTOOLTEMP%");
+    job.workFolder = folder / u"missing\\{WORK}\\";
+    EXPECT_EQ(kResultFolderNotCreated, job.Execute(u""));
+    EXPECT_TRUE(Notices().empty());
 }
 
 }  // namespace

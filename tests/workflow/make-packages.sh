@@ -18,7 +18,8 @@ settings message '[Package]' 'ProductName=Workflow Test' '[Message]' 'ShowMessag
 settings tervo '[Package]' 'TervoUpdateMode=1' '[Message]' 'ShowMessageBox=1' \
   'ShowMessageBoxWhenSilent=1'
 settings extract '[Package]' 'ProductName=Workflow Test' '[Extraction]' \
-  'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' 'TargetFolderName=Extracted'
+  'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' 'TargetFolderName=Extracted' \
+  'OpenExtractFolder=0'
 settings unnamed '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0'
 settings badparent '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=7'
 

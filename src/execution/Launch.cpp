@@ -1,0 +1,110 @@
+// Starting the configured file through the run-mode copy of this program,
+// and opening the extract folder for the user.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "common/WinResult.h"
+#include "execution/Command.h"
+#include "execution/ExitCodeSlot.h"
+#include "execution/RunRequest.h"
+#include "workflow/DialogMessages.h"
+#include "workflow/ExtractionJob.h"
+#include "workflow/Folders.h"
+
+namespace quarry {
+
+namespace {
+
+constexpr DWORD kAdministratorsAlias = DOMAIN_ALIAS_RID_ADMINS;  // 544
+constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+constexpr UINT kShellTestTokenMembership = 245;  // shell32 ordinal
+
+// The last error as a result: 0x8007xxxx for an error, 0 for none.
+HResult LastErrorOrZero() {
+    const DWORD error = ::GetLastError();
+    return error == 0 ? kResultOk : MakeResult(0x80070000u | (error & 0xFFFFu));
+}
+
+bool IsAdministrator() {
+    using TestTokenMembership = BOOL(WINAPI*)(HANDLE, ULONG);
+    const HMODULE shell = ::GetModuleHandleW(L"shell32.dll");
+    const auto test = shell ? reinterpret_cast<TestTokenMembership>(reinterpret_cast<void*>(
+                                  ::GetProcAddress(shell, MAKEINTRESOURCEA(kShellTestTokenMembership))))
+                            : nullptr;
+    return test && test(nullptr, kAdministratorsAlias);
+}
+
+}  // namespace
+
+HResult ExtractionJob::LaunchAndWait(const std::u16string& filePath, const std::u16string& arguments,
+                                     bool forceElevation, std::uint32_t waitSeconds) {
+    const wchar_t* verb = forceElevation && !IsAdministrator() ? L"runas" : L"open";
+
+    const std::u16string eventGuid = NewGuidString();
+    const std::u16string eventName = u"Local\\Quarry_Exec_" + eventGuid;
+    const UniqueHandle runEvent(::CreateEventW(nullptr, TRUE, FALSE, Wide(eventName)));
+
+    const ProgramCommand command = BuildProgramCommand(filePath, arguments, silent);
+    RunRequest request;
+    request.waitSeconds = waitSeconds;
+    request.systemProgram = command.systemProgram;
+    request.hideWindow = command.hideWindow;
+    request.program = command.program;
+    const std::u16string parameters = RunModeParameters(eventGuid, request, command.arguments);
+
+    SHELLEXECUTEINFOW execute = {};
+    execute.cbSize = sizeof execute;
+    execute.fMask = kShellExecuteMask;
+    execute.lpVerb = verb;
+    execute.lpFile = Wide(programPath);
+    execute.lpParameters = Wide(parameters);
+    execute.lpDirectory = Wide(runFolder);
+    execute.nShow = SW_SHOWNORMAL;
+
+    Post(kMsgLaunching, 0);
+    HResult result = kResultOk;
+    if (!::ShellExecuteExW(&execute) || !execute.hProcess) {
+        result = LastErrorOrZero();
+    } else {
+        const UniqueHandle process(execute.hProcess);
+        WriteExitCodeSlot(kExitCodeStillRunning);
+        const HANDLE handles[] = {process.Get(), cancelEvent.Get()};
+        const DWORD wait = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        if (wait == WAIT_OBJECT_0) {
+            result = kResultOk;
+        } else if (wait == WAIT_OBJECT_0 + 1) {
+            // The run-mode copy stops waiting and ends with 1223; the program
+            // it started keeps running.
+            ::SetEvent(runEvent.Get());
+            result = kResultAbort;
+        } else if (wait == WAIT_FAILED) {
+            result = LastErrorOrZero();
+        } else {
+            result = kResultUnexpected;
+        }
+        DWORD exitCode = kExitCodeStillRunning;
+        if (::GetExitCodeProcess(process.Get(), &exitCode)) WriteExitCodeSlot(exitCode);
+    }
+    Post(kMsgLaunchEnded, static_cast<WPARAM>(result));
+    return result;
+}
+
+HResult ExtractionJob::ShowExtractFolder() {
+    if (!package.settings.OpenExtractFolder) return kResultNothingRun;
+    // Without an extract folder the files stay in the work folder: there is
+    // nothing for the user to see, and the path would name the root of the
+    // current drive.
+    if (extractFolder.empty()) return kResultNothingRun;
+    std::u16string path = extractFolder;
+    while (!path.empty() && path.back() == u'\\') path.pop_back();
+    path += u'\\';
+    const auto opened = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", Wide(path), nullptr, nullptr, SW_SHOW));
+    if (opened > 32 || opened == 0) {
+        Post(kMsgExtractFolderOpened, 0);
+        return kResultOk;
+    }
+    return MakeResult(0x80070000u | static_cast<std::uint32_t>(opened));
+}
+
+}  // namespace quarry

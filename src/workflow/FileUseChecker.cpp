@@ -1,0 +1,143 @@
+#include "workflow/FileUseChecker.h"
+
+#include <vector>
+
+#include "common/Text.h"
+#include "common/Unique.h"
+#include "common/WinResult.h"
+#include "package/AccessControl.h"
+#include "restrictions/WindowsVersion.h"
+#include "workflow/Cleanup.h"
+#include "workflow/ExtractionJob.h"
+
+namespace quarry {
+
+InUseWaitSettings gInUseWait;
+
+namespace {
+
+constexpr DWORD kProbeReadDelete = GENERIC_READ | DELETE;                  // 0x80010000
+constexpr DWORD kProbeReadWriteDelete = GENERIC_READ | GENERIC_WRITE | DELETE;  // 0xC0010000
+constexpr DWORD kReleaseGraceMilliseconds = 90000;
+
+template <typename T>
+T Resolve(HMODULE module, const char* name) {
+    return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+FileUseChecker::FileUseChecker(const RestartManagerApi& api)
+    : api_(api), tried_(true),
+      available_(api.startSession && api.registerResources && api.getList && api.endSession) {}
+
+FileUseChecker::~FileUseChecker() {
+    if (module_) ::FreeLibrary(module_);
+}
+
+bool FileUseChecker::LoadRestartManager() {
+    if (tried_) return available_;
+    tried_ = true;
+    wchar_t system[MAX_PATH + 1] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return false;
+    std::u16string path = FromWide(system, length);
+    if (path.back() != u'\\') path += u'\\';
+    path += u"Rstrtmgr.dll";
+    module_ = ::LoadLibraryW(Wide(path));
+    if (!module_) return false;
+    api_.startSession = Resolve<decltype(api_.startSession)>(module_, "RmStartSession");
+    api_.registerResources =
+        Resolve<decltype(api_.registerResources)>(module_, "RmRegisterResources");
+    api_.getList = Resolve<decltype(api_.getList)>(module_, "RmGetList");
+    api_.endSession = Resolve<decltype(api_.endSession)>(module_, "RmEndSession");
+    available_ = api_.startSession && api_.registerResources && api_.getList && api_.endSession;
+    if (!available_) {
+        api_ = RestartManagerApi();
+        ::FreeLibrary(module_);
+        module_ = nullptr;
+    }
+    return available_;
+}
+
+bool FileUseChecker::IsAnyFileInUse(const std::u16string& folder, DWORD& error) {
+    error = ERROR_NOT_SUPPORTED;
+    if (!LoadRestartManager()) return false;
+
+    std::vector<std::u16string> files;
+    WalkFiles(folder, [&files](const std::u16string& path, bool running) {
+        files.push_back(path);
+        return running;
+    });
+    std::vector<LPCWSTR> names;
+    names.reserve(files.size());
+    for (const std::u16string& file : files) names.push_back(Wide(file));
+
+    DWORD session = 0;
+    WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+    error = api_.startSession(&session, 0, key);
+    if (error != ERROR_SUCCESS) return false;
+    api_.registerResources(session, static_cast<UINT>(names.size()),
+                           names.empty() ? nullptr : names.data(), 0, nullptr, 0, nullptr);
+    UINT needed = 0;
+    UINT count = 0;
+    DWORD reasons = 0;
+    const DWORD listed = api_.getList(session, &needed, &count, nullptr, &reasons);
+    const bool inUse = listed == ERROR_MORE_DATA && needed != 0;
+    api_.endSession(session);
+    return inUse;
+}
+
+bool IsAnyFileLocked(const std::u16string& folder, bool readOnly, DWORD& error) {
+    const DWORD access = readOnly ? kProbeReadDelete : kProbeReadWriteDelete;
+    const bool unlocked = WalkFiles(folder, [&](const std::u16string& path, bool running) {
+        const UniqueFile file(::CreateFileW(Wide(path), access,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || !running) return running;
+        const DWORD failure = ::GetLastError();
+        if (failure == ERROR_SHARING_VIOLATION) return false;
+        error = failure;
+        return true;
+    });
+    return !unlocked;
+}
+
+void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick, const ExecutionSettings& execution) {
+    if (workFolder.empty() || !execution.waitForRelease) return;
+    // Only files in the work folder are waited for, not a visible extract
+    // folder that the user keeps.
+    if (runFolder.size() < workFolder.size() ||
+        !EqualsNoCase(std::u16string_view(runFolder).substr(0, workFolder.size()), workFolder)) {
+        return;
+    }
+    const std::uint64_t allowed =
+        static_cast<std::uint64_t>(execution.WaitTimeout) * 1000 + kReleaseGraceMilliseconds;
+    const bool restartManager = IsWindowsVersionOrLater(6, 0);
+    FileUseChecker checker = gInUseWait.restartManager ? FileUseChecker(*gInUseWait.restartManager)
+                                                       : FileUseChecker();
+    bool firstRound = true;
+    for (;;) {
+        if (static_cast<std::uint64_t>(::GetTickCount() - executeStartTick) >= allowed) return;
+        DWORD error = 0;
+        bool inUse;
+        if (restartManager) {
+            inUse = checker.IsAnyFileInUse(runFolder, error);
+        } else if (firstRound) {
+            inUse = IsAnyFileLocked(runFolder, true, error);
+            if (!inUse) {
+                SetTreeAccess(runFolder, true);
+                inUse = IsAnyFileLocked(runFolder, false, error);
+            }
+        } else {
+            inUse = IsAnyFileLocked(runFolder, false, error);
+        }
+        firstRound = false;
+        if (!inUse) return;
+        if (::WaitForSingleObject(cancelEvent.Get(), gInUseWait.recheckMilliseconds) != WAIT_TIMEOUT) {
+            return;
+        }
+    }
+}
+
+}  // namespace quarry

@@ -1,0 +1,105 @@
+// Packed programs that run their configured file: quarry.exe, started as its
+// own process, ends with that file's exit code.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "app/ProgramDriver.h"
+#include "common/Text.h"
+#include "common/Unique.h"
+#include "common/WinTestSupport.h"
+
+namespace quarry {
+namespace {
+
+using testing::ProgramDriver;
+
+std::u16string UiData(const std::string& name) {
+    std::string path = std::string(QUARRY_TEST_DATA) + "/ui/" + name;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return u"Z:" + testing::Utf16(path);
+}
+
+// Ids of the running processes whose executable is named `name`.
+std::vector<DWORD> ProcessesNamed(const wchar_t* name) {
+    std::vector<DWORD> ids;
+    const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        if (::lstrcmpiW(entry.szExeFile, name) == 0) ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
+void EndProcesses(const std::vector<DWORD>& ids) {
+    for (DWORD id : ids) {
+        const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (!process) continue;
+        ::TerminateProcess(process.Get(), 1);
+        ::WaitForSingleObject(process.Get(), 5000);
+    }
+}
+
+TEST(ExecutionExe, ExitCodeIsTheConfiguredProgramsSilentOrVisible) {
+    ProgramDriver silent(UiData("run-exit.exe"), u"-s");
+    EXPECT_EQ(42u, silent.WaitForExit());
+    EXPECT_FALSE(silent.SawVisibleWindow());
+
+    ProgramDriver visible(UiData("run-exit.exe"), u"");
+    EXPECT_EQ(42u, visible.CloseWhenStatus(u"Completed."));
+}
+
+TEST(ExecutionExe, CommandScriptRunsThroughCmdWithItsExitCode) {
+    ProgramDriver program(UiData("run-cmd.exe"), u"-s");
+    EXPECT_EQ(7u, program.WaitForExit());
+}
+
+TEST(ExecutionExe, ProgramGetsOptionsModeOptionsPlaceholdersAndExtraArguments) {
+    const std::u16string record = UiData("args.txt");
+    ::DeleteFileW(Wide(record));
+    ProgramDriver program(UiData("run-args.exe"), u"-s -p extra|1 50%");
+    EXPECT_EQ(0u, program.WaitForExit());
+    const std::vector<std::uint8_t> bytes = testing::ReadBytes(record);
+    const std::u16string line(reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / 2);
+    // The run folder is the Package folder of the run's work folder, without
+    // its trailing backslash.
+    const size_t root = line.find(u"\\QuarryTool\\{");
+    ASSERT_NE(std::u16string::npos, root) << Utf16ToUtf8(line);
+    EXPECT_NE(std::u16string::npos, line.find(u"}\\Package \"100% sure|x\" /silent extra|1 50%"))
+        << Utf16ToUtf8(line);
+    EXPECT_EQ(line.size(), line.find(u"50%") + 3) << "no trailing blank";
+}
+
+// A session end cancels the run while the program runs: the run-mode copy
+// gives up waiting and ends, the program itself keeps running.
+TEST(ExecutionExe, CancelWhileTheProgramRunsEndsTheRunModeCopy) {
+    EndProcesses(ProcessesNamed(L"testprog.exe"));
+    ProgramDriver program(UiData("run-sleep.exe"), u"");
+    const HWND dialog = program.WaitForDialog();
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
+    EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Close");
+    for (int i = 0; i < 500 && ProcessesNamed(L"testprog.exe").empty(); ++i) ::Sleep(10);
+    ASSERT_EQ(1u, ProcessesNamed(L"testprog.exe").size());
+    // The packed program and its run-mode copy.
+    EXPECT_EQ(2u, ProcessesNamed(L"run-sleep.exe").size());
+
+    DWORD_PTR answer = FALSE;
+    ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                      &answer));
+    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
+    ProgramDriver::Press(dialog, IDCANCEL);
+    EXPECT_EQ(0x80004004u, program.WaitForExit());
+    for (int i = 0; i < 500 && !ProcessesNamed(L"run-sleep.exe").empty(); ++i) ::Sleep(10);
+    EXPECT_TRUE(ProcessesNamed(L"run-sleep.exe").empty());
+    EXPECT_EQ(1u, ProcessesNamed(L"testprog.exe").size()) << "the program keeps running";
+    EndProcesses(ProcessesNamed(L"testprog.exe"));
+}
+
+}  // namespace
+}  // namespace quarry
