@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine xvfb x11-utils imagemagick
   xdotool tesseract-ocr tesseract-ocr-eng
+  fonts-noto-cjk fonts-thai-tlwg fonts-dejavu-core
   googletest libgcab-dev gcab cabextract osslsigncode pkg-config bc
 )
 

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 #include <cctype>
-#include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,13 +21,49 @@ const UINT kIds[] = {128, 129, 130, 144, 145, 148, 149, 150, 152, 153, 154, 160,
                      299, 300, 302, 303, 304, 306, 308, 310, 311, 322, 323, 324};
 
 const LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-const LANGID kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
 
-// The ctest entry that runs Wine with a Japanese LANG sets this to "ja-JP".
-bool ExpectJapanese() {
+// The program's string tables: language name, LANGID, the dialog fonts
+// (ids 129 and 130) and the text of the Cancel button (id 144).
+struct Table {
+    const char* name;
+    LANGID language;
+    const char16_t* font;
+    const char16_t* oldFont;
+    const char16_t* cancel;
+};
+
+const Table kTables[] = {
+    {"bg-BG", 1026, u"Segoe UI", u"MS Shell Dlg", u"Отказ"},
+    {"zh-TW", 1028, u"Microsoft JhengHei", u"Microsoft JhengHei", u"取消"},
+    {"cs-CZ", 1029, u"Segoe UI", u"MS Shell Dlg", u"Storno"},
+    {"de-DE", 1031, u"Segoe UI", u"MS Shell Dlg", u"Abbrechen"},
+    {"el-GR", 1032, u"Segoe UI", u"MS Shell Dlg", u"Άκυρο"},
+    {"en-US", 1033, u"Segoe UI", u"MS Shell Dlg", u"Cancel"},
+    {"fr-FR", 1036, u"Segoe UI", u"MS Shell Dlg", u"Annuler"},
+    {"hu-HU", 1038, u"Segoe UI", u"MS Shell Dlg", u"Mégse"},
+    {"it-IT", 1040, u"Segoe UI", u"MS Shell Dlg", u"Annulla"},
+    {"ja-JP", 1041, u"Meiryo UI", u"MS UI Gothic", u"キャンセル"},
+    {"ko-KR", 1042, u"Malgun Gothic", u"Malgun Gothic", u"취소"},
+    {"nl-NL", 1043, u"Segoe UI", u"MS Shell Dlg", u"Annuleren"},
+    {"pl-PL", 1045, u"Segoe UI", u"MS Shell Dlg", u"Anuluj"},
+    {"pt-BR", 1046, u"Segoe UI", u"MS Shell Dlg", u"Cancelar"},
+    {"ro-RO", 1048, u"Segoe UI", u"MS Shell Dlg", u"Anulare"},
+    {"ru-RU", 1049, u"Segoe UI", u"MS Shell Dlg", u"Отмена"},
+    {"sk-SK", 1051, u"Segoe UI", u"MS Shell Dlg", u"Zrušiť"},
+    {"th-TH", 1054, u"Leelawadee", u"Leelawadee", u"ยกเลิก"},
+    {"tr-TR", 1055, u"Segoe UI", u"MS Shell Dlg", u"İptal"},
+    {"zh-CN", 2052, u"Microsoft YaHei", u"Microsoft YaHei", u"取消"},
+    {"es-ES", 3082, u"Segoe UI", u"MS Shell Dlg", u"Cancelar"},
+};
+
+// The language the ctest entry runs Wine in ("ja-JP" for LANG=ja_JP.UTF-8),
+// English when none is named.
+std::string ExpectedUiLanguage() {
     const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");
-    return expected && std::strcmp(expected, "ja-JP") == 0;
+    return expected && *expected ? expected : "en-US";
 }
+
+bool ExpectJapanese() { return ExpectedUiLanguage() == "ja-JP"; }
 
 // String `id` from the table of exactly `language`, bypassing the loader's
 // language choice.
@@ -39,11 +75,18 @@ std::u16string TableString(LANGID language, UINT id) {
     return StringTableEntry(data, ::SizeofResource(nullptr, resource), id);
 }
 
-// The "%" sequences of a text in order ("%%" is text, not a placeholder): a
-// "%" with its flags, width and conversion letter, or with its digits.
+// The "%" sequences and line breaks of a text in order ("%%" is text, not a
+// placeholder): a "%" with its flags, width and conversion letter, or with
+// its digits; "\r\n", "\n" or a lone "\r".
 std::vector<std::u16string> Placeholders(const std::u16string& text) {
     std::vector<std::u16string> found;
     for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' || text[i] == u'\n') {
+            const bool pair = text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n';
+            found.push_back(text.substr(i, pair ? 2 : 1));
+            if (pair) ++i;
+            continue;
+        }
         if (text[i] != u'%') continue;
         if (i + 1 < text.size() && text[i + 1] == u'%') {
             ++i;
@@ -60,37 +103,69 @@ std::vector<std::u16string> Placeholders(const std::u16string& text) {
     return found;
 }
 
-TEST(StringsWinTest, BothTablesCarryEveryId) {
-    for (LANGID language : {kEnglish, kJapanese}) {
+std::string Describe(const Table& table, UINT id) {
+    return std::string(table.name) + " id " + std::to_string(id);
+}
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {
+    reinterpret_cast<std::set<LANGID>*>(found)->insert(language);
+    return TRUE;
+}
+
+TEST(StringsWinTest, EveryTableCarriesEveryId) {
+    for (const Table& table : kTables) {
         for (UINT id : kIds) {
-            const std::u16string text = TableString(language, id);
-            EXPECT_FALSE(text.empty()) << "language " << language << " id " << id;
+            const std::u16string text = TableString(table.language, id);
+            EXPECT_FALSE(text.empty()) << Describe(table, id);
             if (id == 259 || id == 260) {
-                EXPECT_EQ(text, u" ") << "language " << language << " id " << id;
+                EXPECT_EQ(text, u" ") << Describe(table, id);
             }
         }
+        // The product name is not translated.
+        EXPECT_EQ(TableString(table.language, 128), u"Norvik Quarry Tool") << table.name;
+        // The folder prompt ends with a blank in every language.
+        const std::u16string prompt = TableString(table.language, 160);
+        EXPECT_TRUE(!prompt.empty() && prompt.back() == u' ') << table.name;
+        // UTF-16 text, not UTF-8 bytes taken as code units.
+        EXPECT_EQ(TableString(table.language, 144), table.cancel) << table.name;
     }
 }
 
-TEST(StringsWinTest, JapanesePlaceholdersMatchEnglishInKindAndOrder) {
-    // The check itself must see placeholders where the texts have them.
-    ASSERT_EQ(Placeholders(u"%s and \"%1\" at 100%% 0x%08x %d.%d"),
-              (std::vector<std::u16string>{u"%s", u"%1", u"%08x", u"%d", u"%d"}));
+TEST(StringsWinTest, HasATableForExactlyTheListedLanguages) {
+    std::set<LANGID> expected;
+    for (const Table& table : kTables) expected.insert(table.language);
+    for (UINT id : {128u, 256u, 320u}) {
+        std::set<LANGID> found;
+        ::EnumResourceLanguagesW(nullptr, RT_STRING, MAKEINTRESOURCEW(StringBlockNumber(id)),
+                                 CollectLanguage, reinterpret_cast<LONG_PTR>(&found));
+        EXPECT_EQ(found, expected) << "block of id " << id;
+    }
+}
+
+TEST(StringsWinTest, PlaceholdersMatchEnglishInKindAndOrder) {
+    // The check itself must see placeholders and line breaks where the texts
+    // have them.
+    ASSERT_EQ(Placeholders(u"%s and \"%1\" at 100%% 0x%08x\r\n%d.%d\n"),
+              (std::vector<std::u16string>{u"%s", u"%1", u"%08x", u"\r\n", u"%d", u"%d", u"\n"}));
+    ASSERT_EQ(Placeholders(u"「%1」%s。"), (std::vector<std::u16string>{u"%1", u"%s"}));
     size_t withPlaceholders = 0;
     for (UINT id : kIds) {
         const std::vector<std::u16string> english = Placeholders(TableString(kEnglish, id));
-        EXPECT_EQ(Placeholders(TableString(kJapanese, id)), english) << "id " << id;
+        for (const Table& table : kTables) {
+            EXPECT_EQ(Placeholders(TableString(table.language, id)), english)
+                << Describe(table, id);
+        }
         if (!english.empty()) ++withPlaceholders;
     }
-    // 160, 256, 257, 272, 274, 303, 306, 308, 322, 323, 324.
-    EXPECT_EQ(withPlaceholders, 11u);
+    // 160, 256, 257, 258, 272, 274, 298, 302, 303, 304, 306, 308, 322, 323, 324.
+    EXPECT_EQ(withPlaceholders, 15u);
 }
 
 TEST(StringsWinTest, CarriesTheDialogFontsOfEachLanguage) {
-    EXPECT_EQ(TableString(kEnglish, 129), u"Segoe UI");
-    EXPECT_EQ(TableString(kEnglish, 130), u"MS Shell Dlg");
-    EXPECT_EQ(TableString(kJapanese, 129), u"Meiryo UI");
-    EXPECT_EQ(TableString(kJapanese, 130), u"MS UI Gothic");
+    for (const Table& table : kTables) {
+        EXPECT_EQ(TableString(table.language, 129), table.font) << table.name;
+        EXPECT_EQ(TableString(table.language, 130), table.oldFont) << table.name;
+    }
 }
 
 TEST(StringsWinTest, KeepsTheExactEnglishTexts) {
@@ -112,24 +187,23 @@ TEST(StringsWinTest, KeepsTheExactEnglishTexts) {
     for (const auto& entry : expected) {
         EXPECT_EQ(TableString(kEnglish, entry.first), entry.second) << "id " << entry.first;
     }
-    // The Japanese table is UTF-16 text, not UTF-8 bytes taken as code units.
-    EXPECT_EQ(TableString(kJapanese, 144), u"\u30ad\u30e3\u30f3\u30bb\u30eb");
-    EXPECT_EQ(TableString(kJapanese, 145), u"\u9589\u3058\u308b");
 }
 
+// Run once per language by its own ctest entry, with LANG and LC_ALL set for
+// Wine and QUARRY_EXPECT_UI_LANGUAGE naming the language.
 TEST(StringsWinTest, LoadsTheTableOfTheUiLanguage) {
-    if (ExpectJapanese()) {
-        ASSERT_EQ(PRIMARYLANGID(::GetUserDefaultUILanguage()), LANG_JAPANESE)
-            << "Wine did not take the UI language from LANG";
-        EXPECT_EQ(LoadResourceString(144), u"キャンセル");
-        EXPECT_EQ(LoadResourceString(145), u"閉じる");
-        EXPECT_EQ(LoadResourceString(129), u"Meiryo UI");
-    } else {
-        EXPECT_EQ(LoadResourceString(144), u"Cancel");
-        EXPECT_EQ(LoadResourceString(145), u"Close");
-        EXPECT_EQ(LoadResourceString(129), u"Segoe UI");
+    const std::string name = ExpectedUiLanguage();
+    const Table* expected = nullptr;
+    for (const Table& table : kTables) {
+        if (name == table.name) expected = &table;
     }
-    EXPECT_EQ(LoadResourceString(259), u" ");
+    ASSERT_NE(expected, nullptr) << "no string table for " << name;
+    ASSERT_EQ(::GetUserDefaultUILanguage(), expected->language)
+        << "Wine did not take the UI language " << name << " from LANG";
+    EXPECT_EQ(LoadResourceString(144), expected->cancel);
+    for (UINT id : kIds) {
+        EXPECT_EQ(LoadResourceString(id), TableString(expected->language, id)) << "id " << id;
+    }
 }
 
 TEST(StringsWinTest, GivesEmptyTextForMissingIds) {
