@@ -25,20 +25,15 @@ sample=$root/demo/sample
 package=$out/QuarrySample.exe
 frames=$out/frames
 
-# Paths as this demo prints them: relative to the project when inside it.
-show() { case $1 in "$root"/*) echo "${1#"$root"/}" ;; *) echo "$1" ;; esac; }
+source "$root/scripts/screen-helpers.sh"
 
 # ---------------------------------------------------------------------------
 # The visible run. Called as `demo.sh --dialog` inside scripts/with-wine.sh,
 # which provides DISPLAY (Xvfb), the prefix and the wineserver, and stops them.
 # Every wait below is bounded; nothing here waits for the program for ever.
 
-now_ms() { local t=${EPOCHREALTIME/[.,]/}; echo $((t / 1000)); }
 seconds_since() { awk -v a="$1" -v b="$(now_ms)" 'BEGIN { printf "%.1f", (b - a) / 1000 }'; }
-alive() { kill -0 "$1" 2>/dev/null; }
 
-# capture FILE: the dialog window as it is on the screen now.
-capture() { timeout 10 import -window root -crop "${win_w}x${win_h}+${win_x}+${win_y}" +repage "$1"; }
 
 # Text recognition of a dialog picture, enlarged three times: plain lines or,
 # with `tsv`, one word a line with its box (in enlarged pixels).
@@ -61,7 +56,6 @@ word_box() {
 
 # band_sum PICTURE: checksum of the status line's rows.
 band_sum() { timeout 10 convert "$1" -crop "${win_w}x${band_h}+0+${band_y}" +repage rgb:- | md5sum | cut -c1-32; }
-frame_sum() { timeout 10 convert "$1" rgb:- | md5sum | cut -c1-32; }
 pixels_changed() {
   timeout 10 compare -metric AE "$1" "$2" null: 2>&1 | awk '{ printf "%d", $1 }' || true
 }
@@ -84,12 +78,6 @@ capture_frames() {
   done
 }
 
-stop_runner() {
-  if alive "$runner"; then
-    kill "$runner" 2>/dev/null || true
-    wait "$runner" 2>/dev/null || true
-  fi
-}
 
 dialog_demo() {
   local title title_re id geometry started appeared i box status first_band tool
@@ -110,7 +98,7 @@ dialog_demo() {
   timeout -k 5 180 wine explorer /desktop=Quarry,800x600 "Z:$EXITCODE_EXE" "Z:$package" \
     >"$out/exitcode.txt" 2>"$out/wine.log" &
   runner=$!
-  trap 'touch "$frames/stop" 2>/dev/null || true; stop_runner' EXIT
+  trap 'touch "$frames/stop" 2>/dev/null || true; stop_background "$runner"' EXIT
 
   id=""
   while [ $(($(now_ms) - started)) -lt 45000 ]; do
@@ -196,7 +184,7 @@ dialog_demo() {
   cp "$(frame "$k")" "$frames/now.png"
   shot_at=$(frame_time "$k" "$appeared")
   while [ $((($(now_ms) - appeared) / 1000)) -lt 90 ]; do
-    sum=$(frame_sum "$frames/now.png")
+    sum=$(picture_sum "$frames/now.png")
     status=$(status_text "$frames/now.png")
     if [ -n "$status" ] && [ "$status" != "$shown" ]; then
       shown=$status
@@ -237,7 +225,7 @@ dialog_demo() {
   for _ in $(seq 1 100); do alive "$runner" || break; sleep 0.1; done
   if alive "$runner"; then
     echo "  the dialog did not close within 10 s; stopping it" >&2
-    stop_runner
+    stop_background "$runner"
     return 1
   fi
   wait "$runner" || true

@@ -22,18 +22,13 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-now_ms() { local t=${EPOCHREALTIME/[.,]/}; echo $((t / 1000)); }
-alive() { kill -0 "$1" 2>/dev/null; }
+source "$root/scripts/screen-helpers.sh"
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b - a) / 1000 }'; }
-show() { case $1 in "$root"/*) echo "${1#"$root"/}" ;; *) echo "$1" ;; esac; }
 
 # ---------------------------------------------------------------------------
 # Inside scripts/with-wine.sh, which provides DISPLAY, the prefix and the
 # wineserver, and stops them afterwards. Every wait is bounded.
 
-# capture FILE: the dialog as it is on the screen now.
-capture() { timeout 10 import -window root -crop "${win_w}x${win_h}+${win_x}+${win_y}" +repage "$1"; }
-picture_sum() { timeout 10 convert "$1" rgb:- | md5sum | cut -c1-32; }
 
 # runs PATTERN: whether a process of this Wine prefix runs whose command line
 # matches PATTERN (an extended regular expression); Wine shows a program's
@@ -59,12 +54,6 @@ dialog_windows() {
   done
 }
 
-stop_run() {
-  if alive "$run"; then
-    kill "$run" 2>/dev/null || true
-    wait "$run" 2>/dev/null || true
-  fi
-}
 
 # photograph LANGUAGE: one run of the package with Wine in that language.
 photograph() {
@@ -86,7 +75,7 @@ photograph() {
   done
   if [ -z "$id" ]; then
     echo "  $language: no window titled \"$title\" within 30 s (see $(show "$work/$language.log"))" >&2
-    stop_run
+    stop_background "$run"
     return 1
   fi
   geometry=$(timeout 5 xwininfo -id "$id")
@@ -136,7 +125,7 @@ photograph() {
   done
   if [ ! -f "$out/dialog-$language.png" ]; then
     echo "  $language: the dialog $why (see $(show "$work/$language.log"))" >&2
-    stop_run
+    stop_background "$run"
     return 1
   fi
 
@@ -144,7 +133,7 @@ photograph() {
   for _ in $(seq 1 50); do alive "$run" || break; sleep 0.1; done
   if alive "$run"; then
     echo "  $language: the dialog did not close on Escape; stopping it" >&2
-    stop_run
+    stop_background "$run"
   fi
   wait "$run" 2>/dev/null || true
   # The next run looks for a window of the same title; and a desktop that
@@ -170,7 +159,7 @@ if [ "${1:-}" = "--inside" ]; then
   title_re=$(printf '%s' "$title" | sed 's/[][\.*^$(){}+?|]/\\&/g')
   work=$out/language-runs
   mkdir -p "$work"
-  trap 'stop_run 2>/dev/null || true' EXIT
+  trap 'stop_background "$run" 2>/dev/null || true' EXIT
   run=""
   failed=0
   for language in ${LANGUAGES:-ja-JP zh-CN ko-KR th-TH ru-RU el-GR}; do
