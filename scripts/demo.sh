@@ -282,22 +282,7 @@ else
 fi
 rm -rf "$out/payload"
 
-# Debian's Wine looks for its own fonts (fonts-wine) in the wrong folder and
-# would draw captions without Tahoma and Marlett (the caption buttons' glyphs);
-# fontconfig, which Wine also asks, is told where they are.
-if [ -d /usr/share/wine/fonts ]; then
-  mkdir -p "$out/fontconfig"
-  cat >"$out/fontconfig/fonts.conf" <<EOF
-<?xml version="1.0"?>
-<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
-<fontconfig>
-  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
-  <dir>/usr/share/wine/fonts</dir>
-  <cachedir>$out/fontconfig/cache</cachedir>
-</fontconfig>
-EOF
-  export FONTCONFIG_FILE=$out/fontconfig/fonts.conf
-fi
+use_wine_fonts "$out"
 
 echo
 echo "== running the packed program under Wine, visibly (Xvfb, Wine virtual desktop)"

@@ -192,20 +192,6 @@ for script in ja zh-cn ko th; do
 done
 mkdir -p "$out"
 
-# Debian's Wine looks for its own fonts (fonts-wine) in the wrong folder;
-# fontconfig, which Wine also asks, is told where they are (as demo.sh does).
-if [ -z "${FONTCONFIG_FILE:-}" ] && [ -d /usr/share/wine/fonts ]; then
-  mkdir -p "$out/fontconfig"
-  cat >"$out/fontconfig/fonts.conf" <<EOF
-<?xml version="1.0"?>
-<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
-<fontconfig>
-  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
-  <dir>/usr/share/wine/fonts</dir>
-  <cachedir>$out/fontconfig/cache</cachedir>
-</fontconfig>
-EOF
-  export FONTCONFIG_FILE=$out/fontconfig/fonts.conf
-fi
+use_wine_fonts "$out"
 
 timeout -k 10 150 "$root/scripts/with-wine.sh" bash "$0" --inside "$package" "$out" "$title"

@@ -18,3 +18,22 @@ stop_background() {
     wait "$1" 2>/dev/null || true
   fi
 }
+
+# use_wine_fonts DIR: Debian's Wine looks for its own fonts (fonts-wine) in the
+# wrong folder and would draw captions without Tahoma and Marlett (the
+# caption buttons' glyphs); fontconfig, which Wine also asks, is told where
+# they are, through a configuration written into DIR. Kept when already set.
+use_wine_fonts() {
+  [ -z "${FONTCONFIG_FILE:-}" ] && [ -d /usr/share/wine/fonts ] || return 0
+  mkdir -p "$1/fontconfig"
+  cat >"$1/fontconfig/fonts.conf" <<EOF
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <dir>/usr/share/wine/fonts</dir>
+  <cachedir>$1/fontconfig/cache</cachedir>
+</fontconfig>
+EOF
+  export FONTCONFIG_FILE=$1/fontconfig/fonts.conf
+}

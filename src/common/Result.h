@@ -44,9 +44,16 @@ constexpr HResult kResultBadEnvironment = MakeResult(0x8007000A);  // ERROR_BAD_
 constexpr HResult kResultWriteFault = MakeResult(0x8007001D);    // ERROR_WRITE_FAULT
 constexpr HResult kResultReadFault = MakeResult(0x8007001E);     // ERROR_READ_FAULT
 constexpr HResult kResultOpenFailed = MakeResult(0x8007006E);    // ERROR_OPEN_FAILED
+constexpr HResult kResultElevationCancelled = MakeResult(0x800704C7);  // ERROR_CANCELLED
 
 constexpr bool Failed(HResult hr) { return hr < 0; }
 constexpr bool Succeeded(HResult hr) { return hr >= 0; }
+
+// The results that mean the user cancelled: a cancel seen by the worker, a
+// refused elevation, or the user's cancel itself.
+constexpr bool IsCancellation(HResult hr) {
+    return hr == kResultAbort || hr == kResultElevationCancelled || hr == kResultCancelledByUser;
+}
 
 // A Win32 error number as a result code; 0 (no error recorded) becomes
 // E_FAIL so that a failed call never reads as success.

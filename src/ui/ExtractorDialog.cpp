@@ -13,12 +13,6 @@ namespace quarry {
 
 namespace {
 
-// Progress-bar states (commctrl.h of older SDKs lacks them).
-constexpr UINT kProgressBarSetState = WM_USER + 16;  // PBM_SETSTATE
-constexpr UINT kProgressBarGetState = WM_USER + 17;  // PBM_GETSTATE
-constexpr int kBarNormal = 1;                        // PBST_NORMAL
-constexpr int kBarPaused = 3;                        // PBST_PAUSED
-
 constexpr int kCreepLimit = 100;     // where the bar stops before sizes are known
 constexpr int kMeasuredLimit = 990;  // where measured progress stops
 constexpr int kPausedLimit = 20;     // how far the bar moves while the browser is open
@@ -96,11 +90,6 @@ void CentreWindow(HWND window) {
 int MeasuredProgressPosition(std::uint64_t done, std::uint64_t total) {
     return kCreepLimit + static_cast<int>(static_cast<double>(done) / static_cast<double>(total) *
                                           (kMeasuredLimit - kCreepLimit));
-}
-
-bool IsCancellation(HResult result) {
-    return result == kResultAbort || result == ResultFromWin32(ERROR_CANCELLED) ||
-           result == kResultCancelledByUser;
 }
 
 UINT FinishStatusString(HResult result) {

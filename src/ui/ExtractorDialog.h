@@ -29,6 +29,13 @@ enum DialogResource : WORD {
     kControlStatus = 1011,
 };
 
+// Progress-bar states (the commctrl.h of older SDKs lacks them).
+constexpr UINT kProgressBarSetState = WM_USER + 16;  // PBM_SETSTATE
+constexpr UINT kProgressBarGetState = WM_USER + 17;  // PBM_GETSTATE
+constexpr int kBarNormal = 1;                        // PBST_NORMAL
+constexpr int kBarError = 2;                         // PBST_ERROR
+constexpr int kBarPaused = 3;                        // PBST_PAUSED
+
 constexpr UINT_PTR kProgressTimer = 45;
 constexpr UINT kProgressTimerPeriod = 66;
 constexpr int kProgressRange = 1000;
@@ -128,8 +135,5 @@ int MeasuredProgressPosition(std::uint64_t done, std::uint64_t total);
 // The status text id after the worker's final result: Completed, Cancelled
 // (E_ABORT, a cancelled elevation, or the user's cancel) or Failed.
 UINT FinishStatusString(HResult result);
-
-// The results that mean the user cancelled.
-bool IsCancellation(HResult result);
 
 }  // namespace quarry

@@ -15,9 +15,6 @@ namespace quarry {
 
 namespace {
 
-constexpr UINT kProgressBarSetState = WM_USER + 16;  // PBM_SETSTATE
-constexpr int kBarError = 2;                         // PBST_ERROR
-
 std::u16string FormatDetail(const ErrorDetail& detail, LPARAM argument, const ExtractionJob* job) {
     switch (detail.argument) {
         case DetailArgument::None:

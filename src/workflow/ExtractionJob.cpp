@@ -304,10 +304,7 @@ HResult ExtractionJob::Extract() {
     }
 
     Cleanup(true);
-    if (result == kResultAbort || result == kResultCancelledByUser ||
-        result == MakeResult(0x800704C7)) {
-        result = kResultCancelledByUser;
-    }
+    if (IsCancellation(result)) result = kResultCancelledByUser;
     if (!errorReported && result != kResultCancelledByUser) {
         const std::uint32_t code = static_cast<std::uint32_t>(result);
         const bool ownCode = (code >= 0x80040000u && code <= 0x8004000Fu) ||
