@@ -32,8 +32,6 @@ source "$root/scripts/screen-helpers.sh"
 # which provides DISPLAY (Xvfb), the prefix and the wineserver, and stops them.
 # Every wait below is bounded; nothing here waits for the program for ever.
 
-seconds_since() { awk -v a="$1" -v b="$(now_ms)" 'BEGIN { printf "%.1f", (b - a) / 1000 }'; }
-
 
 # Text recognition of a dialog picture, enlarged three times: plain lines or,
 # with `tsv`, one word a line with its box (in enlarged pixels).
@@ -80,7 +78,7 @@ capture_frames() {
 
 
 dialog_demo() {
-  local title title_re id geometry started appeared i box status first_band tool
+  local title title_re id started appeared i box status first_band tool
   for tool in xdotool xwininfo import convert compare tesseract; do
     if ! command -v "$tool" >/dev/null; then
       echo "  $tool is missing: run scripts/install-deps.sh" >&2
@@ -88,8 +86,7 @@ dialog_demo() {
     fi
   done
   title=$(sed -n 's/^WindowTitle=//p' "$sample/Settings.ini" | tr -d '\r')
-  # shellcheck disable=SC2016 # a bracket expression, not an expansion
-  title_re=$(printf '%s' "$title" | sed 's/[][\.*^$(){}+?|]/\\&/g')
+  title_re=$(regex_escape "$title")
   mkdir -p "$frames"
 
   # Wine's virtual desktop draws the windows as Windows does, caption and
@@ -102,9 +99,8 @@ dialog_demo() {
 
   id=""
   while [ $(($(now_ms) - started)) -lt 45000 ]; do
-    id=$(timeout 5 xdotool search --name "^$title_re\$" 2>/dev/null | head -n 1 || true)
-    if [ -n "$id" ] && timeout 5 xwininfo -id "$id" 2>/dev/null | grep IsViewable >/dev/null; then break; fi
-    id=""
+    id=$(viewable_windows "$title_re" | head -n 1 || true)
+    [ -n "$id" ] && break
     alive "$runner" || break
     sleep 0.1
   done
@@ -112,13 +108,9 @@ dialog_demo() {
     echo "  no window titled \"$title\" appeared within 45 s (see $(show "$out/wine.log"))" >&2
     return 1
   fi
-  geometry=$(timeout 5 xwininfo -id "$id")
-  win_x=$(awk '/Absolute upper-left X/ { print $NF }' <<<"$geometry")
-  win_y=$(awk '/Absolute upper-left Y/ { print $NF }' <<<"$geometry")
-  win_w=$(awk '/Width:/ { print $NF }' <<<"$geometry")
-  win_h=$(awk '/Height:/ { print $NF }' <<<"$geometry")
+  locate_window "$id"
   appeared=$(now_ms)
-  echo "  window \"$title\" appeared after $(seconds_since "$started") s:" \
+  echo "  window \"$title\" appeared after $(seconds "$started") s:" \
     "${win_w}x${win_h} at ${win_x},${win_y} on the 800x600 Wine desktop"
 
   # Pictures come as fast as they can from a second process while this one
@@ -199,7 +191,7 @@ dialog_demo() {
     previous_sum=$sum
     alive "$runner" || break
     sleep 0.2
-    shot_at=$(seconds_since "$appeared")
+    shot_at=$(seconds "$appeared")
     capture "$frames/now.png" || break
   done
   if [ -z "$final" ]; then
@@ -222,8 +214,7 @@ dialog_demo() {
     echo "  no \"Close\" button read on the dialog; pressing Escape"
     timeout 5 xdotool key --window "$id" Escape 2>/dev/null || true
   fi
-  for _ in $(seq 1 100); do alive "$runner" || break; sleep 0.1; done
-  if alive "$runner"; then
+  if ! ended_within "$runner" 10; then
     echo "  the dialog did not close within 10 s; stopping it" >&2
     stop_background "$runner"
     return 1

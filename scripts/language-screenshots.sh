@@ -23,7 +23,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 source "$root/scripts/screen-helpers.sh"
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b - a) / 1000 }'; }
 
 # ---------------------------------------------------------------------------
 # Inside scripts/with-wine.sh, which provides DISPLAY, the prefix and the
@@ -47,17 +46,12 @@ runs() {
 run_mode_alive() { runs "$run_pattern"; }
 
 # The viewable windows titled as the dialog, one id a line.
-dialog_windows() {
-  local id
-  for id in $(timeout 5 xdotool search --name "^$title_re\$" 2>/dev/null); do
-    if timeout 5 xwininfo -id "$id" 2>/dev/null | grep IsViewable >/dev/null; then echo "$id"; fi
-  done
-}
+dialog_windows() { viewable_windows "$title_re"; }
 
 
 # photograph LANGUAGE: one run of the package with Wine in that language.
 photograph() {
-  local language=$1 locale started id geometry sum previous="" steady_since shot
+  local language=$1 locale started id sum previous="" steady_since shot
   locale=${language/-/_}.UTF-8
   started=$(now_ms)
   # A desktop of its own per language: a desktop's explorer keeps the
@@ -68,7 +62,7 @@ photograph() {
 
   id=""
   while [ $(($(now_ms) - started)) -lt 30000 ]; do
-    id=$(dialog_windows | head -n 1)
+    id=$(dialog_windows | head -n 1 || true)
     [ -n "$id" ] && break
     alive "$run" || break
     sleep 0.1
@@ -78,11 +72,7 @@ photograph() {
     stop_background "$run"
     return 1
   fi
-  geometry=$(timeout 5 xwininfo -id "$id")
-  win_x=$(awk '/Absolute upper-left X/ { print $NF }' <<<"$geometry")
-  win_y=$(awk '/Absolute upper-left Y/ { print $NF }' <<<"$geometry")
-  win_w=$(awk '/Width:/ { print $NF }' <<<"$geometry")
-  win_h=$(awk '/Height:/ { print $NF }' <<<"$geometry")
+  locate_window "$id"
 
   # Finished: the run-mode copy that started the configured file has ended
   # and the dialog no longer changes. (While it extracts, the bar moves every
@@ -130,8 +120,7 @@ photograph() {
   fi
 
   timeout 5 xdotool key --window "$id" Escape 2>/dev/null || true
-  for _ in $(seq 1 50); do alive "$run" || break; sleep 0.1; done
-  if alive "$run"; then
+  if ! ended_within "$run" 5; then
     echo "  $language: the dialog did not close on Escape; stopping it" >&2
     stop_background "$run"
   fi
@@ -151,12 +140,10 @@ photograph() {
 if [ "${1:-}" = "--inside" ]; then
   package=$2
   package_name=$(basename "$package")
-  # shellcheck disable=SC2016 # a bracket expression, not an expansion
-  run_pattern="$(printf '%s' "$package_name" | sed 's/[][\.*^$(){}+?|]/\\&/g') -run "
+  run_pattern="$(regex_escape "$package_name") -run "
   out=$3
   title=$4
-  # shellcheck disable=SC2016 # a bracket expression, not an expansion
-  title_re=$(printf '%s' "$title" | sed 's/[][\.*^$(){}+?|]/\\&/g')
+  title_re=$(regex_escape "$title")
   work=$out/language-runs
   mkdir -p "$work"
   trap 'stop_background "$run" 2>/dev/null || true' EXIT

@@ -9,6 +9,7 @@
 #include "app/VersionInfo.h"
 #include "common/Text.h"
 #include "common/Unique.h"
+#include "common/WinFile.h"
 #include "common/WinResult.h"
 #include "execution/ExitCodeSlot.h"
 #include "package/PackageReader.h"
@@ -30,9 +31,9 @@ std::uint64_t FileTimeValue(const FILETIME& time) {
 }
 
 std::optional<std::uint64_t> ProgramWriteTime() {
-    wchar_t path[MAX_PATH + 1] = {};
-    if (::GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) return std::nullopt;
-    const UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const std::u16string path = ModuleFileName();
+    if (path.empty()) return std::nullopt;
+    const UniqueFile file(::CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
     FILETIME written;
     if (!file || !::GetFileTime(file.Get(), nullptr, nullptr, &written)) return std::nullopt;
@@ -108,15 +109,14 @@ bool IsGuestUser() {
 HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
                           bool askAfterIntegrityFailure, bool askAfterRestrictionFailure) {
     std::u16string caption;
-    wchar_t programPath[MAX_PATH + 1] = {};
-    const DWORD pathLength = ::GetModuleFileNameW(nullptr, programPath, MAX_PATH);
-    caption = std::u16string(TrimWhite(ReadVersionProductName(FromWide(programPath, pathLength))));
+    const std::u16string programPath = ModuleFileName();
+    caption = std::u16string(TrimWhite(ReadVersionProductName(programPath)));
     if (caption.empty()) caption = LoadResourceString(kStringProductDefault);
 
     std::uint64_t time1 = 0;
     std::uint64_t time2 = 0;
     std::uint64_t flags = 0;
-    const HResult header = ReadPackageHeader(FromWide(programPath, pathLength), time1, time2, flags);
+    const HResult header = ReadPackageHeader(programPath, time1, time2, flags);
     if (Succeeded(header)) {
         if (!silent && (flags & 1)) silent = ReadSilentExecutionFlag();
         if (askAfterRestrictionFailure && !IsInDebugWindow(time1)) askAfterRestrictionFailure = false;

@@ -7,6 +7,7 @@
 
 #include "app/Modes.h"
 #include "common/Unique.h"
+#include "common/WinFile.h"
 #include "common/WinResult.h"
 #include "execution/FsRedirection.h"
 #include "execution/ProcessTreeWatcher.h"
@@ -63,10 +64,7 @@ HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& ru
 
     ProcessTreeWatcher watcher;
     if (waitMilliseconds != 0) {
-        wchar_t self[MAX_PATH] = {};
-        const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-        watcher.SetRoot(FromWide(self, length < MAX_PATH ? length : MAX_PATH - 1),
-                        ::GetCurrentProcessId());
+        watcher.SetRoot(ModuleFileName(), ::GetCurrentProcessId());
         watcher.Start();
     }
 

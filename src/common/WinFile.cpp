@@ -85,6 +85,14 @@ bool FileSource::Read(void* buffer, std::size_t length) {
     return true;
 }
 
+std::u16string ModuleFileName() {
+    // A path that does not fit is cut and, before Windows Vista, left
+    // without its terminator; the extra zeroed character ends it.
+    wchar_t path[MAX_PATH + 1] = {};
+    if (::GetModuleFileNameW(nullptr, path, MAX_PATH) == 0) return {};
+    return FromWide(path);
+}
+
 bool PathExists(const std::u16string& path) {
     return ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
 }

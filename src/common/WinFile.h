@@ -38,6 +38,9 @@ private:
     std::uint64_t filePosition_ = 0;
 };
 
+// The path of this program's file, cut at 260 characters; empty when the
+// system gives none.
+std::u16string ModuleFileName();
 bool PathExists(const std::u16string& path);
 bool IsExistingFile(const std::u16string& path);  // exists and is not a folder
 // Creates one folder level unless something of that name exists already.

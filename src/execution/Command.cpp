@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinFile.h"
@@ -42,13 +43,6 @@ std::u16string ReadClassesRootDefault(const std::u16string& subKey, REGSAM acces
         return {};
     }
     return ReadDefaultText(key.Get());
-}
-
-std::u16string SystemFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return {};
-    return FromWide(folder, length);
 }
 
 // ExpandEnvironmentStringsW into 260 characters; a text that does not fit

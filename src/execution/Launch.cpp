@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "common/SystemLibrary.h"
 #include "common/WinResult.h"
 #include "execution/Command.h"
 #include "execution/ExitCodeSlot.h"
@@ -22,15 +23,13 @@ constexpr UINT kShellTestTokenMembership = 245;  // shell32 ordinal
 // The last error as a result: 0x8007xxxx for an error, 0 for none.
 HResult LastErrorOrZero() {
     const DWORD error = ::GetLastError();
-    return error == 0 ? kResultOk : MakeResult(0x80070000u | (error & 0xFFFFu));
+    return error == 0 ? kResultOk : ResultFromWin32(error);
 }
 
 bool IsAdministrator() {
     using TestTokenMembership = BOOL(WINAPI*)(HANDLE, ULONG);
-    const HMODULE shell = ::GetModuleHandleW(L"shell32.dll");
-    const auto test = shell ? reinterpret_cast<TestTokenMembership>(reinterpret_cast<void*>(
-                                  ::GetProcAddress(shell, MAKEINTRESOURCEA(kShellTestTokenMembership))))
-                            : nullptr;
+    const auto test = ProcAddress<TestTokenMembership>(
+        ::GetModuleHandleW(L"shell32.dll"), MAKEINTRESOURCEA(kShellTestTokenMembership));
     return test && test(nullptr, kAdministratorsAlias);
 }
 
@@ -104,7 +103,7 @@ HResult ExtractionJob::ShowExtractFolder() {
         Post(kMsgExtractFolderOpened, 0);
         return kResultOk;
     }
-    return MakeResult(0x80070000u | static_cast<std::uint32_t>(opened));
+    return ResultFromWin32(static_cast<std::uint32_t>(opened));
 }
 
 }  // namespace quarry

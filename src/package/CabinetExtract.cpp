@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
@@ -41,12 +42,6 @@ struct FdiFunctions {
     FdiDestroyFn destroy = nullptr;
 };
 
-template <typename Fn>
-Fn ProcByOrdinal(HMODULE module, WORD ordinal) {
-    return reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(::GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
-}
-
 // Loads cabinet.dll from the system folder by its full path (a bare name
 // would let the program's own folder supply a planted copy) and resolves the
 // three FDI functions by ordinal. The module stays loaded until the process
@@ -58,20 +53,16 @@ const FdiFunctions* LoadFdiFunctions() {
                                             nullptr));
     if (existing) return existing;
 
-    wchar_t folder[MAX_PATH + 1] = {};
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) return nullptr;
-    std::u16string path = FromWide(folder, length);
-    if (path.back() != u'\\') path += u'\\';
-    path += u"cabinet.dll";
+    const std::u16string path = SystemFilePath(u"cabinet.dll");
+    if (path.empty()) return nullptr;
     UniqueModule module(::LoadLibraryExW(Wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module) return nullptr;
 
     FdiFunctions* functions = new (std::nothrow) FdiFunctions;
     if (!functions) return nullptr;
-    functions->create = ProcByOrdinal<FdiCreateFn>(module.Get(), kOrdinalFdiCreate);
-    functions->copy = ProcByOrdinal<FdiCopyFn>(module.Get(), kOrdinalFdiCopy);
-    functions->destroy = ProcByOrdinal<FdiDestroyFn>(module.Get(), kOrdinalFdiDestroy);
+    functions->create = ProcAddress<FdiCreateFn>(module.Get(), MAKEINTRESOURCEA(kOrdinalFdiCreate));
+    functions->copy = ProcAddress<FdiCopyFn>(module.Get(), MAKEINTRESOURCEA(kOrdinalFdiCopy));
+    functions->destroy = ProcAddress<FdiDestroyFn>(module.Get(), MAKEINTRESOURCEA(kOrdinalFdiDestroy));
     if (!functions->create || !functions->copy || !functions->destroy) {
         delete functions;
         return nullptr;

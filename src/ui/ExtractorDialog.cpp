@@ -2,12 +2,14 @@
 
 #include <commctrl.h>
 
+#include "common/SystemLibrary.h"
 #include "common/WinResult.h"
 #include "restrictions/WindowsVersion.h"
 #include "ui/DialogTemplate_win.h"
 #include "ui/Strings.h"
 #include "workflow/DialogMessages.h"
 #include "workflow/ExtractionJob.h"
+#include "workflow/FolderRules.h"
 
 namespace quarry {
 
@@ -35,10 +37,8 @@ const wchar_t* CommandLineTail(const wchar_t* line) {
 
 void RegisterForRestart() {
     using RegisterFn = HRESULT(WINAPI*)(PCWSTR, DWORD);
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const auto registerRestart = kernel ? reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(
-                                              ::GetProcAddress(kernel, "RegisterApplicationRestart")))
-                                        : nullptr;
+    const auto registerRestart =
+        ProcAddress<RegisterFn>(::GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart");
     if (registerRestart) registerRestart(CommandLineTail(::GetCommandLineW()), kRestartNoCrashNoHang);
 }
 
@@ -392,9 +392,8 @@ bool CExtractorDialog::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, L
             const auto* record = reinterpret_cast<const PreExecutionMessageRecord*>(lParam);
             if (!record) return true;
             OnPackageOpened();
-            std::u16string path = FromWide(record->supportFolder);
-            if (path.empty() || path.back() != u'\\') path += u'\\';
-            path += u"MessageInfo.xml";
+            const std::u16string path =
+                WithTrailingBackslash(FromWide(record->supportFolder)) + u"MessageInfo.xml";
             result = ShowMessageFile(path, record->okOnly == 1) ? 1 : 0;
             return true;
         }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/Result.h"
+#include "common/SystemLibrary.h"
 #include "common/WinResult.h"
 #include "ui/LanguageList.h"
 
@@ -22,10 +23,7 @@ using PreferredLanguagesFunction = BOOL(WINAPI*)(DWORD flags, PULONG count, PWST
                                                   PULONG bufferLength);
 
 PreferredLanguagesFunction LookUpPreferredLanguages(const char* name) {
-    const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
-    if (!kernel32) return nullptr;
-    return reinterpret_cast<PreferredLanguagesFunction>(
-        reinterpret_cast<void*>(::GetProcAddress(kernel32, name)));
+    return ProcAddress<PreferredLanguagesFunction>(::GetModuleHandleW(L"kernel32.dll"), name);
 }
 
 // The names one of the functions returns; a failing call gives none.

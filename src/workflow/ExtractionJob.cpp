@@ -44,12 +44,6 @@ void CALLBACK OnDialogReply(HWND, UINT, ULONG_PTR data, LRESULT result) {
     ReleaseSlot(slot);
 }
 
-std::u16string ModuleFileName() {
-    wchar_t path[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return FromWide(path, length);
-}
-
 bool HasPayloadEntry(const PackageDirectory& directory) {
     for (const PackageGroup& group : directory.groups) {
         if (ClassifyGroup(group.name) != GroupKind::Main) continue;

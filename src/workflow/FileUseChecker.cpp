@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
@@ -20,11 +21,6 @@ constexpr DWORD kProbeReadDelete = GENERIC_READ | DELETE;                  // 0x
 constexpr DWORD kProbeReadWriteDelete = GENERIC_READ | GENERIC_WRITE | DELETE;  // 0xC0010000
 constexpr DWORD kReleaseGraceMilliseconds = 90000;
 
-template <typename T>
-T Resolve(HMODULE module, const char* name) {
-    return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 FileUseChecker::FileUseChecker(const RestartManagerApi& api)
@@ -38,19 +34,15 @@ FileUseChecker::~FileUseChecker() {
 bool FileUseChecker::LoadRestartManager() {
     if (tried_) return available_;
     tried_ = true;
-    wchar_t system[MAX_PATH + 1] = {};
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) return false;
-    std::u16string path = FromWide(system, length);
-    if (path.back() != u'\\') path += u'\\';
-    path += u"Rstrtmgr.dll";
+    const std::u16string path = SystemFilePath(u"Rstrtmgr.dll");
+    if (path.empty()) return false;
     module_ = ::LoadLibraryW(Wide(path));
     if (!module_) return false;
-    api_.startSession = Resolve<decltype(api_.startSession)>(module_, "RmStartSession");
+    api_.startSession = ProcAddress<decltype(api_.startSession)>(module_, "RmStartSession");
     api_.registerResources =
-        Resolve<decltype(api_.registerResources)>(module_, "RmRegisterResources");
-    api_.getList = Resolve<decltype(api_.getList)>(module_, "RmGetList");
-    api_.endSession = Resolve<decltype(api_.endSession)>(module_, "RmEndSession");
+        ProcAddress<decltype(api_.registerResources)>(module_, "RmRegisterResources");
+    api_.getList = ProcAddress<decltype(api_.getList)>(module_, "RmGetList");
+    api_.endSession = ProcAddress<decltype(api_.endSession)>(module_, "RmEndSession");
     available_ = api_.startSession && api_.registerResources && api_.getList && api_.endSession;
     if (!available_) {
         api_ = RestartManagerApi();

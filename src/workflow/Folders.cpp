@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
+#include "common/SystemLibrary.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
 #include "workflow/FolderRules.h"
@@ -31,13 +32,6 @@ constexpr DWORD kKnownFolderFlagCreate = 0x8000;
 using UniqueNameFn = BOOL(WINAPI*)(PWSTR unique, PCWSTR path, PCWSTR shortName,
                                    PCWSTR longName);
 constexpr WORD kUniqueNameOrdinal = 75;
-
-// GetProcAddress's result as the function type it is known to have.
-// void (*)() is the type GCC lets any function pointer pass through.
-template <typename Fn>
-Fn ProcAddress(HMODULE module, LPCSTR name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
 
 bool Exists(const std::u16string& path) {
     return ::PathFileExistsW(Wide(path)) != FALSE;

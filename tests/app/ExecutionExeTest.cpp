@@ -16,11 +16,7 @@ namespace {
 using testing::ProgramDriver;
 
 std::u16string UiData(const std::string& name) {
-    std::string path = std::string(QUARRY_TEST_DATA) + "/ui/" + name;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return u"Z:" + testing::Utf16(path);
+    return testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/" + name);
 }
 
 // Ids of the running processes whose executable is named `name`.

@@ -2,8 +2,7 @@
 // own process, its windows found, read and pressed from this test.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <string>
 
 #include "app/ProgramDriver.h"
 #include "common/Text.h"
@@ -18,20 +17,8 @@ constexpr DWORD kNotEnoughSpace = 0x8004000E;
 const char16_t kFrame[] = u"This package could not be deployed to this computer.\r\n";
 const char16_t kQuestion[] = u"\n\nContinue processing?";
 
-std::u16string UnixToWine(std::string path) {
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return u"Z:" + testing::Utf16(path);
-}
-
 std::u16string Package(const char* name) {
-    return UnixToWine(std::string(QUARRY_TEST_DATA) + "/ui/" + name);
-}
-
-bool ExpectJapanese() {
-    const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");
-    return expected && std::strcmp(expected, "ja-JP") == 0;
+    return testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/" + name);
 }
 
 bool StartsWith(const std::u16string& text, const std::u16string& start) {
@@ -62,7 +49,7 @@ std::u16string AnswerSpaceReport(ProgramDriver& program, int answer) {
 class ExtractorDialogExe : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (ExpectJapanese()) GTEST_SKIP() << "English texts expected";
+        if (testing::ExpectJapanese()) GTEST_SKIP() << "English texts expected";
     }
 };
 
@@ -173,7 +160,7 @@ TEST_F(ExtractorDialogExe, FolderBrowserPromptsAndItsCancelEndsTheRun) {
     EXPECT_EQ(0u, silent.WaitForExit());
     EXPECT_FALSE(silent.SawVisibleWindow());
     const std::string chosen = std::string(QUARRY_TEST_DATA) + "/ui/Chosen/readme.txt";
-    EXPECT_FALSE(testing::ReadBytes(UnixToWine(chosen)).empty());
+    EXPECT_FALSE(testing::ReadBytes(testing::WindowsPathOf(chosen)).empty());
 }
 
 // The pre-execution message in the UI language of the run (this test also
@@ -191,7 +178,7 @@ HWND WaitForPreExecutionMessage(ProgramDriver& program, const std::u16string& ca
 
 // The message of the plain file in the language of the run.
 HWND WaitForLanguageMessage(ProgramDriver& program) {
-    return ExpectJapanese()
+    return testing::ExpectJapanese()
                ? WaitForPreExecutionMessage(program, u"日本語の題名", u"日本語のメッセージ")
                : WaitForPreExecutionMessage(program, u"English title", u"English message");
 }
@@ -203,7 +190,7 @@ TEST_F(PreExecutionMessageExe, OkOnlyInTheUserLanguageGoesOn) {
     EXPECT_TRUE(::GetDlgItem(box, IDOK));
     EXPECT_FALSE(::GetDlgItem(box, IDCANCEL));
     ProgramDriver::Press(box, IDOK);
-    EXPECT_EQ(0u, program.CloseWhenStatus(ExpectJapanese() ? u"完了しました。" : u"Completed."));
+    EXPECT_EQ(0u, program.CloseWhenStatus(testing::ExpectJapanese() ? u"完了しました。" : u"Completed."));
 }
 
 TEST_F(PreExecutionMessageExe, DeclinedOkCancelEndsCancelled) {
@@ -213,7 +200,7 @@ TEST_F(PreExecutionMessageExe, DeclinedOkCancelEndsCancelled) {
     EXPECT_TRUE(::GetDlgItem(box, IDCANCEL));
     ProgramDriver::Press(box, IDCANCEL);
     EXPECT_EQ(0x80040002u,
-              program.CloseWhenStatus(ExpectJapanese() ? u"キャンセルされました。" : u"Cancelled."));
+              program.CloseWhenStatus(testing::ExpectJapanese() ? u"キャンセルされました。" : u"Cancelled."));
 }
 
 // With a namespaced root, "Title" and "Message" are the first in the whole
@@ -223,7 +210,7 @@ TEST_F(PreExecutionMessageExe, NamespacedFileTakesTheFirstTitleAndMessage) {
     const HWND box = WaitForPreExecutionMessage(program, u"Namespaced title", u"Namespaced message");
     ASSERT_TRUE(box);
     ProgramDriver::Press(box, IDOK);
-    EXPECT_EQ(0u, program.CloseWhenStatus(ExpectJapanese() ? u"完了しました。" : u"Completed."));
+    EXPECT_EQ(0u, program.CloseWhenStatus(testing::ExpectJapanese() ? u"完了しました。" : u"Completed."));
 }
 
 }  // namespace

@@ -14,15 +14,7 @@ using testing::ReadBytes;
 using testing::ScratchFolder;
 using testing::WriteBytes;
 
-std::u16string ShippedProgram() {
-    // The build passes a Unix path; Wine maps the root of the Unix file
-    // system to drive Z:.
-    std::string unixPath = QUARRY_EXE_PATH;
-    for (char& c : unixPath) {
-        if (c == '/') c = '\\';
-    }
-    return u"Z:" + testing::Utf16(unixPath);
-}
+std::u16string ShippedProgram() { return testing::WindowsPathOf(QUARRY_EXE_PATH); }
 
 DWORD RunProgram(const std::u16string& program, const std::u16string& arguments) {
     std::u16string commandLine = u"\"" + program + u"\" " + arguments;

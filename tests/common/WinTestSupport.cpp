@@ -1,5 +1,8 @@
 #include "WinTestSupport.h"
 
+#include <cstdlib>
+
+#include "common/Text.h"
 #include "common/Unique.h"
 
 namespace quarry {
@@ -94,6 +97,19 @@ std::uint64_t NowFileTime() {
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+std::u16string WindowsPathOf(const std::string& unixPath) {
+    std::string path = unixPath;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return u"Z:" + Utf8ToUtf16(path);
+}
+
+std::string ExpectedUiLanguage() {
+    const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");
+    return expected && *expected ? expected : "en-US";
 }
 
 }  // namespace testing

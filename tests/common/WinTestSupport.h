@@ -28,6 +28,9 @@ private:
 };
 
 std::u16string Utf16(const std::string& ascii);
+// The Windows path of a Unix path the build passes in: Wine maps the root of
+// the Unix file system to drive Z:.
+std::u16string WindowsPathOf(const std::string& unixPath);
 void RemoveTree(const std::u16string& folder);
 bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadBytes(const std::u16string& path);
@@ -37,6 +40,12 @@ std::vector<std::uint8_t> Utf16WithBom(const std::u16string& text);
 bool WriteUtf16File(const std::u16string& path, const std::u16string& text);
 std::uint64_t LastWriteTime(const std::u16string& path);
 std::uint64_t NowFileTime();
+
+// The UI language a ctest entry runs Wine in, as it names it in
+// QUARRY_EXPECT_UI_LANGUAGE ("ja-JP" for LANG=ja_JP.UTF-8); "en-US" when it
+// names none.
+std::string ExpectedUiLanguage();
+inline bool ExpectJapanese() { return ExpectedUiLanguage() == "ja-JP"; }
 
 }  // namespace testing
 }  // namespace quarry

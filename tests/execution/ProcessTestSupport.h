@@ -18,16 +18,6 @@
 namespace quarry {
 namespace testing {
 
-// The build passes Unix paths; Wine maps the root of the Unix file system to
-// drive Z:.
-inline std::u16string WindowsPathOf(const std::string& unixPath) {
-    std::string path = unixPath;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return u"Z:" + Utf16(path);
-}
-
 inline std::u16string TestProgram() { return WindowsPathOf(QUARRY_TESTPROG); }
 
 // The ids of the live processes whose parent is `parentId`, with the given

@@ -34,9 +34,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The folder the build filled with gcab's cabinets, seen through drive Z:.
 std::u16string CabinetData(const std::string& name) {
-    std::string path = std::string(QUARRY_TEST_CABINETS) + "/" + name;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return u"Z:" + Utf8ToUtf16(path);
+    return testing::WindowsPathOf(std::string(QUARRY_TEST_CABINETS) + "/" + name);
 }
 
 Bytes ReadCabinet(const std::string& name) {
@@ -63,9 +61,8 @@ std::vector<std::u16string> PayloadMembers() {
 }
 
 Bytes PayloadFile(const std::u16string& member) {
-    std::string path = std::string(QUARRY_TEST_CABINETS) + "/payload/";
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return ReadBytes(u"Z:" + Utf8ToUtf16(path) + member);
+    return ReadBytes(testing::WindowsPathOf(std::string(QUARRY_TEST_CABINETS) + "/payload/") +
+                     member);
 }
 
 std::uint16_t Load16(const Bytes& b, std::size_t at) {

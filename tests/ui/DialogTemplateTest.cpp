@@ -6,8 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "DialogTemplateReading.h"
+
 namespace quarry {
 namespace {
+
+using testing::ItemBytes;
+using testing::Read;
 
 constexpr std::uint32_t kProgressStyle = 0x90C808C0;  // popup, caption, modal frame, DS_SETFONT
 
@@ -124,20 +129,8 @@ std::vector<std::uint8_t> MakeTemplate(const TemplateShape& shape) {
     return w.bytes;
 }
 
-DialogTemplateLayout Read(const std::vector<std::uint8_t>& bytes) {
-    const std::optional<DialogTemplateLayout> layout = ReadDialogTemplate(bytes.data(), bytes.size());
-    EXPECT_TRUE(layout.has_value());
-    return layout.value_or(DialogTemplateLayout{});
-}
-
 std::vector<std::uint8_t> Copy(const std::vector<std::uint8_t>& bytes, std::u16string_view face) {
     return CopyDialogTemplateWithFont(bytes.data(), bytes.size(), face);
-}
-
-// The items region: from the first item's 4-byte boundary to the end.
-std::vector<std::uint8_t> ItemBytes(const std::vector<std::uint8_t>& bytes) {
-    const DialogTemplateLayout layout = Read(bytes);
-    return std::vector<std::uint8_t>(bytes.begin() + layout.itemsOffset, bytes.end());
 }
 
 std::size_t AlignUp4(std::size_t value) { return (value + 3) / 4 * 4; }

@@ -4,29 +4,26 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "DialogTemplateReading.h"
 #include "common/WinResult.h"
+#include "common/WinTestSupport.h"
 #include "ui/DialogTemplate.h"
 #include "ui/Strings.h"
 
 namespace quarry {
 namespace {
 
+using testing::ItemBytes;
+using testing::Read;
+
 const LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 const LANGID kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_NEUTRAL);
 constexpr std::uint32_t kDialogStyle = 0x90C808C0;
 constexpr std::uint32_t kWsExAppWindow = 0x40000;
 const std::u16string kCancelJapanese = u"\u30ad\u30e3\u30f3\u30bb\u30eb";
-
-// The ctest entry that runs Wine with a Japanese LANG sets this to "ja-JP".
-bool ExpectJapanese() {
-    const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");
-    return expected && std::strcmp(expected, "ja-JP") == 0;
-}
 
 std::vector<std::uint8_t> ResourceBytes(HRSRC resource) {
     if (!resource) return {};
@@ -43,12 +40,6 @@ std::vector<std::uint8_t> TemplateIn(LANGID language, WORD id) {
 // Template `id` as the loader picks it for the UI language.
 std::vector<std::uint8_t> TemplateForUiLanguage(WORD id) {
     return ResourceBytes(::FindResourceW(nullptr, MAKEINTRESOURCEW(id), RT_DIALOG));
-}
-
-DialogTemplateLayout Read(const std::vector<std::uint8_t>& bytes) {
-    const std::optional<DialogTemplateLayout> layout = ReadDialogTemplate(bytes.data(), bytes.size());
-    EXPECT_TRUE(layout.has_value());
-    return layout.value_or(DialogTemplateLayout{});
 }
 
 // A global block and its bytes; frees the block.
@@ -71,10 +62,6 @@ public:
 private:
     HGLOBAL block_;
 };
-
-std::vector<std::uint8_t> ItemBytes(const std::vector<std::uint8_t>& bytes) {
-    return std::vector<std::uint8_t>(bytes.begin() + Read(bytes).itemsOffset, bytes.end());
-}
 
 BOOL WINAPI PoseAsWindowsXp(LPOSVERSIONINFOEXW info, DWORD, DWORDLONG) {
     return info->dwMajorVersion < 6;
@@ -158,7 +145,7 @@ TEST(DialogTemplateWinTest, LoaderPicksTheTemplateOfTheUiLanguage) {
     for (WORD id : {105, 106}) {
         const DialogTemplateLayout found = Read(TemplateForUiLanguage(id));
         ASSERT_EQ(found.items.size(), 3u);
-        EXPECT_EQ(found.items[2].text.name, ExpectJapanese() ? kCancelJapanese : u"Cancel");
+        EXPECT_EQ(found.items[2].text.name, testing::ExpectJapanese() ? kCancelJapanese : u"Cancel");
         // The block is built from the same template.
         const Block block(BuildDialogTemplateBlock(id));
         ASSERT_NE(block.Get(), nullptr);

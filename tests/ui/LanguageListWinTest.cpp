@@ -3,20 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "common/Text.h"
+#include "common/WinTestSupport.h"
 
 namespace quarry {
 namespace {
 
-// "ja-JP" in the ctest entry that runs Wine with a Japanese LANG.
-std::u16string ExpectedUiLanguage() {
-    const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");
-    return Utf8ToUtf16(expected ? expected : "en-US");
-}
+std::u16string ExpectedUiLanguage() { return Utf8ToUtf16(testing::ExpectedUiLanguage()); }
 
 TEST(LanguageListWinTest, StartsWithTheUiLanguageAndEndsWithEnglish) {
     const std::vector<std::u16string> list = BuildLanguageList();

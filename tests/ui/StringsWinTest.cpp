@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cctype>
 #include <map>
 #include <set>
@@ -11,6 +10,7 @@
 
 #include "common/Result.h"
 #include "common/Text.h"
+#include "common/WinTestSupport.h"
 #include "ui/StringTable.h"
 
 namespace quarry {
@@ -55,15 +55,6 @@ const Table kTables[] = {
     {"zh-CN", 2052, u"Microsoft YaHei", u"Microsoft YaHei", u"取消"},
     {"es-ES", 3082, u"Segoe UI", u"MS Shell Dlg", u"Cancelar"},
 };
-
-// The language the ctest entry runs Wine in ("ja-JP" for LANG=ja_JP.UTF-8),
-// English when none is named.
-std::string ExpectedUiLanguage() {
-    const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");
-    return expected && *expected ? expected : "en-US";
-}
-
-bool ExpectJapanese() { return ExpectedUiLanguage() == "ja-JP"; }
 
 // String `id` from the table of exactly `language`, bypassing the loader's
 // language choice.
@@ -192,7 +183,7 @@ TEST(StringsWinTest, KeepsTheExactEnglishTexts) {
 // Run once per language by its own ctest entry, with LANG and LC_ALL set for
 // Wine and QUARRY_EXPECT_UI_LANGUAGE naming the language.
 TEST(StringsWinTest, LoadsTheTableOfTheUiLanguage) {
-    const std::string name = ExpectedUiLanguage();
+    const std::string name = testing::ExpectedUiLanguage();
     const Table* expected = nullptr;
     for (const Table& table : kTables) {
         if (name == table.name) expected = &table;
@@ -216,7 +207,7 @@ TEST(StringsWinTest, GivesEmptyTextForMissingIds) {
 TEST(StringsWinTest, FormatsTheErrorFrameWithDetailAndCode) {
     const std::u16string detail = LoadResourceString(264);
     const std::u16string text = FormatResourceString(257, detail, 0x80040006u);
-    if (ExpectJapanese()) {
+    if (testing::ExpectJapanese()) {
         EXPECT_EQ(text, u"このパッケージをこのコンピューターに展開できませんでした。\r\n"
                         u"このパッケージのデータを読み取れませんでした。正しいファイルであることを確認してください。"
                         u"\r\n(コード = 0x80040006)");
@@ -231,7 +222,7 @@ TEST(StringsWinTest, FormatsWideTextsAndIntegers) {
     const DWORD build = 7601;
     const std::u16string drive = FormatResourceString(272, L"C");
     const std::u16string version = FormatResourceString(323, 5, 1, 2600, 6, 1, build);
-    if (ExpectJapanese()) {
+    if (testing::ExpectJapanese()) {
         EXPECT_EQ(drive.substr(0, 15), u"ローカル ディスク (C:) ");
         EXPECT_EQ(version, u"このパッケージは、このコンピューターの Windows (バージョン 5.1 ビルド 2600) "
                            u"には対応していません。\nWindows (バージョン 6.1 ビルド 7601) 以降が必要です。");

@@ -26,11 +26,7 @@ using testing::ScratchFolder;
 using testing::WriteBytes;
 
 std::u16string TestData(const std::u16string& name) {
-    std::string unixPath = QUARRY_TEST_DATA;
-    for (char& c : unixPath) {
-        if (c == '/') c = '\\';
-    }
-    return u"Z:" + testing::Utf16(unixPath) + u"\\workflow\\" + name;
+    return testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\" + name;
 }
 
 using Message = std::pair<UINT, std::uint32_t>;

@@ -1,0 +1,30 @@
+// The system folder, files in it, and functions looked up at run time.
+// Libraries loaded on demand are always loaded by a full path built here,
+// never by a bare name that the program's own folder could answer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace quarry {
+
+// GetSystemDirectoryW as text, as the system gives it; empty when the
+// system gives none or a text longer than 260 characters.
+std::u16string SystemFolder();
+
+// The full path of `name` in the system folder ("\" added when the folder
+// does not end in one); empty when there is no system folder.
+std::u16string SystemFilePath(const std::u16string& name);
+
+// GetProcAddress's result as the function type it is known to have; `name`
+// may be an ordinal made with MAKEINTRESOURCEA. Null when `module` is null
+// or does not have the function. void (*)() is the type GCC lets any
+// function pointer pass through.
+template <typename Fn>
+Fn ProcAddress(HMODULE module, LPCSTR name) {
+    if (!module) return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+}  // namespace quarry
