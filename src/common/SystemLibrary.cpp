@@ -18,4 +18,10 @@ std::u16string SystemFilePath(const std::u16string& name) {
     return path + name;
 }
 
+HMODULE LoadSystemLibrary(const std::u16string& name) {
+    const std::u16string path = SystemFilePath(name);
+    if (path.empty()) return nullptr;
+    return ::LoadLibraryExW(Wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace quarry

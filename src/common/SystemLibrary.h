@@ -17,6 +17,12 @@ std::u16string SystemFolder();
 // does not end in one); empty when there is no system folder.
 std::u16string SystemFilePath(const std::u16string& name);
 
+// Loads the system library `name` by its full path in the system folder, so
+// that its own dependencies are looked for there first too. Null when there
+// is no system folder or the library cannot be loaded. Each call takes one
+// more reference on the module.
+HMODULE LoadSystemLibrary(const std::u16string& name);
+
 // GetProcAddress's result as the function type it is known to have; `name`
 // may be an ordinal made with MAKEINTRESOURCEA. Null when `module` is null
 // or does not have the function. void (*)() is the type GCC lets any

@@ -1,0 +1,210 @@
+#include "restrictions/Signature.h"
+
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "common/SystemLibrary.h"
+#include "common/Unique.h"
+#include "common/WinResult.h"
+
+namespace quarry {
+
+SignatureFunctions gSignatureFunctions;
+
+namespace {
+
+// The trust data of a 32-bit program ends at dwUIContext: 48 bytes. Later
+// SDKs append fields that older wintrust.dll builds refuse to read.
+constexpr DWORD kTrustDataSize = 48;
+constexpr DWORD kFileInfoSize = 16;
+static_assert(sizeof(void*) != 4 || offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD) ==
+                                        kTrustDataSize,
+              "trust data layout");
+static_assert(sizeof(void*) != 4 || sizeof(WINTRUST_FILE_INFO) == kFileInfoSize,
+              "file info layout");
+
+constexpr DWORD kAllContentTypes = CERT_QUERY_CONTENT_FLAG_ALL;  // 0x3FFE
+constexpr DWORD kAllFormats = CERT_QUERY_FORMAT_FLAG_ALL;        // 14
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+using CryptQueryObjectFn = BOOL(WINAPI*)(DWORD, const void*, DWORD, DWORD, DWORD, DWORD*, DWORD*,
+                                         DWORD*, HCERTSTORE*, HCRYPTMSG*, const void**);
+using CryptMsgGetParamFn = BOOL(WINAPI*)(HCRYPTMSG, DWORD, DWORD, void*, DWORD*);
+using CryptMsgCloseFn = BOOL(WINAPI*)(HCRYPTMSG);
+using CertFindCertificateInStoreFn = PCCERT_CONTEXT(WINAPI*)(HCERTSTORE, DWORD, DWORD, DWORD,
+                                                             const void*, PCCERT_CONTEXT);
+using CertGetNameStringWFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
+using CertFreeCertificateContextFn = BOOL(WINAPI*)(PCCERT_CONTEXT);
+using CertCloseStoreFn = BOOL(WINAPI*)(HCERTSTORE, DWORD);
+
+struct TrustFunctions {
+    WinVerifyTrustFn winVerifyTrust = nullptr;
+};
+
+struct CryptFunctions {
+    CryptQueryObjectFn queryObject = nullptr;
+    CryptMsgGetParamFn msgGetParam = nullptr;
+    CryptMsgCloseFn msgClose = nullptr;
+    CertFindCertificateInStoreFn findCertificate = nullptr;
+    CertGetNameStringWFn getNameString = nullptr;
+    CertFreeCertificateContextFn freeCertificate = nullptr;
+    CertCloseStoreFn closeStore = nullptr;
+};
+
+// Resolves a function table once per process and publishes it; the module
+// stays loaded while the process runs. Null when the library or one of its
+// functions is missing, in which case a later call tries again.
+template <typename Table, typename Resolve>
+const Table* LoadOnce(Table* volatile& published, const char16_t* library, Resolve resolve) {
+    PVOID volatile* slot = reinterpret_cast<PVOID volatile*>(&published);
+    if (auto* existing = static_cast<Table*>(
+            ::InterlockedCompareExchangePointer(slot, nullptr, nullptr))) {
+        return existing;
+    }
+    UniqueModule module(LoadSystemLibrary(library));
+    if (!module) return nullptr;
+    auto* table = new (std::nothrow) Table;
+    if (!table) return nullptr;
+    if (!resolve(module.Get(), *table)) {
+        delete table;
+        return nullptr;
+    }
+    if (auto* existing = static_cast<Table*>(
+            ::InterlockedCompareExchangePointer(slot, table, nullptr))) {
+        delete table;
+        return existing;
+    }
+    module.Release();
+    return table;
+}
+
+const TrustFunctions* Trust() {
+    static TrustFunctions* volatile loaded = nullptr;
+    return LoadOnce(loaded, u"wintrust.dll", [](HMODULE module, TrustFunctions& table) {
+        table.winVerifyTrust = ProcAddress<WinVerifyTrustFn>(module, "WinVerifyTrust");
+        return table.winVerifyTrust != nullptr;
+    });
+}
+
+const CryptFunctions* Crypt() {
+    static CryptFunctions* volatile loaded = nullptr;
+    return LoadOnce(loaded, u"crypt32.dll", [](HMODULE module, CryptFunctions& table) {
+        table.queryObject = ProcAddress<CryptQueryObjectFn>(module, "CryptQueryObject");
+        table.msgGetParam = ProcAddress<CryptMsgGetParamFn>(module, "CryptMsgGetParam");
+        table.msgClose = ProcAddress<CryptMsgCloseFn>(module, "CryptMsgClose");
+        table.findCertificate =
+            ProcAddress<CertFindCertificateInStoreFn>(module, "CertFindCertificateInStore");
+        table.getNameString = ProcAddress<CertGetNameStringWFn>(module, "CertGetNameStringW");
+        table.freeCertificate =
+            ProcAddress<CertFreeCertificateContextFn>(module, "CertFreeCertificateContext");
+        table.closeStore = ProcAddress<CertCloseStoreFn>(module, "CertCloseStore");
+        return table.queryObject && table.msgGetParam && table.msgClose &&
+               table.findCertificate && table.getNameString && table.freeCertificate &&
+               table.closeStore;
+    });
+}
+
+// The simple display name of the first signer of the file's signed message.
+// Every object obtained on the way is released before it returns.
+bool FirstSignerName(const std::u16string& path, std::u16string& name) {
+    name.clear();
+    const CryptFunctions* crypt = Crypt();
+    if (!crypt) return false;
+
+    HCERTSTORE store = nullptr;
+    HCRYPTMSG message = nullptr;
+    DWORD encoding = 0, contentType = 0, formatType = 0;
+    const BOOL queried =
+        crypt->queryObject(CERT_QUERY_OBJECT_FILE, Wide(path), kAllContentTypes, kAllFormats, 0,
+                           &encoding, &contentType, &formatType, &store, &message, nullptr);
+    const auto release = [&] {
+        if (message) crypt->msgClose(message);
+        if (store) crypt->closeStore(store, CERT_CLOSE_STORE_CHECK_FLAG);
+    };
+    ScopeExit<decltype(release)> releaseOnExit(release);
+    if (!queried || !store || !message) return false;
+
+    DWORD size = 0;
+    if (!crypt->msgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, nullptr, &size) || size == 0) {
+        return false;
+    }
+    std::vector<std::uint8_t> signerBytes(size, 0);
+    if (!crypt->msgGetParam(message, CMSG_SIGNER_INFO_PARAM, 0, signerBytes.data(), &size)) {
+        return false;
+    }
+    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBytes.data());
+
+    CERT_INFO wanted = {};
+    wanted.Issuer = signer->Issuer;
+    wanted.SerialNumber = signer->SerialNumber;
+    PCCERT_CONTEXT certificate =
+        crypt->findCertificate(store, kEncoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr);
+    if (!certificate) return false;
+
+    bool found = false;
+    const DWORD length =
+        crypt->getNameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    if (length > 0) {
+        std::vector<wchar_t> text(length + 1, L'\0');
+        crypt->getNameString(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, text.data(),
+                             length + 1);
+        name = FromWide(text.data());
+        found = true;
+    }
+    crypt->freeCertificate(certificate);
+    return found;
+}
+
+}  // namespace
+
+bool VerifyFileSignature(const std::u16string& path) {
+    if (path.empty()) return false;
+    WinVerifyTrustFn verify = gSignatureFunctions.winVerifyTrust;
+    if (!verify) {
+        const TrustFunctions* trust = Trust();
+        if (!trust) return false;
+        verify = trust->winVerifyTrust;
+    }
+
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = kFileInfoSize;
+    file.pcwszFilePath = Wide(path);
+    WINTRUST_DATA data = {};
+    data.cbStruct = kTrustDataSize;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = 0;  // WTD_STATEACTION_IGNORE: no state is kept to close
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    return verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
+}
+
+bool SignerNameMatches(const std::u16string& path, const std::u16string& expectedName) {
+    if (path.empty()) return false;
+    std::u16string name;
+    if (!FirstSignerName(path, name)) return false;
+    return ::lstrcmpW(Wide(name), Wide(expectedName)) == 0;
+}
+
+bool ReadSignerName(const std::u16string& path, std::u16string& name) {
+    name.clear();
+    if (path.empty()) return false;
+    if (!FirstSignerName(path, name)) return false;
+    constexpr std::size_t kMaxName = 1023;
+    if (name.size() > kMaxName) name.resize(kMaxName);
+    return true;
+}
+
+bool VerifySignatureAndSigner(const std::u16string& path, const std::u16string& expectedName) {
+    return VerifyFileSignature(path) && SignerNameMatches(path, expectedName);
+}
+
+}  // namespace quarry
