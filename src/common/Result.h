@@ -30,6 +30,13 @@ constexpr HResult kResultWindowsTooOld = MakeResult(0x8004000A);
 constexpr HResult kResultCompatibilityMode = MakeResult(0x8004000B);
 constexpr HResult kResultCompatibilityModeRemoved = MakeResult(0x8004000C);
 constexpr HResult kResultFilesChanged = MakeResult(0x8004000D);
+// 0x80040100: the tree differs but no difference could be listed (a folder
+// could not be enumerated). 0x80040110, 0x80040120 and 0x80040130 plus a
+// severity of 0 to 15 name changed, deleted and created files.
+constexpr HResult kResultTreeMismatch = MakeResult(0x80040100);
+constexpr HResult kResultTreeFileChanged = MakeResult(0x80040110);
+constexpr HResult kResultTreeFileDeleted = MakeResult(0x80040120);
+constexpr HResult kResultTreeFileCreated = MakeResult(0x80040130);
 constexpr HResult kResultNotEnoughSpace = MakeResult(0x8004000E);
 constexpr HResult kResultFolderNotCreated = MakeResult(0x8004000F);
 

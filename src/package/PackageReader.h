@@ -55,8 +55,11 @@ public:
                             bool unscramble, bool countProgress, std::uint8_t* buffer);
 
     // Compares the files below the destination folder (mode 0) or the
-    // Support folder (mode 1) with what was written, and logs differences to
-    // `logPath`. 0 when the tree is unchanged.
+    // Support folder (mode 1) with what was written to it. 0 when the tree is
+    // unchanged, and the log is not touched; otherwise 0x80040100 to
+    // 0x8004013F, and the differences are appended to the log at `logPath`
+    // (UTF-16LE; a new log starts with the program file's size, path and
+    // signature). A log that cannot be written does not change the result.
     HResult WriteExtractedFilesLog(int mode, const std::u16string& logPath,
                                    const std::u16string& programPath,
                                    std::uint64_t programSize);

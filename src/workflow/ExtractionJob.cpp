@@ -6,6 +6,7 @@
 #include "common/WinFile.h"
 #include "common/WinResult.h"
 #include "package/AccessControl.h"
+#include "package/ExtractedFilesLog.h"
 #include "restrictions/WindowsVersion.h"
 #include "ui/ExtractorDialog.h"
 #include "workflow/Cleanup.h"
@@ -273,11 +274,10 @@ HResult ExtractionJob::Extract() {
 
             SYSTEMTIME now;
             ::GetLocalTime(&now);
-            wchar_t logName[64];
-            ::wsprintfW(logName, L"ExtractedFiles_%04d%02d%02dT%02d%02d%02d.%03d.log", now.wYear,
-                        now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
-                        now.wMilliseconds);
-            const std::u16string logPath = workRoot + u"\\" + FromWide(logName);
+            const std::u16string logPath =
+                workRoot + u"\\" +
+                ExtractedFilesLogName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                                      now.wSecond, now.wMilliseconds);
             const HResult destinationCheck =
                 package.WriteExtractedFilesLog(0, logPath, programPath, programSize);
             const HResult supportCheck =
