@@ -325,10 +325,24 @@ INT_PTR CExtract::OnNotification(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
     case fdintNEXT_CABINET:
         return notification->fdie != FDIERROR_NONE ? -1 : 0;
     case fdintPARTIAL_FILE:
+        return OnPartialFile(*notification);
     case fdintENUMERATE:
     default:
         return 0;
     }
+}
+
+// A file continued from an earlier cabinet of the set must have been written
+// whole while that cabinet was expanded (the decompressor asks for the next
+// cabinet itself to finish it). One that no earlier pass wrote was left out
+// by the decompressor: the set cannot be expanded whole, so it fails rather
+// than pass with a file missing.
+INT_PTR CExtract::OnPartialFile(const FDINOTIFICATION& notification) {
+    const std::u16string name = DecodeName(notification.psz1, notification.attribs);
+    for (const ExtractedFileRecord& written : extractedFiles_) {
+        if (EqualsNoCase(written.relativePath, name)) return 0;
+    }
+    return -1;
 }
 
 INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {

@@ -60,7 +60,8 @@ public:
     // its set, looked for in the same folder) below `destinationFolder`,
     // creating relative folders as needed. `cancelEvent` (may be null) is
     // polled at every FDI notification and before every cabinet. Returns
-    // false when anything failed, a cabinet names an unsafe path, or the
+    // false when anything failed, a cabinet names an unsafe path, a file
+    // continued from an earlier cabinet was not written by then, or the
     // expansion was cancelled or aborted; a file cut short by a cancel is
     // deleted, other files written before a failure stay.
     bool Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
@@ -83,6 +84,7 @@ private:
     bool IsCancelRequested() const;
     INT_PTR OnNotification(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
     INT_PTR OnCopyFile(const FDINOTIFICATION& notification);
+    INT_PTR OnPartialFile(const FDINOTIFICATION& notification);
     INT_PTR OnCloseFileInfo(const FDINOTIFICATION& notification);
     void OnDescriptorClosed(int descriptor);
 

@@ -466,6 +466,121 @@ TEST_F(CabinetExtractTest, ExpandsEveryCabinetOfASetFromTheSameFolder) {
     EXPECT_EQ((std::vector<std::u16string>{u"first.txt", u"second.txt"}), Tree(destination));
 }
 
+// A set of stored cabinets written from scratch, whose one folder runs on
+// from each cabinet into the next: the file that crosses a boundary is listed
+// in both, as continued to the next and as continued from the previous one.
+struct SpanningFile {
+    std::string name;
+    Bytes data;
+};
+
+std::vector<Bytes> SpanningCabinetSet(const std::vector<SpanningFile>& files,
+                                      const std::vector<std::uint32_t>& splits,
+                                      const std::vector<std::string>& names) {
+    constexpr std::uint16_t kContinuedFromPrevious = 0xFFFD, kContinuedToNext = 0xFFFE,
+                            kContinuedBoth = 0xFFFF;
+    Bytes folderData;
+    std::vector<std::uint32_t> starts;
+    for (const SpanningFile& file : files) {
+        starts.push_back(static_cast<std::uint32_t>(folderData.size()));
+        folderData.insert(folderData.end(), file.data.begin(), file.data.end());
+    }
+    std::vector<std::uint32_t> bounds{0};
+    bounds.insert(bounds.end(), splits.begin(), splits.end());
+    bounds.push_back(static_cast<std::uint32_t>(folderData.size()));
+
+    std::vector<Bytes> cabinets;
+    for (std::size_t c = 0; c + 1 < bounds.size(); ++c) {
+        const std::uint32_t begin = bounds[c], end = bounds[c + 1];
+        Bytes out(CabinetImage::kHeaderSize, 0);
+        out[0] = 'M'; out[1] = 'S'; out[2] = 'C'; out[3] = 'F';
+        out[24] = 3; out[25] = 1;             // version 1.3
+        Store16(out, 26, 1);                  // one folder
+        Store16(out, 32, 0x1234);             // set id
+        Store16(out, 34, static_cast<std::uint32_t>(c));
+        std::uint16_t flags = 0;
+        auto appendString = [&out](const std::string& text) {
+            out.insert(out.end(), text.begin(), text.end());
+            out.push_back(0);
+        };
+        if (c > 0) {
+            flags |= CabinetImage::kHasPrevious;
+            appendString(names[c - 1]);
+            appendString("");
+        }
+        if (c + 2 < bounds.size()) {
+            flags |= CabinetImage::kHasNext;
+            appendString(names[c + 1]);
+            appendString("");
+        }
+        Store16(out, 30, flags);
+        const std::size_t folderRecord = out.size();
+        out.resize(out.size() + 8);
+        Store16(out, folderRecord + 4, 1);  // one data block, stored
+        Store32(out, 16, static_cast<std::uint32_t>(out.size()));
+        std::uint16_t count = 0;
+        for (std::size_t f = 0; f < files.size(); ++f) {
+            const std::uint32_t fileBegin = starts[f];
+            const std::uint32_t fileEnd = fileBegin + static_cast<std::uint32_t>(files[f].data.size());
+            if (fileEnd <= begin || fileBegin >= end) continue;
+            const bool fromPrevious = fileBegin < begin, toNext = fileEnd > end;
+            const std::size_t at = out.size();
+            out.resize(at + 16);
+            Store32(out, at, static_cast<std::uint32_t>(files[f].data.size()));
+            Store32(out, at + 4, fileBegin);
+            Store16(out, at + 8, fromPrevious && toNext ? kContinuedBoth
+                                 : fromPrevious         ? kContinuedFromPrevious
+                                 : toNext               ? kContinuedToNext
+                                                        : 0);
+            Store16(out, at + 10, 0x5A21);  // 2025-01-01
+            Store16(out, at + 14, 0x20);
+            appendString(files[f].name);
+            ++count;
+        }
+        Store16(out, 28, count);
+        Store32(out, folderRecord, static_cast<std::uint32_t>(out.size()));
+        const std::size_t block = out.size();
+        out.resize(block + 8);  // checksum 0: not computed
+        Store16(out, block + 4, end - begin);
+        Store16(out, block + 6, end - begin);
+        out.insert(out.end(), folderData.begin() + begin, folderData.begin() + end);
+        Store32(out, 8, static_cast<std::uint32_t>(out.size()));
+        cabinets.push_back(out);
+    }
+    return cabinets;
+}
+
+// Whatever the platform's decompressor makes of a file that crosses from one
+// cabinet into the next, the set either comes out whole, each file as
+// announced, or the expansion fails: a file missing from a set that
+// "succeeded" would pass as a complete payload.
+TEST_F(CabinetExtractTest, AFileAcrossTwoCabinetsComesOutWholeOrTheSetFails) {
+    const std::vector<SpanningFile> files = {{"alpha.txt", Pattern(1000, 1)},
+                                             {"bravo.bin", Pattern(3000, 2)},
+                                             {"charlie.txt", Pattern(500, 3)}};
+    const std::vector<std::string> names = {"span1.cab", "span2.cab", "span3.cab"};
+    // The split inside bravo.bin, then once more inside it for a file that
+    // runs through a whole cabinet.
+    for (const std::vector<std::uint32_t>& splits :
+         {std::vector<std::uint32_t>{2000}, std::vector<std::uint32_t>{1500, 3000}}) {
+        SCOPED_TRACE(splits.size());
+        testing::RemoveTree(destination);
+        ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
+        const std::vector<Bytes> set = SpanningCabinetSet(files, splits, names);
+        for (std::size_t c = 1; c < set.size(); ++c) {
+            ASSERT_TRUE(WriteBytes(folder / Utf16(names[c]), set[c]));
+        }
+        std::vector<ExtractedFileRecord> records;
+        bool expanded = false;
+        WithinThirtySeconds([&] { expanded = ExpandBytes(set[0], &records, u"span1.cab"); });
+        if (!expanded) continue;
+        ASSERT_EQ(files.size(), records.size());
+        for (const SpanningFile& file : files) {
+            EXPECT_EQ(file.data, ReadBytes(destination + Utf16(file.name))) << file.name;
+        }
+    }
+}
+
 // A set that names itself would never end; one whose next cabinet lies in
 // another folder is not a set this folder holds.
 TEST_F(CabinetExtractTest, RefusesASetThatLoopsOrLeavesTheFolder) {
