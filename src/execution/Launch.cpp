@@ -5,7 +5,7 @@
 
 #include "common/SystemLibrary.h"
 #include "common/WinResult.h"
-#include "execution/Command.h"
+#include "execution/Command_win.h"
 #include "execution/ExitCodeSlot.h"
 #include "execution/RunRequest.h"
 #include "workflow/DialogMessages.h"

@@ -1,7 +1,7 @@
 // The launch request against the real registry, environment and system
 // folder of the Wine prefix: file associations are registered under
 // HKEY_CLASSES_ROOT for one test each and removed again.
-#include "execution/Command.h"
+#include "execution/Command_win.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>

@@ -1,4 +1,4 @@
-#include "execution/CommandRules.h"
+#include "execution/Command.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ ExecutionSettings Options(std::u16string options, std::u16string gui, std::u16st
     return execution;
 }
 
-TEST(CommandRules, ArgumentStringTakesTheModeOptionsBySilentOrByTheUpdateTool) {
+TEST(Command, ArgumentStringTakesTheModeOptionsBySilentOrByTheUpdateTool) {
     struct Case {
         const char* name;
         ExecutionSettings execution;
@@ -53,7 +53,7 @@ TEST(CommandRules, ArgumentStringTakesTheModeOptionsBySilentOrByTheUpdateTool) {
     }
 }
 
-TEST(CommandRules, LauncherTrimsOnlyTrailingSpaces) {
+TEST(Command, LauncherTrimsOnlyTrailingSpaces) {
     const ExecutionSettings execution = Options(u"/a", u"/b", u"");
     EXPECT_EQ(u"/a /b", TrimTrailingSpaces(AssembleArgumentString(execution, false, false, {}, u"")));
     EXPECT_EQ(u"  a  b", TrimTrailingSpaces(u"  a  b   "));
@@ -61,7 +61,7 @@ TEST(CommandRules, LauncherTrimsOnlyTrailingSpaces) {
     EXPECT_EQ(u"", TrimTrailingSpaces(u"   "));
 }
 
-TEST(CommandRules, ToolPlaceholdersAreReplacedEverywhereAndCaseSensitively) {
+TEST(Command, ToolPlaceholdersAreReplacedEverywhereAndCaseSensitively) {
     const std::u16string work = u"C:\\T\\QuarryTool\\{G}\\";
     const std::u16string package = work + u"Package\\";
     struct Case {
@@ -91,7 +91,7 @@ TEST(CommandRules, ToolPlaceholdersAreReplacedEverywhereAndCaseSensitively) {
     EXPECT_EQ(u"C:\\W\\Temp", ToolTempFolder(u"C:\\W\\"));
 }
 
-TEST(CommandRules, ReplaceAllDoesNotRescanItsReplacement) {
+TEST(Command, ReplaceAllDoesNotRescanItsReplacement) {
     std::u16string text = u"%1 and %1";
     EXPECT_TRUE(ReplaceAll(text, u"%1", u"%1%1"));
     EXPECT_EQ(u"%1%1 and %1%1", text);
@@ -100,7 +100,7 @@ TEST(CommandRules, ReplaceAllDoesNotRescanItsReplacement) {
     EXPECT_EQ(u"%1%1 and %1%1", text);
 }
 
-TEST(CommandRules, ProgramKindFollowsTheExtensionWithoutRegardToCase) {
+TEST(Command, ProgramKindFollowsTheExtensionWithoutRegardToCase) {
     EXPECT_EQ(ProgramKind::Batch, ClassifyProgramFile(u".bat"));
     EXPECT_EQ(ProgramKind::Batch, ClassifyProgramFile(u".CMD"));
     EXPECT_EQ(ProgramKind::Batch, ClassifyProgramFile(u".Cmd"));
@@ -111,7 +111,7 @@ TEST(CommandRules, ProgramKindFollowsTheExtensionWithoutRegardToCase) {
     EXPECT_EQ(ProgramKind::Associated, ClassifyProgramFile(u"exe"));
 }
 
-TEST(CommandRules, BatchFileRunsQuotedThroughTheCommandInterpreter) {
+TEST(Command, BatchFileRunsQuotedThroughTheCommandInterpreter) {
     const std::u16string system = u"C:\\Windows\\system32";
     ProgramCommand command =
         BatchProgramCommand(u"C:\\Run Dir\\setup.cmd", u"/q %x%", true, system);
@@ -139,7 +139,7 @@ std::u16string FakeExpand(const std::u16string& text) {
     return result;
 }
 
-TEST(CommandRules, OpenCommandPlaceholdersTakeTheFilePathAndTheArguments) {
+TEST(Command, OpenCommandPlaceholdersTakeTheFilePathAndTheArguments) {
     const std::u16string system = u"C:\\Windows\\system32";
     const std::u16string spaced = u"C:\\Run Dir\\read me.txt";
     const std::u16string plain = u"C:\\Run\\readme.txt";
@@ -199,7 +199,7 @@ TEST(CommandRules, OpenCommandPlaceholdersTakeTheFilePathAndTheArguments) {
     }
 }
 
-TEST(CommandRules, WithoutAnOpenCommandTheFileItselfIsStarted) {
+TEST(Command, WithoutAnOpenCommandTheFileItselfIsStarted) {
     for (const std::u16string command : {u"", u"\"\"", u"\"\" %1", u" %1"}) {
         const ProgramCommand result = ExpandOpenCommand(command, true, u"C:\\R\\a b.xyz", u"/p",
                                                         FakeExpand, u"C:\\Windows\\system32");
@@ -209,7 +209,7 @@ TEST(CommandRules, WithoutAnOpenCommandTheFileItselfIsStarted) {
     }
 }
 
-TEST(CommandRules, SystemProgramOnlyFromTheSixtyFourBitViewUnderTheSystemFolder) {
+TEST(Command, SystemProgramOnlyFromTheSixtyFourBitViewUnderTheSystemFolder) {
     const std::u16string system = u"C:\\Windows\\system32";
     struct Case {
         std::u16string command;
