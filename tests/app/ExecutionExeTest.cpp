@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <string>
+#include <vector>
+
 #include "app/ProgramDriver.h"
 #include "common/Text.h"
 #include "common/Unique.h"
@@ -53,6 +56,23 @@ TEST(ExecutionExe, ExitCodeIsTheConfiguredProgramsSilentOrVisible) {
 TEST(ExecutionExe, CommandScriptRunsThroughCmdWithItsExitCode) {
     ProgramDriver program(UiData("run-cmd.exe"), u"-s");
     EXPECT_EQ(7u, program.WaitForExit());
+}
+
+// Under Wine every user is an administrator: a package that demands
+// elevation runs with the verb "open", without a consent prompt, and cleans
+// up after itself as any other.
+TEST(ExecutionExe, ForceElevationForAnAdministratorRunsAndRemovesTheWorkFolder) {
+    testing::ScratchFolder temp;
+    testing::TemporaryFolderOverride useTemp(temp.Path());
+    {
+        ProgramDriver program(UiData("run-elevated.exe"), u"-s");
+        EXPECT_EQ(42u, program.WaitForExit());
+    }
+    const std::u16string workRoot = temp / u"QuarryTool";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(workRoot))) << "no run at all";
+    WIN32_FIND_DATAW found = {};
+    const UniqueFind runFolders(::FindFirstFileW(Wide(workRoot + u"\\{*"), &found));
+    EXPECT_FALSE(runFolders) << "left behind: " << Utf16ToUtf8(FromWide(found.cFileName));
 }
 
 TEST(ExecutionExe, ProgramGetsOptionsModeOptionsPlaceholdersAndExtraArguments) {

@@ -37,6 +37,8 @@ settings run-exit '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'W
 settings run-sleep '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 30000 5' \
   '[Execution_x64]' 'FileName=testprog.exe' 'Options=sleep 30000 5'
 settings run-cmd '[Execution_x86]' 'FileName=Exit Seven.CMD' '[Execution_x64]' 'FileName=Exit Seven.CMD'
+settings run-elevated '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'ForceElevation=1' \
+  '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42' 'ForceElevation=1'
 args="args $winout\\args.txt %QUARRYTOOLROOT% \"100% sure|x\""
 settings run-args '[Package]' 'TervoUpdateMode=0' '[Execution_x86]' 'FileName=testprog.exe' \
   "Options=$args" 'AdditionalOptionsForSilentMode=/silent' \
@@ -77,7 +79,7 @@ make nospace-future.exe nospace --time $((now + 2 * day))
 make nospace-edge-in.exe nospace --time $((today - 6 * day + 86340))
 make nospace-edge-out.exe nospace --time $((today - 7 * day + 86340))
 make select.exe select
-for name in run-exit run-sleep run-cmd run-args; do
+for name in run-exit run-sleep run-cmd run-elevated run-args; do
   "$pack" create --stub "$stub" --settings "$out/src/$name.ini" --payload "$out/src/run" \
     -o "$out/$name.exe" >/dev/null
 done
