@@ -97,8 +97,17 @@ ProgramCommand BatchProgramCommand(const std::u16string& filePath, const std::u1
         return command;
     }
     command.program = systemFolder + u"\\cmd.exe";
-    command.arguments = u"/C \"" + filePath + u"\"";
-    if (!arguments.empty()) command.arguments += u" " + arguments;
+    // After "/C" cmd.exe keeps the quotes only when there are exactly two,
+    // with nothing special (parentheses, "&", "^" and the like) between
+    // them; otherwise it drops the first and the last quote of the line, and
+    // a quoted argument or a folder such as "Setup (2)" splits the path. With
+    // "/S" it always drops exactly that pair, so the line is given one more.
+    // The blanks that end the argument string would now stand inside that
+    // pair, out of reach of the launcher's trimming: they go here.
+    std::u16string line = u"\"" + filePath + u"\"";
+    const std::u16string trimmed = TrimTrailingSpaces(arguments);
+    if (!trimmed.empty()) line += u" " + trimmed;
+    command.arguments = u"/S /C \"" + line + u"\"";
     command.systemProgram = true;
     return command;
 }

@@ -14,8 +14,9 @@ namespace quarry {
 // rules in Command.h.
 
 // The program by file type: ".bat" and ".cmd" through the system folder's
-// cmd.exe ("/C", the quoted file path, then the arguments; hidden when
-// `silent`), ".exe" itself, anything else through its file association.
+// cmd.exe ("/S /C" and, in one more pair of quotes, the quoted file path
+// and the arguments; hidden when `silent`), ".exe" itself, anything else
+// through its file association.
 ProgramCommand BuildProgramCommand(const std::u16string& filePath, const std::u16string& arguments,
                                    bool silent);
 

@@ -111,21 +111,38 @@ TEST(Command, ProgramKindFollowsTheExtensionWithoutRegardToCase) {
     EXPECT_EQ(ProgramKind::Associated, ClassifyProgramFile(u"exe"));
 }
 
-TEST(Command, BatchFileRunsQuotedThroughTheCommandInterpreter) {
+TEST(Command, BatchFileRunsThroughTheCommandInterpreterInOneMorePairOfQuotes) {
     const std::u16string system = u"C:\\Windows\\system32";
-    ProgramCommand command =
-        BatchProgramCommand(u"C:\\Run Dir\\setup.cmd", u"/q %x%", true, system);
-    EXPECT_EQ(u"C:\\Windows\\system32\\cmd.exe", command.program);
-    EXPECT_EQ(u"/C \"C:\\Run Dir\\setup.cmd\" /q %x%", command.arguments);
-    EXPECT_TRUE(command.systemProgram);
-    EXPECT_TRUE(command.hideWindow);
-
-    command = BatchProgramCommand(u"C:\\R\\a.bat", u"", false, system);
-    EXPECT_EQ(u"/C \"C:\\R\\a.bat\"", command.arguments);
-    EXPECT_FALSE(command.hideWindow);
+    struct Case {
+        const char16_t* file;
+        const char16_t* arguments;
+        const char16_t* commandLine;
+    };
+    const Case cases[] = {
+        {u"C:\\Run Dir\\setup.cmd", u"/q %x%", u"/S /C \"\"C:\\Run Dir\\setup.cmd\" /q %x%\""},
+        {u"C:\\R\\a.bat", u"", u"/S /C \"\"C:\\R\\a.bat\"\""},
+        {u"C:\\Setup (2)\\a.cmd", u"", u"/S /C \"\"C:\\Setup (2)\\a.cmd\"\""},
+        {u"C:\\R\\a.cmd", u"\"one arg\"", u"/S /C \"\"C:\\R\\a.cmd\" \"one arg\"\""},
+        {u"C:\\R\\a.cmd", u"/quiet \"C:\\Program Files\\x y\" /norestart",
+         u"/S /C \"\"C:\\R\\a.cmd\" /quiet \"C:\\Program Files\\x y\" /norestart\""},
+        {u"C:\\R\\a.cmd", u"\"\"", u"/S /C \"\"C:\\R\\a.cmd\" \"\"\""},
+        // The argument string ends in a blank, which would stand inside the
+        // quotes, where the launcher's trimming cannot reach it.
+        {u"C:\\R\\a.cmd", u"/q \"x \"  ", u"/S /C \"\"C:\\R\\a.cmd\" /q \"x \"\""},
+        {u"C:\\R\\a.cmd", u"   ", u"/S /C \"\"C:\\R\\a.cmd\"\""},
+    };
+    for (const Case& c : cases) {
+        for (bool silent : {false, true}) {
+            const ProgramCommand command = BatchProgramCommand(c.file, c.arguments, silent, system);
+            EXPECT_EQ(u"C:\\Windows\\system32\\cmd.exe", command.program);
+            EXPECT_EQ(c.commandLine, command.arguments) << Narrow(c.file) << Narrow(c.arguments);
+            EXPECT_TRUE(command.systemProgram);
+            EXPECT_EQ(silent, command.hideWindow);
+        }
+    }
 
     // Without a system folder the file goes to the shell as it is.
-    command = BatchProgramCommand(u"C:\\R\\a.bat", u"/q", true, u"");
+    const ProgramCommand command = BatchProgramCommand(u"C:\\R\\a.bat", u"/q", true, u"");
     EXPECT_EQ(u"C:\\R\\a.bat", command.program);
     EXPECT_EQ(u"/q", command.arguments);
     EXPECT_FALSE(command.systemProgram);

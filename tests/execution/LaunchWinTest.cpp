@@ -1,6 +1,9 @@
-// ExtractionJob::LaunchAndWait as extraction mode runs it. The administrator
-// test and the shell call go through their seam where Wine, which makes
-// every user an administrator, cannot show the other way.
+// ExtractionJob::LaunchAndWait as extraction mode runs it: the shipped
+// quarry.exe is started in run mode and starts the configured file, whose
+// exit code comes back through the exit-code slot. The command scripts are
+// written at test time into a folder whose name cmd.exe treats specially.
+// The administrator test and the shell call go through their seam where
+// Wine, which makes every user an administrator, cannot show the other way.
 #include "execution/Launch.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +28,52 @@ void PrepareJob(ExtractionJob& job, const std::u16string& runFolder) {
     job.runFolder = runFolder;
     // No console window for the scripts.
     job.silent = true;
+}
+
+std::u16string ReadAscii(const std::u16string& path) {
+    const std::vector<std::uint8_t> bytes = testing::ReadBytes(path);
+    return std::u16string(bytes.begin(), bytes.end());
+}
+
+TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
+    ScratchFolder scratch;
+    // Parentheses and spaces, as in the shell's second name for a folder.
+    const std::u16string runFolder = scratch / u"Run Dir (x86)\\Setup (2)\\";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(scratch / u"Run Dir (x86)"), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(runFolder), nullptr));
+
+    struct Case {
+        const char16_t* arguments;
+        DWORD exitCode;
+        const char16_t* echoed;  // %* in brackets
+    };
+    const Case cases[] = {
+        {u"\"one arg\"", 7, u"[\"one arg\"]"},
+        {u"/quiet \"C:\\Program Files\\x y\" /norestart", 8,
+         u"[/quiet \"C:\\Program Files\\x y\" /norestart]"},
+        {u"", 9, u"[]"},
+        {u"\"\"", 10, u"[\"\"]"},
+        {u"a  \"b (c)\" d", 1000, u"[a  \"b (c)\" d]"},
+        // The launcher trims the trailing blank the argument string keeps.
+        {u"/q ", 11, u"[/q]"},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        const std::u16string name = u"Write Args " + testing::Utf16(std::to_string(++round));
+        const std::u16string script = runFolder + name + u".cmd";
+        const std::string code = std::to_string(c.exitCode);
+        // The output goes beside the script, named after it.
+        const std::string text = "@echo off\r\necho [%*]>\"%~dpn0.txt\"\r\nexit /b " + code + "\r\n";
+        ASSERT_TRUE(testing::WriteBytes(script, std::vector<std::uint8_t>(text.begin(), text.end())));
+
+        ExtractionJob job(nullptr, nullptr);
+        PrepareJob(job, runFolder);
+        EXPECT_EQ(kResultOk, job.LaunchAndWait(script, c.arguments, false, 0))
+            << Utf16ToUtf8(c.arguments);
+        EXPECT_EQ(c.exitCode, ReadExitCodeSlot()) << Utf16ToUtf8(c.arguments);
+        EXPECT_EQ(std::u16string(c.echoed) + u"\r\n", ReadAscii(runFolder + name + u".txt"))
+            << Utf16ToUtf8(c.arguments);
+    }
 }
 
 // What the fake system functions saw and answer.
