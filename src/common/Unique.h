@@ -57,12 +57,17 @@ struct LocalFreeFn {
 struct FindCloseFn {
     void operator()(HANDLE h) const { ::FindClose(h); }
 };
+struct FreeSidFn {
+    void operator()(PSID s) const { ::FreeSid(s); }
+};
 
 // Handles whose empty value is NULL (events, threads, processes, tokens).
 using UniqueHandle = UniqueAny<HANDLE, nullptr, CloseHandleFn>;
 using UniqueKey = UniqueAny<HKEY, nullptr, RegCloseKeyFn>;
 using UniqueModule = UniqueAny<HMODULE, nullptr, FreeLibraryFn>;
 using UniqueLocal = UniqueAny<HLOCAL, nullptr, LocalFreeFn>;
+// SIDs from AllocateAndInitializeSid.
+using UniqueSid = UniqueAny<PSID, nullptr, FreeSidFn>;
 
 // Handles whose empty value is INVALID_HANDLE_VALUE. A template argument
 // cannot be a cast pointer constant, so these keep their own small class.

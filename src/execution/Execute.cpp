@@ -1,7 +1,7 @@
 #include "workflow/ExtractionJob.h"
 
 #include "common/WinFile.h"
-#include "execution/Command.h"
+#include "execution/Command_win.h"
 #include "execution/ExitCodeSlot.h"
 
 namespace quarry {

@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "common/SystemLibrary.h"
+#include "common/Unique.h"
 #include "common/WinResult.h"
-#include "execution/Command.h"
+#include "execution/Command_win.h"
 #include "execution/ExitCodeSlot.h"
+#include "execution/Launch.h"
 #include "execution/RunRequest.h"
 #include "workflow/DialogMessages.h"
 #include "workflow/ExtractionJob.h"
@@ -16,9 +17,7 @@ namespace quarry {
 
 namespace {
 
-constexpr DWORD kAdministratorsAlias = DOMAIN_ALIAS_RID_ADMINS;  // 544
 constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-constexpr UINT kShellTestTokenMembership = 245;  // shell32 ordinal
 
 // The last error as a result: 0x8007xxxx for an error, 0 for none.
 HResult LastErrorOrZero() {
@@ -26,18 +25,29 @@ HResult LastErrorOrZero() {
     return error == 0 ? kResultOk : ResultFromWin32(error);
 }
 
-bool IsAdministrator() {
-    using TestTokenMembership = BOOL(WINAPI*)(HANDLE, ULONG);
-    const auto test = ProcAddress<TestTokenMembership>(
-        ::GetModuleHandleW(L"shell32.dll"), MAKEINTRESOURCEA(kShellTestTokenMembership));
-    return test && test(nullptr, kAdministratorsAlias);
+}  // namespace
+
+bool IsAdministrator(const LaunchFunctions& functions) {
+    // The documented test behind shell32's undocumented ordinal 245, which
+    // some systems (Wine among them) have only as a stub.
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    UniqueSid administrators;
+    if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                    administrators.Put())) {
+        return false;
+    }
+    BOOL member = FALSE;
+    return functions.checkTokenMembership(nullptr, administrators.Get(), &member) && member;
 }
 
-}  // namespace
+const wchar_t* LaunchVerb(bool forceElevation, const LaunchFunctions& functions) {
+    return forceElevation && !IsAdministrator(functions) ? L"runas" : L"open";
+}
 
 HResult ExtractionJob::LaunchAndWait(const std::u16string& filePath, const std::u16string& arguments,
                                      bool forceElevation, std::uint32_t waitSeconds) {
-    const wchar_t* verb = forceElevation && !IsAdministrator() ? L"runas" : L"open";
+    const wchar_t* verb = LaunchVerb(forceElevation, launchFunctions);
 
     const std::u16string eventGuid = NewGuidString();
     const std::u16string eventName = u"Local\\Quarry_Exec_" + eventGuid;
@@ -62,7 +72,7 @@ HResult ExtractionJob::LaunchAndWait(const std::u16string& filePath, const std::
 
     Post(kMsgLaunching, 0);
     HResult result = kResultOk;
-    if (!::ShellExecuteExW(&execute) || !execute.hProcess) {
+    if (!launchFunctions.shellExecuteEx(&execute) || !execute.hProcess) {
         result = LastErrorOrZero();
     } else {
         const UniqueHandle process(execute.hProcess);

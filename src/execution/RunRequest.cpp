@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "common/Text.h"
-#include "execution/CommandRules.h"
+#include "execution/Command.h"
 #include "settings/SettingsRules.h"
 
 namespace quarry {

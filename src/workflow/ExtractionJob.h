@@ -12,6 +12,7 @@
 
 #include "common/Result.h"
 #include "common/Unique.h"
+#include "execution/Launch.h"
 #include "package/PackageReader.h"
 
 namespace quarry {
@@ -91,6 +92,8 @@ public:
     // The program file that carries the package: the running module unless
     // a test points the job at another file.
     std::u16string programPath;
+    // The administrator test and the shell call of LaunchAndWait.
+    LaunchFunctions launchFunctions;
 
 private:
     void Post(UINT message, WPARAM wParam);

@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <string>
+#include <vector>
+
 #include "app/ProgramDriver.h"
 #include "common/Text.h"
 #include "common/Unique.h"
@@ -53,6 +56,55 @@ TEST(ExecutionExe, ExitCodeIsTheConfiguredProgramsSilentOrVisible) {
 TEST(ExecutionExe, CommandScriptRunsThroughCmdWithItsExitCode) {
     ProgramDriver program(UiData("run-cmd.exe"), u"-s");
     EXPECT_EQ(7u, program.WaitForExit());
+}
+
+// cmd.exe drops the quotes around the script's path when the line holds
+// more than two quotes or a parenthesis between them: neither a quoted
+// argument nor the folder "Setup (2)" of a second run may split the path.
+TEST(ExecutionExe, CommandScriptGetsQuotedArgumentsAlsoFromAFolderWithParentheses) {
+    testing::ScratchFolder folder;
+    const std::u16string program = folder / u"run cmd setup.exe";
+    ASSERT_TRUE(::CopyFileW(Wide(UiData("run-cmd-setup.exe")), Wide(program), FALSE));
+    const std::u16string record = folder / u"args.txt";
+    struct Run {
+        const char16_t* arguments;
+        const char16_t* folder;  // the extract folder this run makes
+        const char* echoed;      // what the script sees as its arguments
+    };
+    const Run runs[] = {
+        {u"-s -p \"one arg\"", u"Setup", "[\"one arg\"]\r\n"},
+        {u"-s -p /quiet \"C:\\Program Files\\x y\" /norestart", u"Setup (2)",
+         "[/quiet \"C:\\Program Files\\x y\" /norestart]\r\n"},
+        {u"-s", u"Setup (3)", "[]\r\n"},
+    };
+    for (const Run& run : runs) {
+        ::DeleteFileW(Wide(record));
+        ProgramDriver driver(program, run.arguments);
+        EXPECT_EQ(8u, driver.WaitForExit()) << Utf16ToUtf8(run.arguments);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES,
+                  ::GetFileAttributesW(Wide(folder / run.folder + u"\\Write Args.cmd")))
+            << Utf16ToUtf8(run.folder);
+        const std::vector<std::uint8_t> bytes = testing::ReadBytes(record);
+        EXPECT_EQ(run.echoed, std::string(bytes.begin(), bytes.end()))
+            << Utf16ToUtf8(run.arguments);
+    }
+}
+
+// Under Wine every user is an administrator: a package that demands
+// elevation runs with the verb "open", without a consent prompt, and cleans
+// up after itself as any other.
+TEST(ExecutionExe, ForceElevationForAnAdministratorRunsAndRemovesTheWorkFolder) {
+    testing::ScratchFolder temp;
+    testing::TemporaryFolderOverride useTemp(temp.Path());
+    {
+        ProgramDriver program(UiData("run-elevated.exe"), u"-s");
+        EXPECT_EQ(42u, program.WaitForExit());
+    }
+    const std::u16string workRoot = temp / u"QuarryTool";
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(workRoot))) << "no run at all";
+    WIN32_FIND_DATAW found = {};
+    const UniqueFind runFolders(::FindFirstFileW(Wide(workRoot + u"\\{*"), &found));
+    EXPECT_FALSE(runFolders) << "left behind: " << Utf16ToUtf8(FromWide(found.cFileName));
 }
 
 TEST(ExecutionExe, ProgramGetsOptionsModeOptionsPlaceholdersAndExtraArguments) {

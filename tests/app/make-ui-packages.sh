@@ -31,12 +31,22 @@ settings select '[Package]' 'ProductName=Quarry Folder Selection Test Product Na
 mkdir -p "$out/src/run"
 cp "$testprog" "$out/src/run/testprog.exe"
 printf '@echo off\r\nexit /b 7\r\n' > "$out/src/run/Exit Seven.CMD"
+# Writes its arguments, in brackets so that none is no blank, into the folder
+# above its own: the extracted tree is locked against writing.
+printf '@echo off\r\necho [%%*]>"%%~dp0..\\args.txt"\r\nexit /b 8\r\n' > "$out/src/run/Write Args.cmd"
 winout="Z:$(sed 's|/|\\|g' <<<"$out")"
 settings run-exit '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'WaitMode=1' \
   'WaitTimeout=5' '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
 settings run-sleep '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 30000 5' \
   '[Execution_x64]' 'FileName=testprog.exe' 'Options=sleep 30000 5'
 settings run-cmd '[Execution_x86]' 'FileName=Exit Seven.CMD' '[Execution_x64]' 'FileName=Exit Seven.CMD'
+# Extracts beside the program into "Setup", and on a second run into the
+# shell's next free name, "Setup (2)".
+settings run-cmd-setup '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
+  'TargetFolderName=Setup' 'OpenExtractFolder=0' \
+  '[Execution_x86]' 'FileName=Write Args.cmd' '[Execution_x64]' 'FileName=Write Args.cmd'
+settings run-elevated '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'ForceElevation=1' \
+  '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42' 'ForceElevation=1'
 args="args $winout\\args.txt %QUARRYTOOLROOT% \"100% sure|x\""
 settings run-args '[Package]' 'TervoUpdateMode=0' '[Execution_x86]' 'FileName=testprog.exe' \
   "Options=$args" 'AdditionalOptionsForSilentMode=/silent' \
@@ -77,7 +87,7 @@ make nospace-future.exe nospace --time $((now + 2 * day))
 make nospace-edge-in.exe nospace --time $((today - 6 * day + 86340))
 make nospace-edge-out.exe nospace --time $((today - 7 * day + 86340))
 make select.exe select
-for name in run-exit run-sleep run-cmd run-args; do
+for name in run-exit run-sleep run-cmd run-cmd-setup run-elevated run-args; do
   "$pack" create --stub "$stub" --settings "$out/src/$name.ini" --payload "$out/src/run" \
     -o "$out/$name.exe" >/dev/null
 done

@@ -22,6 +22,21 @@ ScratchFolder::ScratchFolder() {
 
 ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
+TemporaryFolderOverride::TemporaryFolderOverride(const std::u16string& folder) {
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+        wchar_t old[MAX_PATH] = {};
+        ::GetEnvironmentVariableW(name, old, MAX_PATH);
+        saved_.emplace_back(name, old);
+        ::SetEnvironmentVariableW(name, Wide(folder));
+    }
+}
+
+TemporaryFolderOverride::~TemporaryFolderOverride() {
+    for (const auto& saved : saved_) {
+        ::SetEnvironmentVariableW(saved.first.c_str(), saved.second.c_str());
+    }
+}
+
 std::u16string Utf16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 void RemoveTree(const std::u16string& folder) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/WinResult.h"
@@ -25,6 +26,19 @@ public:
 
 private:
     std::u16string path_;
+};
+
+// Points TMP and TEMP, which GetTempPathW reads and child processes inherit,
+// at `folder` for the object's lifetime.
+class TemporaryFolderOverride {
+public:
+    explicit TemporaryFolderOverride(const std::u16string& folder);
+    ~TemporaryFolderOverride();
+    TemporaryFolderOverride(const TemporaryFolderOverride&) = delete;
+    TemporaryFolderOverride& operator=(const TemporaryFolderOverride&) = delete;
+
+private:
+    std::vector<std::pair<std::wstring, std::wstring>> saved_;
 };
 
 std::u16string Utf16(const std::string& ascii);

@@ -1,7 +1,7 @@
 // The launch request against the real registry, environment and system
 // folder of the Wine prefix: file associations are registered under
 // HKEY_CLASSES_ROOT for one test each and removed again.
-#include "execution/Command.h"
+#include "execution/Command_win.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -138,7 +138,7 @@ TEST(ProgramCommand, BatchFilesRunThroughTheSystemCommandInterpreter) {
         for (bool silent : {false, true}) {
             const ProgramCommand command = BuildProgramCommand(name, u"/q", silent);
             EXPECT_EQ(SystemFolder() + u"\\cmd.exe", command.program);
-            EXPECT_EQ(u"/C \"" + std::u16string(name) + u"\" /q", command.arguments);
+            EXPECT_EQ(u"/S /C \"\"" + std::u16string(name) + u"\" /q\"", command.arguments);
             EXPECT_TRUE(command.systemProgram);
             EXPECT_EQ(silent, command.hideWindow);
         }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -85,12 +86,7 @@ protected:
         ASSERT_TRUE(InitializeExtractionSlot());
         temp = folder / u"Temp\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(temp), nullptr));
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            wchar_t old[MAX_PATH] = {};
-            ::GetEnvironmentVariableW(name, old, MAX_PATH);
-            savedEnvironment.emplace_back(name, old);
-            ::SetEnvironmentVariableW(name, Wide(temp));
-        }
+        tempOverride = std::make_unique<testing::TemporaryFolderOverride>(temp);
         WNDCLASSW windowClass = {};
         windowClass.lpfnWndProc = TestDialogProc;
         windowClass.hInstance = ::GetModuleHandleW(nullptr);
@@ -104,9 +100,7 @@ protected:
     void TearDown() override {
         gRecord = nullptr;
         ::DestroyWindow(window);
-        for (const auto& saved : savedEnvironment) {
-            ::SetEnvironmentVariableW(saved.first.c_str(), saved.second.c_str());
-        }
+        tempOverride.reset();
     }
 
     std::u16string WorkRoot() const { return temp + u"QuarryTool"; }
@@ -148,7 +142,7 @@ protected:
 
     ScratchFolder folder;
     std::u16string temp;
-    std::vector<std::pair<std::wstring, std::wstring>> savedEnvironment;
+    std::unique_ptr<testing::TemporaryFolderOverride> tempOverride;
     HWND window = nullptr;
     DialogRecord record;
 };

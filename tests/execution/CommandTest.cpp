@@ -1,4 +1,4 @@
-#include "execution/CommandRules.h"
+#include "execution/Command.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ ExecutionSettings Options(std::u16string options, std::u16string gui, std::u16st
     return execution;
 }
 
-TEST(CommandRules, ArgumentStringTakesTheModeOptionsBySilentOrByTheUpdateTool) {
+TEST(Command, ArgumentStringTakesTheModeOptionsBySilentOrByTheUpdateTool) {
     struct Case {
         const char* name;
         ExecutionSettings execution;
@@ -53,7 +53,7 @@ TEST(CommandRules, ArgumentStringTakesTheModeOptionsBySilentOrByTheUpdateTool) {
     }
 }
 
-TEST(CommandRules, LauncherTrimsOnlyTrailingSpaces) {
+TEST(Command, LauncherTrimsOnlyTrailingSpaces) {
     const ExecutionSettings execution = Options(u"/a", u"/b", u"");
     EXPECT_EQ(u"/a /b", TrimTrailingSpaces(AssembleArgumentString(execution, false, false, {}, u"")));
     EXPECT_EQ(u"  a  b", TrimTrailingSpaces(u"  a  b   "));
@@ -61,7 +61,7 @@ TEST(CommandRules, LauncherTrimsOnlyTrailingSpaces) {
     EXPECT_EQ(u"", TrimTrailingSpaces(u"   "));
 }
 
-TEST(CommandRules, ToolPlaceholdersAreReplacedEverywhereAndCaseSensitively) {
+TEST(Command, ToolPlaceholdersAreReplacedEverywhereAndCaseSensitively) {
     const std::u16string work = u"C:\\T\\QuarryTool\\{G}\\";
     const std::u16string package = work + u"Package\\";
     struct Case {
@@ -91,7 +91,7 @@ TEST(CommandRules, ToolPlaceholdersAreReplacedEverywhereAndCaseSensitively) {
     EXPECT_EQ(u"C:\\W\\Temp", ToolTempFolder(u"C:\\W\\"));
 }
 
-TEST(CommandRules, ReplaceAllDoesNotRescanItsReplacement) {
+TEST(Command, ReplaceAllDoesNotRescanItsReplacement) {
     std::u16string text = u"%1 and %1";
     EXPECT_TRUE(ReplaceAll(text, u"%1", u"%1%1"));
     EXPECT_EQ(u"%1%1 and %1%1", text);
@@ -100,7 +100,7 @@ TEST(CommandRules, ReplaceAllDoesNotRescanItsReplacement) {
     EXPECT_EQ(u"%1%1 and %1%1", text);
 }
 
-TEST(CommandRules, ProgramKindFollowsTheExtensionWithoutRegardToCase) {
+TEST(Command, ProgramKindFollowsTheExtensionWithoutRegardToCase) {
     EXPECT_EQ(ProgramKind::Batch, ClassifyProgramFile(u".bat"));
     EXPECT_EQ(ProgramKind::Batch, ClassifyProgramFile(u".CMD"));
     EXPECT_EQ(ProgramKind::Batch, ClassifyProgramFile(u".Cmd"));
@@ -111,21 +111,38 @@ TEST(CommandRules, ProgramKindFollowsTheExtensionWithoutRegardToCase) {
     EXPECT_EQ(ProgramKind::Associated, ClassifyProgramFile(u"exe"));
 }
 
-TEST(CommandRules, BatchFileRunsQuotedThroughTheCommandInterpreter) {
+TEST(Command, BatchFileRunsThroughTheCommandInterpreterInOneMorePairOfQuotes) {
     const std::u16string system = u"C:\\Windows\\system32";
-    ProgramCommand command =
-        BatchProgramCommand(u"C:\\Run Dir\\setup.cmd", u"/q %x%", true, system);
-    EXPECT_EQ(u"C:\\Windows\\system32\\cmd.exe", command.program);
-    EXPECT_EQ(u"/C \"C:\\Run Dir\\setup.cmd\" /q %x%", command.arguments);
-    EXPECT_TRUE(command.systemProgram);
-    EXPECT_TRUE(command.hideWindow);
-
-    command = BatchProgramCommand(u"C:\\R\\a.bat", u"", false, system);
-    EXPECT_EQ(u"/C \"C:\\R\\a.bat\"", command.arguments);
-    EXPECT_FALSE(command.hideWindow);
+    struct Case {
+        const char16_t* file;
+        const char16_t* arguments;
+        const char16_t* commandLine;
+    };
+    const Case cases[] = {
+        {u"C:\\Run Dir\\setup.cmd", u"/q %x%", u"/S /C \"\"C:\\Run Dir\\setup.cmd\" /q %x%\""},
+        {u"C:\\R\\a.bat", u"", u"/S /C \"\"C:\\R\\a.bat\"\""},
+        {u"C:\\Setup (2)\\a.cmd", u"", u"/S /C \"\"C:\\Setup (2)\\a.cmd\"\""},
+        {u"C:\\R\\a.cmd", u"\"one arg\"", u"/S /C \"\"C:\\R\\a.cmd\" \"one arg\"\""},
+        {u"C:\\R\\a.cmd", u"/quiet \"C:\\Program Files\\x y\" /norestart",
+         u"/S /C \"\"C:\\R\\a.cmd\" /quiet \"C:\\Program Files\\x y\" /norestart\""},
+        {u"C:\\R\\a.cmd", u"\"\"", u"/S /C \"\"C:\\R\\a.cmd\" \"\"\""},
+        // The argument string ends in a blank, which would stand inside the
+        // quotes, where the launcher's trimming cannot reach it.
+        {u"C:\\R\\a.cmd", u"/q \"x \"  ", u"/S /C \"\"C:\\R\\a.cmd\" /q \"x \"\""},
+        {u"C:\\R\\a.cmd", u"   ", u"/S /C \"\"C:\\R\\a.cmd\"\""},
+    };
+    for (const Case& c : cases) {
+        for (bool silent : {false, true}) {
+            const ProgramCommand command = BatchProgramCommand(c.file, c.arguments, silent, system);
+            EXPECT_EQ(u"C:\\Windows\\system32\\cmd.exe", command.program);
+            EXPECT_EQ(c.commandLine, command.arguments) << Narrow(c.file) << Narrow(c.arguments);
+            EXPECT_TRUE(command.systemProgram);
+            EXPECT_EQ(silent, command.hideWindow);
+        }
+    }
 
     // Without a system folder the file goes to the shell as it is.
-    command = BatchProgramCommand(u"C:\\R\\a.bat", u"/q", true, u"");
+    const ProgramCommand command = BatchProgramCommand(u"C:\\R\\a.bat", u"/q", true, u"");
     EXPECT_EQ(u"C:\\R\\a.bat", command.program);
     EXPECT_EQ(u"/q", command.arguments);
     EXPECT_FALSE(command.systemProgram);
@@ -139,7 +156,7 @@ std::u16string FakeExpand(const std::u16string& text) {
     return result;
 }
 
-TEST(CommandRules, OpenCommandPlaceholdersTakeTheFilePathAndTheArguments) {
+TEST(Command, OpenCommandPlaceholdersTakeTheFilePathAndTheArguments) {
     const std::u16string system = u"C:\\Windows\\system32";
     const std::u16string spaced = u"C:\\Run Dir\\read me.txt";
     const std::u16string plain = u"C:\\Run\\readme.txt";
@@ -199,7 +216,7 @@ TEST(CommandRules, OpenCommandPlaceholdersTakeTheFilePathAndTheArguments) {
     }
 }
 
-TEST(CommandRules, WithoutAnOpenCommandTheFileItselfIsStarted) {
+TEST(Command, WithoutAnOpenCommandTheFileItselfIsStarted) {
     for (const std::u16string command : {u"", u"\"\"", u"\"\" %1", u" %1"}) {
         const ProgramCommand result = ExpandOpenCommand(command, true, u"C:\\R\\a b.xyz", u"/p",
                                                         FakeExpand, u"C:\\Windows\\system32");
@@ -209,7 +226,7 @@ TEST(CommandRules, WithoutAnOpenCommandTheFileItselfIsStarted) {
     }
 }
 
-TEST(CommandRules, SystemProgramOnlyFromTheSixtyFourBitViewUnderTheSystemFolder) {
+TEST(Command, SystemProgramOnlyFromTheSixtyFourBitViewUnderTheSystemFolder) {
     const std::u16string system = u"C:\\Windows\\system32";
     struct Case {
         std::u16string command;

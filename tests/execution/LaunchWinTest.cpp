@@ -1,0 +1,184 @@
+// ExtractionJob::LaunchAndWait as extraction mode runs it: the shipped
+// quarry.exe is started in run mode and starts the configured file, whose
+// exit code comes back through the exit-code slot. The command scripts are
+// written at test time into a folder whose name cmd.exe treats specially.
+// The administrator test and the shell call go through their seam where
+// Wine, which makes every user an administrator, cannot show the other way.
+#include "execution/Launch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Text.h"
+#include "common/WinTestSupport.h"
+#include "execution/ExitCodeSlot.h"
+#include "workflow/ExtractionJob.h"
+
+namespace quarry {
+namespace {
+
+using testing::ScratchFolder;
+
+// The job's files all live in `runFolder`; its program file is the shipped
+// quarry.exe, which the launch starts as the run-mode copy.
+void PrepareJob(ExtractionJob& job, const std::u16string& runFolder) {
+    job.programPath = testing::WindowsPathOf(QUARRY_EXE_PATH);
+    job.runFolder = runFolder;
+    // No console window for the scripts.
+    job.silent = true;
+}
+
+std::u16string ReadAscii(const std::u16string& path) {
+    const std::vector<std::uint8_t> bytes = testing::ReadBytes(path);
+    return std::u16string(bytes.begin(), bytes.end());
+}
+
+TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
+    ScratchFolder scratch;
+    // Parentheses and spaces, as in the shell's second name for a folder.
+    const std::u16string runFolder = scratch / u"Run Dir (x86)\\Setup (2)\\";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(scratch / u"Run Dir (x86)"), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(runFolder), nullptr));
+
+    struct Case {
+        const char16_t* arguments;
+        DWORD exitCode;
+        const char16_t* echoed;  // %* in brackets
+    };
+    const Case cases[] = {
+        {u"\"one arg\"", 7, u"[\"one arg\"]"},
+        {u"/quiet \"C:\\Program Files\\x y\" /norestart", 8,
+         u"[/quiet \"C:\\Program Files\\x y\" /norestart]"},
+        {u"", 9, u"[]"},
+        {u"\"\"", 10, u"[\"\"]"},
+        {u"a  \"b (c)\" d", 1000, u"[a  \"b (c)\" d]"},
+        // The launcher trims the trailing blank the argument string keeps.
+        {u"/q ", 11, u"[/q]"},
+    };
+    int round = 0;
+    for (const Case& c : cases) {
+        const std::u16string name = u"Write Args " + testing::Utf16(std::to_string(++round));
+        const std::u16string script = runFolder + name + u".cmd";
+        const std::string code = std::to_string(c.exitCode);
+        // The output goes beside the script, named after it.
+        const std::string text = "@echo off\r\necho [%*]>\"%~dpn0.txt\"\r\nexit /b " + code + "\r\n";
+        ASSERT_TRUE(testing::WriteBytes(script, std::vector<std::uint8_t>(text.begin(), text.end())));
+
+        ExtractionJob job(nullptr, nullptr);
+        PrepareJob(job, runFolder);
+        EXPECT_EQ(kResultOk, job.LaunchAndWait(script, c.arguments, false, 0))
+            << Utf16ToUtf8(c.arguments);
+        EXPECT_EQ(c.exitCode, ReadExitCodeSlot()) << Utf16ToUtf8(c.arguments);
+        EXPECT_EQ(std::u16string(c.echoed) + u"\r\n", ReadAscii(runFolder + name + u".txt"))
+            << Utf16ToUtf8(c.arguments);
+    }
+}
+
+// What the fake system functions saw and answer.
+struct FakeSystem {
+    int membershipCalls = 0;
+    bool tokenWasNull = false;
+    bool sidWasAdministrators = false;
+    BOOL membershipResult = TRUE;  // what CheckTokenMembership returns
+    BOOL member = FALSE;           // and reports
+    int shellCalls = 0;
+    std::u16string verb;
+    SHELLEXECUTEINFOW request = {};
+    std::u16string parameters;
+    std::u16string directory;
+};
+FakeSystem gFake;
+
+BOOL WINAPI FakeCheckTokenMembership(HANDLE token, PSID sid, PBOOL member) {
+    ++gFake.membershipCalls;
+    gFake.tokenWasNull = token == nullptr;
+    // The SID as the system itself makes it, not as the code under test does.
+    BYTE expected[SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = sizeof expected;
+    gFake.sidWasAdministrators =
+        ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, expected, &size) &&
+        ::IsValidSid(sid) && ::EqualSid(sid, expected);
+    *member = gFake.member;
+    return gFake.membershipResult;
+}
+
+// Records the request and fails as a refused consent prompt does.
+BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOW* request) {
+    ++gFake.shellCalls;
+    gFake.request = *request;
+    gFake.verb = request->lpVerb ? FromWide(request->lpVerb) : u"";
+    gFake.parameters = request->lpParameters ? FromWide(request->lpParameters) : u"";
+    gFake.directory = request->lpDirectory ? FromWide(request->lpDirectory) : u"";
+    ::SetLastError(ERROR_CANCELLED);
+    return FALSE;
+}
+
+LaunchFunctions FakeFunctions() {
+    LaunchFunctions functions;
+    functions.checkTokenMembership = FakeCheckTokenMembership;
+    functions.shellExecuteEx = FakeShellExecuteEx;
+    return functions;
+}
+
+TEST(Launch, WineUserIsAnAdministrator) {
+    EXPECT_TRUE(IsAdministrator(LaunchFunctions()));
+    EXPECT_STREQ(L"open", LaunchVerb(true, LaunchFunctions()));
+}
+
+TEST(Launch, VerbIsRunasOnlyWhenElevationIsDemandedOfSomeoneNoAdministrator) {
+    struct Case {
+        bool forceElevation;
+        BOOL membershipResult;
+        BOOL member;
+        const wchar_t* verb;
+        int membershipCalls;
+    };
+    const Case cases[] = {
+        {false, TRUE, FALSE, L"open", 0},
+        {true, TRUE, TRUE, L"open", 1},
+        {true, TRUE, FALSE, L"runas", 1},
+        // A test that fails answers no, even with the flag set.
+        {true, FALSE, TRUE, L"runas", 1},
+    };
+    for (const Case& c : cases) {
+        gFake = FakeSystem();
+        gFake.membershipResult = c.membershipResult;
+        gFake.member = c.member;
+        EXPECT_STREQ(c.verb, LaunchVerb(c.forceElevation, FakeFunctions()))
+            << c.forceElevation << c.membershipResult << c.member;
+        EXPECT_EQ(c.membershipCalls, gFake.membershipCalls);
+        if (c.membershipCalls) {
+            EXPECT_TRUE(gFake.tokenWasNull);
+            EXPECT_TRUE(gFake.sidWasAdministrators);
+        }
+    }
+}
+
+TEST(Launch, RefusedElevationOfTheRunModeCopyEndsAsACancellation) {
+    ScratchFolder scratch;
+    gFake = FakeSystem();
+    WriteExitCodeSlot(0);
+    ExtractionJob job(nullptr, nullptr);
+    PrepareJob(job, scratch.Path());
+    job.launchFunctions = FakeFunctions();
+    const std::u16string file = scratch / u"setup.exe";
+
+    EXPECT_EQ(ResultFromWin32(ERROR_CANCELLED), job.LaunchAndWait(file, u"/q", true, 5));
+    ASSERT_EQ(1, gFake.shellCalls);
+    EXPECT_EQ(u"runas", gFake.verb);
+    EXPECT_EQ(job.programPath, FromWide(gFake.request.lpFile));
+    EXPECT_EQ(scratch.Path(), gFake.directory);
+    EXPECT_EQ(static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI),
+              gFake.request.fMask);
+    EXPECT_EQ(SW_SHOWNORMAL, gFake.request.nShow);
+    EXPECT_EQ(nullptr, gFake.request.hwnd);
+    EXPECT_EQ(u"-run {", gFake.parameters.substr(0, 6));
+    EXPECT_EQ(u" /q", gFake.parameters.substr(gFake.parameters.size() - 3));
+    // Nothing ran: the slot keeps its value.
+    EXPECT_EQ(0u, ReadExitCodeSlot());
+}
+
+}  // namespace
+}  // namespace quarry
