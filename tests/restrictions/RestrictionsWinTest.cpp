@@ -54,7 +54,6 @@ bool gSignatureGood = true;
 bool FakeSignature(const std::u16string&, const std::u16string&) { return gSignatureGood; }
 
 WORD Amd64() { return PROCESSOR_ARCHITECTURE_AMD64; }
-WORD Intel() { return PROCESSOR_ARCHITECTURE_INTEL; }
 
 class RestrictionsTest : public ::testing::Test {
 protected:
@@ -78,7 +77,10 @@ protected:
     void TearDown() override {
         for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
             for (const wchar_t* key : {kLayers, kPersisted}) {
-                ::RegDeleteKeyValueW(root, key, Wide(job.programPath));
+                HKEY opened = nullptr;
+                if (::RegOpenKeyExW(root, key, 0, KEY_WRITE, &opened) != ERROR_SUCCESS) continue;
+                ::RegDeleteValueW(opened, Wide(job.programPath));
+                ::RegCloseKey(opened);
             }
         }
         ::DestroyWindow(window);
@@ -197,8 +199,8 @@ TEST_F(RestrictionsTest, YesToCompatibilityModeCarriesOn) {
 
 // A compatibility entry for the program's path in any of the four places is
 // found and removed, and the run ends with 0x8004000C. The 64-bit view is
-// looked at only on a 64-bit processor (the test prefix is a 32-bit one,
-// where that view is the same key).
+// looked at only on a 64-bit processor; the test prefix is a 32-bit one,
+// where that view is the same key, so it poses as a 64-bit computer.
 TEST_F(RestrictionsTest, CompatibilityEntryIsFoundRemovedAndTestedAgain) {
     job.reportedVersion = Word(6, 0);
     const struct {
@@ -218,10 +220,6 @@ TEST_F(RestrictionsTest, CompatibilityEntryIsFoundRemovedAndTestedAgain) {
         EXPECT_FALSE(errorReported);
     }
     // Without an entry there is nothing to remove.
-    EXPECT_EQ(kResultCompatibilityMode, Check());
-
-    // On a 32-bit processor only the three other places are looked at.
-    job.restrictionFunctions.compatibility.nativeProcessorArchitecture = Intel;
     EXPECT_EQ(kResultCompatibilityMode, Check());
 
     // Before Windows Vista the registry is not touched.
