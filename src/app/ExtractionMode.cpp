@@ -7,6 +7,7 @@
 #include "app/ExtractionMode.h"
 #include "app/Modes.h"
 #include "app/VersionInfo.h"
+#include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinFile.h"
@@ -48,6 +49,21 @@ std::uint64_t NowUtc() {
 
 void ShowStartupError(const std::u16string& text, const std::u16string& caption) {
     ::MessageBoxW(nullptr, Wide(text), Wide(caption), MB_ICONERROR);
+}
+
+// Registers the progress-bar class of comctl32 version 6. The library is
+// loaded by name, not by full path: version 6 lives in the side-by-side
+// store and is found through the manifest's activation context, ahead of any
+// folder. By now the start-up guard has narrowed the search, and the module
+// is not imported, so the loader never looked for it beside the program.
+// Kept loaded for the life of the process: the class lives in it.
+void InitializeCommonControls() {
+    using InitCommonControlsExFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const HMODULE commonControls = ::LoadLibraryW(L"comctl32.dll");
+    const auto initialize =
+        ProcAddress<InitCommonControlsExFunction>(commonControls, "InitCommonControlsEx");
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+    if (initialize) initialize(&controls);
 }
 
 BOOL DefaultLookupAccountSid(PSID sid) {
@@ -141,8 +157,7 @@ HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
         return kResultGuestUser;
     }
 
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
-    ::InitCommonControlsEx(&controls);
+    InitializeCommonControls();
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HResult result = 0;
     {

@@ -1,9 +1,28 @@
 #include <windows.h>
 
 #include "app/CommandLine.h"
+#include "app/LibrarySearchGuard_win.h"
 #include "app/Modes.h"
 #include "common/WinResult.h"
 #include "package/CabinetExtract.h"
+
+// The C runtime's own start-up for a Unicode GUI program (crt2u.o): it
+// initialises the runtime, runs wWinMain and ends the process with its
+// result.
+extern "C" int WinMainCRTStartup(void);
+
+// The program's entry point (linked with -e), ahead of the C runtime: the
+// library-search guard must be in place before the runtime or anything else
+// of the program loads a library. The loader calls it with a stack that may
+// be aligned to 4 bytes only.
+extern "C" __attribute__((force_align_arg_pointer)) int QuarryEntry(void) {
+    quarry::LibrarySearchFunctions functions;
+    quarry::LibrarySearchGuard guard(functions);
+    quarry::gLibrarySearchGuard = &guard;
+    const int result = WinMainCRTStartup();
+    quarry::gLibrarySearchGuard = nullptr;
+    return result;
+}
 
 // The GUI entry: the runtime hands over the command line without the program
 // path. Exactly one mode runs; its 32-bit result is the process exit code.

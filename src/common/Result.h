@@ -50,6 +50,7 @@ constexpr HResult kResultFileNotFound = MakeResult(0x80070002);  // ERROR_FILE_N
 constexpr HResult kResultBadEnvironment = MakeResult(0x8007000A);  // ERROR_BAD_ENVIRONMENT
 constexpr HResult kResultWriteFault = MakeResult(0x8007001D);    // ERROR_WRITE_FAULT
 constexpr HResult kResultReadFault = MakeResult(0x8007001E);     // ERROR_READ_FAULT
+constexpr HResult kResultNotReady = MakeResult(0x80070015);      // ERROR_NOT_READY
 constexpr HResult kResultOpenFailed = MakeResult(0x8007006E);    // ERROR_OPEN_FAILED
 constexpr HResult kResultElevationCancelled = MakeResult(0x800704C7);  // ERROR_CANCELLED
 

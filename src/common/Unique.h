@@ -152,4 +152,18 @@ private:
     bool armed_ = true;
 };
 
+// Holds a critical section for one scope.
+class LockGuard {
+public:
+    explicit LockGuard(CRITICAL_SECTION& section) : section_(section) {
+        ::EnterCriticalSection(&section_);
+    }
+    ~LockGuard() { ::LeaveCriticalSection(&section_); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+
+private:
+    CRITICAL_SECTION& section_;
+};
+
 }  // namespace quarry

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "app/LibrarySearchGuard_win.h"
+#include "common/SystemLibrary.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
 #include "execution/Command_win.h"
@@ -104,6 +106,8 @@ HResult ExtractionJob::ShowExtractFolder() {
     // nothing for the user to see, and the path would name the root of the
     // current drive.
     if (extractFolder.empty()) return kResultNothingRun;
+    // Opening a folder in the shell starts the explorer's own libraries.
+    if (gLibrarySearchGuard) gLibrarySearchGuard->PreloadOnDemand(false, false, true);
     std::u16string path = extractFolder;
     while (!path.empty() && path.back() == u'\\') path.pop_back();
     path += u'\\';

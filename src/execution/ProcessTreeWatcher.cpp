@@ -1,20 +1,30 @@
-// psapi.dll's own GetModuleFileNameExW: version 2 of the header maps the name
-// to K32GetModuleFileNameExW in kernel32, which Windows XP does not have.
-#define PSAPI_VERSION 1
-
 #include "execution/ProcessTreeWatcher.h"
 
 #include <process.h>
-#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <vector>
 
+#include "common/SystemLibrary.h"
+#include "common/Unique.h"
 #include "common/WinResult.h"
 
 namespace quarry {
 
 namespace {
+
+using GetModuleFileNameExFunction = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
+
+// psapi.dll's own GetModuleFileNameExW (Windows XP has no K32 name for it in
+// kernel32), from the system folder by full path: psapi.dll is no KnownDLL,
+// and an import would let the program's own folder supply it. Loaded once,
+// kept for the life of the process; null when it cannot be had.
+GetModuleFileNameExFunction ModuleFileNameExFunction() {
+    static const GetModuleFileNameExFunction function =
+        ProcAddress<GetModuleFileNameExFunction>(LoadSystemLibrary(u"psapi.dll"),
+                                                 "GetModuleFileNameExW");
+    return function;
+}
 
 constexpr DWORD kFirstInterval = 0;
 constexpr DWORD kPassInterval = 1000;
@@ -25,20 +35,6 @@ struct ProcessEntry {
     std::u16string exeName;
     DWORD parentId;
     DWORD processId;
-};
-
-// Holds a critical section for one scope.
-class LockGuard {
-public:
-    explicit LockGuard(CRITICAL_SECTION& section) : section_(section) {
-        ::EnterCriticalSection(&section_);
-    }
-    ~LockGuard() { ::LeaveCriticalSection(&section_); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
 };
 
 enum class Signal { None, Stop, RootChanged };
@@ -227,8 +223,10 @@ std::u16string GetProcessImagePath(DWORD processId) {
         if (process) break;
     }
     if (!process) return {};
+    const GetModuleFileNameExFunction moduleFileNameEx = ModuleFileNameExFunction();
+    if (!moduleFileNameEx) return {};
     wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameExW(process.Get(), nullptr, path, MAX_PATH);
+    const DWORD length = moduleFileNameEx(process.Get(), nullptr, path, MAX_PATH);
     return FromWide(path, length < MAX_PATH ? length : MAX_PATH - 1);
 }
 

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "app/LibrarySearchGuard_win.h"
 #include "common/Text.h"
 #include "common/WinFile.h"
 #include "common/WinResult.h"
@@ -353,6 +354,8 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
                                           : settings.TargetFolderName;
 
     if (dialog && !silent && settings.SelectExtractFolder) {
+        // The folder browser loads much of the shell.
+        if (gLibrarySearchGuard) gLibrarySearchGuard->PreloadOnDemand(false, true, false);
         const std::u16string chosen =
             dialog->ShowFolderSelection(parent, folderName, settings.ProductName);
         if (chosen.empty()) {

@@ -14,6 +14,7 @@
 #include "common/Unique.h"
 #include "execution/Launch.h"
 #include "package/PackageReader.h"
+#include "restrictions/Restrictions.h"
 
 namespace quarry {
 
@@ -61,6 +62,9 @@ public:
     HResult ShowExtractFolder();
     // Removes the work folder, and the extract folder too when asked.
     void Cleanup(bool removeExtractFolder);
+    // Signature, manufacturer, Windows version and build, compatibility
+    // mode, in this order; 0 or the first failure's code (0x80040007 to
+    // 0x8004000C), asking where askAfterRestrictionFailure says so.
     HResult CheckRestrictions(bool& errorReported);
     // True when the folder's volume has more than `required` bytes free, or
     // the user chose to go on.
@@ -88,6 +92,7 @@ public:
     std::uint32_t reportedVersion = 0;
     std::uint32_t reportedBuild = 0;
     PackageReader package;
+    RestrictionFunctions restrictionFunctions;
 
     // The program file that carries the package: the running module unless
     // a test points the job at another file.

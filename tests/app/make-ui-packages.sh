@@ -26,6 +26,17 @@ settings okcancel '[Package]' 'ProductName=Quarry UI Product' '[Message]' 'ShowM
 settings select '[Package]' 'ProductName=Quarry Folder Selection Test Product Name 012345678' \
   '[Extraction]' 'SpecifiedExtractFolder=1' 'SelectExtractFolder=1' 'TargetParentFolderType=0' \
   'TargetFolderName=Chosen'
+# Restrictions, against Wine's Windows 6.1 build 7601 service pack 1 and its
+# WMI manufacturer "The Wine Project".
+settings os-above '[Package]' 'ProductName=Quarry UI Test' '[Restriction]' 'OSVersionMin=0x60002'
+settings os-equal '[Restriction]' 'OSVersionMin=0x60001' 'OSBuildMin=0x1DA10000'
+settings os-build '[Package]' 'WindowTitle=Quarry UI Test Window' '[Restriction]' \
+  'OSVersionMin=0x60001' 'OSBuildMin=0x1DA20000'
+settings os-below '[Restriction]' 'OSVersionMin=0x50001' 'OSBuildMin=0x7FFFFFFF'
+settings maker '[Restriction]' 'CheckManufacturer=1' 'ManufacturerName=Norvik Corporation'
+settings wine '[Restriction]' 'CheckManufacturer=1' 'ManufacturerName=The Wine Project'
+settings wine-case '[Package]' 'WindowTitle=Quarry UI Test Window' '[Restriction]' \
+  'CheckManufacturer=1' 'ManufacturerName=the wine project'
 
 # Packages that run something: the test program and a command script.
 mkdir -p "$out/src/run"
@@ -87,6 +98,9 @@ make nospace-future.exe nospace --time $((now + 2 * day))
 make nospace-edge-in.exe nospace --time $((today - 6 * day + 86340))
 make nospace-edge-out.exe nospace --time $((today - 7 * day + 86340))
 make select.exe select
+for name in os-above os-equal os-build os-below maker wine wine-case; do
+  make "$name.exe" "$name"
+done
 for name in run-exit run-sleep run-cmd run-cmd-setup run-elevated run-args; do
   "$pack" create --stub "$stub" --settings "$out/src/$name.ini" --payload "$out/src/run" \
     -o "$out/$name.exe" >/dev/null
