@@ -21,6 +21,7 @@ using test::ScratchFolder;
 using test::WriteFile;
 
 constexpr std::int64_t kEpoch = 1600000000;  // 2020-09-13 12:26:40 UTC
+const char kMessageFile[] = "<MessageInfo><en-US><Message>Go on?</Message></en-US></MessageInfo>";
 
 Bytes Complement(Bytes bytes) {
     UnscrambleBuffer(bytes.data(), bytes.size());
@@ -87,7 +88,7 @@ protected:
         for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * i >> 3);
         WriteFile(In("payload/data/big.bin"), big);
         WriteFile(In("payload/data/deep/R\xC3\xA9sum\xC3\xA9.txt"), "accents");
-        WriteFile(In("MessageInfo.src.xml"), "<messages/>");
+        WriteFile(In("MessageInfo.src.xml"), kMessageFile);
         WriteFile(In("support/readme.txt"), "support");
         WriteFile(In("flat/flat.txt"), "flat file");
         WriteFile(In("drivers/a.sys"), "driver");
@@ -180,7 +181,7 @@ TEST_F(PackerTest, CreateWritesStubDirectoryAndEntriesTheParserReadsBack) {
     }
     EXPECT_EQ(package.file.size(), next);
 
-    EXPECT_EQ(test::ToBytes("<messages/>"),
+    EXPECT_EQ(test::ToBytes(kMessageFile),
               package.Data(*package.Find(kMainGroupName, u"MessageInfo.xml")));
     const PackageEntry& readme = *package.Find(kMainGroupName, u"readme.txt");
     EXPECT_EQ(test::ToBytes("support"), package.Data(readme));
@@ -317,6 +318,8 @@ TEST_F(PackerTest, SettingsAreStoredAsUtf16WithTotalFileSizeAddedOnlyWhenMissing
 TEST_F(PackerTest, EmptyPayloadLeavesTheCabinetOut) {
     std::filesystem::remove_all(In("payload"));
     std::filesystem::create_directories(In("payload/only-folders"));
+    // Nothing to start: a FileName outside the package would be refused.
+    WriteFile(In("Settings.ini"), "[Package]\r\nProductName=Demo\r\n");
     CreateOptions options = Options();
     options.groups.pop_back();  // "data\Drivers" needs the payload's "data" folder
     const Status status = CreatePackage(options);
