@@ -258,6 +258,10 @@ std::u16string Backslashed(std::u16string_view path) {
 // tag ("ja-JP", "en", "zh-HANT-TW") or a three-letter code of the table.
 bool IsPickableLanguage(std::u16string_view name) {
     if (IsLanguageCode(name)) return true;
+    // "jpn" would be a tag, but it is meant as the code.
+    std::u16string upper(name);
+    for (char16_t& c : upper) c = FoldCase(c);
+    if (IsLanguageCode(upper)) return false;
     if (name.empty() || NormalizeLanguageName(name) != name) return false;
     std::size_t start = 0;
     bool firstPart = true;
@@ -381,7 +385,17 @@ std::u16string NearestName(std::u16string_view name, const std::vector<std::u16s
         }
     }
     const std::size_t limit = std::max<std::size_t>(2, std::min(name.size(), best.size()) / 3);
-    return bestDistance <= limit ? best : std::u16string();
+    if (bestDistance <= limit) return best;
+    // A name cut short ("WaitTime") is a mistake too.
+    if (name.size() >= 4) {
+        for (const std::u16string& candidate : known) {
+            if (candidate.size() > name.size() &&
+                EqualsNoCase(std::u16string_view(candidate).substr(0, name.size()), name)) {
+                return candidate;
+            }
+        }
+    }
+    return std::u16string();
 }
 
 std::vector<Finding> CheckPackageInputs(const CheckInputs& inputs) {
