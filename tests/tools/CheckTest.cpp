@@ -171,6 +171,9 @@ TEST(Check, BrokenSettingsProduceTheirLine) {
         {"[Package]\n[Execution_x86]\nFileName=setup.exe\n[package]\nProductName=b\n",
          "Settings.ini:4: warning: [package]: given again (first at line 1); the program reads "
          "only the first, so the keys below are ignored"},
+        {"[Execution_x86]\nFileName=setup.exe\nOptions=\"a b\" \"c\"\n",
+         "Settings.ini:3: warning: Options: the reader removes the quotes at both ends, so the "
+         "program reads a b\" \"c; begin the value with something other than a quote"},
         {"[Package]\nWindowTitle=Error\n",
          "Settings.ini:2: warning: WindowTitle: a value of exactly \"Error\" reads as absent"},
         {"[Package]\nWindowTitle\n", "Settings.ini:2: warning: WindowTitle: no \"=\"; the key "

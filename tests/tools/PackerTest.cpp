@@ -578,6 +578,15 @@ TEST_F(PackerTest, CreateRefusesErrorsWithTheirLinesAndGoesOnAfterWarnings) {
                                               ": 2 errors in the package's inputs; nothing written"));
     EXPECT_TRUE(test::ListFolder(dir_ / "out").empty());
 
+    // --force writes it all the same, after the same lines.
+    std::vector<std::string> forced = CreateArgs(Out("forced.exe"));
+    forced.push_back("--force");
+    const test::ToolRun forcedRun = RunTool(forced);
+    EXPECT_EQ(0, forcedRun.exitCode) << forcedRun.err;
+    EXPECT_NE(std::string::npos, forcedRun.err.find(":5: error: FileNmae:")) << forcedRun.err;
+    EXPECT_TRUE(std::filesystem::exists(Out("forced.exe")));
+    std::filesystem::remove(Out("forced.exe"));
+
     // Warnings only: printed, and the package is written with a summary.
     WriteFile(In("Settings.ini"), "[Package]\r\nProductName=Demo\r\n[Execution_x86]\r\n"
                                   "FileName=setup.exe\r\nWaitTimeout=5\r\n");

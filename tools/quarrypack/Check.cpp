@@ -33,6 +33,7 @@ struct IniLine {
     int sectionIndex = -1;   // which header it follows (-1: none)
     std::u16string key;
     std::u16string value;  // trimmed, one pair of enclosing quotes removed
+    std::u16string written;  // trimmed, as written
     bool hasEquals = false;
 };
 
@@ -94,7 +95,10 @@ IniFile ParseIni(std::u16string_view text, const std::string& file, std::vector<
         const std::size_t equals = line.find(u'=');
         entry.hasEquals = equals != std::u16string_view::npos;
         entry.key = std::u16string(TrimWhite(entry.hasEquals ? line.substr(0, equals) : line));
-        if (entry.hasEquals) entry.value = std::u16string(Unquoted(TrimWhite(line.substr(equals + 1))));
+        if (entry.hasEquals) {
+            entry.written = std::u16string(TrimWhite(line.substr(equals + 1)));
+            entry.value = std::u16string(Unquoted(entry.written));
+        }
         ini.lines.push_back(entry);
     }
     return ini;
@@ -493,6 +497,12 @@ std::vector<Finding> CheckPackageInputs(const CheckInputs& inputs) {
             continue;
         }
         const std::u16string& value = line.value;
+        if (line.written.size() != value.size() &&
+            value.find(line.written.front()) != std::u16string::npos) {
+            report.Add(Severity::Warning, file, line.number, line.key,
+                       "the reader removes the quotes at both ends, so the program reads " +
+                           U8(value) + "; begin the value with something other than a quote");
+        }
         switch (key->kind) {
             case SettingsValueKind::Bool:
                 if (!EqualsNoCase(value, u"true") && !EqualsNoCase(value, u"false") &&

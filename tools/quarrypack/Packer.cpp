@@ -406,7 +406,7 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
     std::vector<Finding> found = CheckPlan(options, plan);
     if (findings != nullptr) *findings = found;
     const std::size_t errors = CountRefusing(found, options.strict);
-    if (errors != 0) {
+    if (errors != 0 && !options.force) {
         return Status::FileError(options.settingsPath,
                                  std::to_string(errors) + (errors == 1 ? " error" : " errors") +
                                      " in the package's inputs; nothing written");

@@ -35,6 +35,7 @@ struct CreateOptions {
     // so that the same inputs give the same bytes.
     std::optional<std::int64_t> clampSeconds;
     bool strict = false;  // warnings of the checks refuse as errors do
+    bool force = false;   // nothing the checks find refuses (they still report)
 };
 
 struct CreateSummary {

@@ -49,6 +49,8 @@ const char kCreateUsage[] =
     "                       SOURCE_DATE_EPOCH)\n"
     "  --compression KIND   mszip (default) or none\n"
     "  --strict             warnings of the checks refuse the package too\n"
+    "  --force              write the package whatever the checks find (for testing\n"
+    "                       how quarry.exe handles broken settings)\n"
     "  SOURCE_DATE_EPOCH    when set, the time stamp and the latest stored file time,\n"
     "                       for byte-identical output from the same inputs\n"
     "  The output must not be one of the inputs nor lie inside an input folder.\n";
@@ -190,6 +192,11 @@ quarry::pack::CreateOptions ParseCreateOptions(int argc, char** argv, bool check
     while (!args.Done()) {
         if (args.Current() == "--strict") {
             options.strict = true;
+            args.Skip();
+            continue;
+        }
+        if (!checking && args.Current() == "--force") {
+            options.force = true;
             args.Skip();
             continue;
         }
