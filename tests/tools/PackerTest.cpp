@@ -712,6 +712,67 @@ TEST_F(PackerTest, VersionAndCommandHelpAreNotUsageErrors) {
     }
 }
 
+// The text of the fenced block that follows `marker` in a document.
+std::string DocumentedBlock(const std::string& document, const std::string& marker) {
+    const Bytes bytes = ReadFile(std::string(QUARRY_SOURCE_DIR) + "/docs/" + document);
+    const std::string text(bytes.begin(), bytes.end());
+    const std::size_t at = text.find("<!-- " + marker + " -->");
+    if (at == std::string::npos) return std::string();
+    const std::size_t open = text.find("```", at);
+    const std::size_t start = text.find('\n', open) + 1;
+    const std::size_t close = text.find("\n```", start);
+    if (open == std::string::npos || close == std::string::npos) return std::string();
+    return text.substr(start, close + 1 - start);
+}
+
+TEST(DocumentedExample, PacksCleanAndReadsAsDescribed) {
+    const std::string settings = DocumentedBlock("settings.md", "example Settings.ini");
+    const std::string payload = DocumentedBlock("settings.md", "example payload");
+    const std::string message = DocumentedBlock("message-file.md", "example MessageInfo.xml");
+    ASSERT_FALSE(settings.empty());
+    ASSERT_FALSE(payload.empty());
+    ASSERT_FALSE(message.empty());
+
+    ScratchFolder dir;
+    WriteFile(dir / "quarry.exe", test::MinimalPe());
+    WriteFile(dir / "Settings.ini", settings);
+    WriteFile(dir / "MessageInfo.xml", message);
+    std::size_t start = 0;
+    while (start < payload.size()) {
+        const std::size_t end = payload.find('\n', start);
+        std::string name = payload.substr(start, end - start);
+        start = end + 1;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        WriteFile(dir / ("payload/" + name), "@echo off\r\nexit /b 0\r\n");
+    }
+
+    test::ToolRun run = RunTool({"check", "--strict", "--settings", dir / "Settings.ini",
+                                 "--payload", dir / "payload", "--message",
+                                 dir / "MessageInfo.xml"});
+    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_EQ("no findings\n", run.out);
+    run = RunTool({"create", "--strict", "--stub", dir / "quarry.exe", "--settings",
+                   dir / "Settings.ini", "--payload", dir / "payload", "--message",
+                   dir / "MessageInfo.xml", "-o", dir / "WidgetUpdate.exe"});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ("", run.err);
+    run = RunTool({"check", dir / "WidgetUpdate.exe"});
+    EXPECT_EQ(0, run.exitCode) << run.out;
+
+    // What the program's loader makes of the stored file, as the page says.
+    const test::ParsedPackage package = test::ParsePackage(dir / "WidgetUpdate.exe");
+    const Bytes stored = package.Data(*package.Find(kMainGroupName, kSettingsEntryName));
+    CheckInputs inputs;
+    inputs.settingsFile = "Settings.ini";
+    inputs.settingsText = Utf16Text(stored);
+    inputs.destinationFiles = {u"setup.cmd", u"driver\\widget.inf", u"driver\\widget.sys"};
+    inputs.destinationFolders = {u"driver"};
+    inputs.messageFile = "MessageInfo.xml";
+    inputs.messageBytes = test::ToBytes(message);
+    EXPECT_TRUE(CheckPackageInputs(inputs).empty());
+    EXPECT_NE(std::u16string::npos, inputs.settingsText.find(u"TotalFileSize="));
+}
+
 TEST(TempFile, DisappearsUnlessCommitted) {
     ScratchFolder dir;
     std::string path;

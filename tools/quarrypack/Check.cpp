@@ -568,17 +568,15 @@ std::vector<Finding> CheckPackageInputs(const CheckInputs& inputs) {
                         report.Add(Severity::Error, file, line.number, line.key,
                                    "\"" + U8(item) + "\" is a file of the package; without the "
                                    "trailing \"\\\" it is made writable, with it nothing is");
-                    } else if (files.count(path) == 0 && folders.count(path) == 0) {
+                    } else if (!folder && files.count(path) == 0) {
+                        // A missing folder item is created, and so is a missing file item
+                        // whose folder exists; only a file in a missing folder is not.
                         const std::size_t slash = path.rfind(u'\\');
-                        const bool parentMissing = !folder && slash != std::u16string::npos &&
-                                                   folders.count(path.substr(0, slash)) == 0;
-                        report.Add(Severity::Warning, file, line.number, line.key,
-                                   "\"" + U8(item) + "\" is not in the package; " +
-                                       (folder ? std::string("the program creates the folder")
-                                               : parentMissing
-                                                     ? std::string("its folder is not either, so "
-                                                                   "nothing is created")
-                                                     : std::string("the program creates it empty")));
+                        if (slash != std::u16string::npos && folders.count(path.substr(0, slash)) == 0) {
+                            report.Add(Severity::Warning, file, line.number, line.key,
+                                       "\"" + U8(item) + "\" is not in the package and neither "
+                                       "is its folder, so nothing is created");
+                        }
                     }
                 }
                 break;

@@ -407,8 +407,11 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
     if (findings != nullptr) *findings = found;
     const std::size_t errors = CountRefusing(found, options.strict);
     if (errors != 0 && !options.force) {
+        const char* what = options.strict ? (errors == 1 ? " finding" : " findings")
+                                          : (errors == 1 ? " error" : " errors");
         return Status::FileError(options.settingsPath,
-                                 std::to_string(errors) + (errors == 1 ? " error" : " errors") +
+                                 std::to_string(errors) + what +
+                                     (options.strict ? " (--strict)" : "") +
                                      " in the package's inputs; nothing written");
     }
     std::vector<std::uint8_t>& stub = plan.stub;
