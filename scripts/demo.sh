@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The demo: packs the sample package with quarrypack, lists it, extracts it
+# The demo: checks the sample package's inputs with quarrypack, packs it,
+# checks and lists the packed program, extracts it
 # with quarrypack and shows what came out, then runs the packed program under
 # Wine on the Xvfb display as a user would see it: it photographs the progress
 # dialog while it extracts and when it has finished, clicks Close and reports
@@ -247,6 +248,12 @@ fi
 [ -n "$out" ] && [ "$out" != / ] && rm -rf "$out"
 mkdir -p "$out"
 
+echo "== quarrypack check on the inputs in demo/sample"
+echo "   (one line per finding; errors would stop create, warnings do not)"
+"$QUARRYPACK" check --settings "$sample/Settings.ini" --payload "$sample/payload" \
+  --message "$sample/MessageInfo.xml"
+
+echo
 echo "== packing demo/sample into $(show "$package")"
 echo "   (its payload plus $DEMO_DATA_MB MB of random data, so that extraction can be watched)"
 cp -r "$sample/payload" "$out/payload"
@@ -254,6 +261,10 @@ mkdir -p "$out/payload/data"
 head -c "$((DEMO_DATA_MB * 1024 * 1024))" /dev/urandom >"$out/payload/data/filler.bin"
 "$QUARRYPACK" create --stub "$QUARRY_EXE" --settings "$sample/Settings.ini" \
   --payload "$out/payload" --message "$sample/MessageInfo.xml" -o "$package"
+
+echo
+echo "== quarrypack check on the packed program"
+"$QUARRYPACK" check "$package"
 
 echo
 echo "== quarrypack list"

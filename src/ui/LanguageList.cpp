@@ -51,6 +51,13 @@ std::u16string LanguageCode(std::u16string_view name) {
     return std::u16string();
 }
 
+bool IsLanguageCode(std::u16string_view code) {
+    for (const CodeRow& row : kCodeTable) {
+        if (code == row.code) return true;
+    }
+    return false;
+}
+
 std::vector<std::u16string> SplitNameList(const char16_t* list, std::size_t length) {
     std::vector<std::u16string> names;
     if (!list) return names;

@@ -20,6 +20,10 @@ std::u16string NormalizeLanguageName(std::u16string_view name);
 // when the name is not in the table.
 std::u16string LanguageCode(std::u16string_view name);
 
+// True when `code` is one of the three-letter codes of that table, compared
+// exactly as the message file's element names are ("JPN", not "jpn").
+bool IsLanguageCode(std::u16string_view code);
+
 // Splits a double-zero-terminated list of `length` units (as the preferred
 // UI language functions return it) into its names. Stops at the first empty
 // name or at `length`, whichever comes first.

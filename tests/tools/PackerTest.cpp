@@ -21,6 +21,7 @@ using test::ScratchFolder;
 using test::WriteFile;
 
 constexpr std::int64_t kEpoch = 1600000000;  // 2020-09-13 12:26:40 UTC
+const char kMessageFile[] = "<MessageInfo><en-US><Message>Go on?</Message></en-US></MessageInfo>";
 
 Bytes Complement(Bytes bytes) {
     UnscrambleBuffer(bytes.data(), bytes.size());
@@ -87,7 +88,7 @@ protected:
         for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * i >> 3);
         WriteFile(In("payload/data/big.bin"), big);
         WriteFile(In("payload/data/deep/R\xC3\xA9sum\xC3\xA9.txt"), "accents");
-        WriteFile(In("MessageInfo.src.xml"), "<messages/>");
+        WriteFile(In("MessageInfo.src.xml"), kMessageFile);
         WriteFile(In("support/readme.txt"), "support");
         WriteFile(In("flat/flat.txt"), "flat file");
         WriteFile(In("drivers/a.sys"), "driver");
@@ -180,7 +181,7 @@ TEST_F(PackerTest, CreateWritesStubDirectoryAndEntriesTheParserReadsBack) {
     }
     EXPECT_EQ(package.file.size(), next);
 
-    EXPECT_EQ(test::ToBytes("<messages/>"),
+    EXPECT_EQ(test::ToBytes(kMessageFile),
               package.Data(*package.Find(kMainGroupName, u"MessageInfo.xml")));
     const PackageEntry& readme = *package.Find(kMainGroupName, u"readme.txt");
     EXPECT_EQ(test::ToBytes("support"), package.Data(readme));
@@ -317,6 +318,8 @@ TEST_F(PackerTest, SettingsAreStoredAsUtf16WithTotalFileSizeAddedOnlyWhenMissing
 TEST_F(PackerTest, EmptyPayloadLeavesTheCabinetOut) {
     std::filesystem::remove_all(In("payload"));
     std::filesystem::create_directories(In("payload/only-folders"));
+    // Nothing to start: a FileName outside the package would be refused.
+    WriteFile(In("Settings.ini"), "[Package]\r\nProductName=Demo\r\n");
     CreateOptions options = Options();
     options.groups.pop_back();  // "data\Drivers" needs the payload's "data" folder
     const Status status = CreatePackage(options);
@@ -522,6 +525,252 @@ TEST_F(PackerTest, ExtractPlacesEntriesAsTheRunnerDoes) {
               test::ReadTree(dir_ / "x"));
     EXPECT_EQ(1500000000, test::Modified(dir_ / "x/Package/kept.txt"));
     EXPECT_GT(test::Modified(dir_ / "x/Package/now.txt"), kEpoch);  // time of writing
+}
+
+TEST_F(PackerTest, RefusesAnOutputThatIsOneOfTheInputsWhateverItsSpelling) {
+    const Bytes stubBefore = ReadFile(In("quarry.exe"));
+    const Bytes settingsBefore = ReadFile(In("Settings.ini"));
+    ASSERT_EQ(0, ::link(In("quarry.exe").c_str(), (dir_ / "hardlink.exe").c_str()));
+    ASSERT_EQ(0, ::symlink(In("Settings.ini").c_str(), (dir_ / "settings-link.ini").c_str()));
+    const struct {
+        std::string output;
+        std::string message;
+    } cases[] = {
+        {In("quarry.exe"), "is the --stub input"},
+        {dir_ / "in/../in/./quarry.exe", "is the --stub input"},
+        {dir_ / "hardlink.exe", "is the --stub input"},
+        {dir_ / "settings-link.ini", "is the --settings input"},
+        {In("MessageInfo.src.xml"), "is the --message input"},
+        {In("support/readme.txt"), "is the --support input"},
+        {In("payload/new.exe"), "lies inside the --payload folder"},
+        {In("payload/data/deep/new.exe"), "lies inside the --payload folder"},
+        {In("flat/new.exe"), "lies inside the --flat folder"},
+        {In("drivers/new.exe"), "lies inside the --group folder"},
+    };
+    for (const auto& c : cases) {
+        const test::ToolRun run = RunTool(CreateArgs(c.output));
+        EXPECT_EQ(1, run.exitCode) << c.output;
+        EXPECT_EQ(0u, run.err.rfind("quarrypack: " + c.output + ": " + c.message, 0)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+    }
+    EXPECT_EQ(stubBefore, ReadFile(In("quarry.exe")));
+    EXPECT_EQ(settingsBefore, ReadFile(In("Settings.ini")));
+    EXPECT_FALSE(std::filesystem::exists(In("payload/new.exe")));
+    // A fresh file beside the inputs is fine.
+    EXPECT_EQ(0, RunTool(CreateArgs(In("packed.exe"))).exitCode);
+}
+
+TEST_F(PackerTest, CreateRefusesErrorsWithTheirLinesAndGoesOnAfterWarnings) {
+    WriteFile(In("Settings.ini"), "[Package]\r\nProductName=Demo\r\n\r\n[Execution_x86]\r\n"
+                                  "FileNmae=setup.exe\r\nFileName=setpu.exe\r\n");
+    test::ToolRun run = RunTool(CreateArgs(Out()));
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos,
+              run.err.find(In("Settings.ini") +
+                           ":5: error: FileNmae: unknown key in [Execution_x86]; did you mean "
+                           "FileName?\n" +
+                           In("Settings.ini") +
+                           ":6: error: FileName: \"setpu.exe\" [Execution_x86] is not in the "
+                           "payload or a flat or named group; nothing would be started and the "
+                           "run would end with 0\n"))
+        << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("quarrypack: " + In("Settings.ini") +
+                                              ": 2 errors in the package's inputs; nothing written"));
+    EXPECT_TRUE(test::ListFolder(dir_ / "out").empty());
+
+    // --force writes it all the same, after the same lines.
+    std::vector<std::string> forced = CreateArgs(Out("forced.exe"));
+    forced.push_back("--force");
+    const test::ToolRun forcedRun = RunTool(forced);
+    EXPECT_EQ(0, forcedRun.exitCode) << forcedRun.err;
+    EXPECT_NE(std::string::npos, forcedRun.err.find(":5: error: FileNmae:")) << forcedRun.err;
+    EXPECT_TRUE(std::filesystem::exists(Out("forced.exe")));
+    std::filesystem::remove(Out("forced.exe"));
+
+    // Warnings only: printed, and the package is written with a summary.
+    WriteFile(In("Settings.ini"), "[Package]\r\nProductName=Demo\r\n[Execution_x86]\r\n"
+                                  "FileName=setup.exe\r\nWaitTimeout=5\r\n");
+    run = RunTool(CreateArgs(Out()));
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(In("Settings.ini") + ":5: warning: WaitTimeout:"))
+        << run.err;
+    const test::ParsedPackage package = test::ParsePackage(Out());
+    const std::uint64_t cabinet = package.Find(kMainGroupName, kCabinetEntryName)->size;
+    EXPECT_EQ("wrote " + Out() + ": 4 payload files, " + std::to_string(payloadBytes_) +
+                  " bytes, in a cabinet of " + std::to_string(cabinet) + " bytes; " +
+                  std::to_string(package.file.size()) + " bytes in all\n",
+              run.out);
+
+    // --strict refuses the warnings too.
+    std::vector<std::string> strict = CreateArgs(Out("strict.exe"));
+    strict.push_back("--strict");
+    run = RunTool(strict);
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_FALSE(std::filesystem::exists(Out("strict.exe")));
+}
+
+// Marks a program file as signed the way signing does: a certificate table
+// appended and named in the security data directory.
+void AppendCertificateTable(const std::string& path) {
+    Bytes file = ReadFile(path);
+    const std::size_t optional = 0x80 + 4 + 20;
+    const std::uint32_t offset = static_cast<std::uint32_t>(file.size());
+    const Bytes table = {16, 0, 0, 0, 0, 2, 2, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    file.insert(file.end(), table.begin(), table.end());
+    for (int i = 0; i < 4; ++i) {
+        file[optional + 128 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+        file[optional + 132 + i] = static_cast<std::uint8_t>(table.size() >> (8 * i));
+    }
+    WriteFile(path, file);
+}
+
+TEST_F(PackerTest, ListShowsTheCabinetsFilesAndTheSignature) {
+    test::SetModified(In("payload/setup.exe"), 1500000000);
+    ASSERT_EQ(0, RunTool(CreateArgs(Out())).exitCode);
+    test::ToolRun run = RunTool({"list", Out()});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    for (const std::string& expected :
+         {std::string("signature none (the program file is not signed)\n"),
+          std::string("\npayload cabinet (4 files, " + std::to_string(payloadBytes_) + " bytes)\n"),
+          std::string("        300000  "),
+          std::string("             8  2017-07-14 02:40:00 UTC  setup.exe\n"),
+          std::string("  data\\deep\\R\xC3\xA9sum\xC3\xA9.txt\n")}) {
+        EXPECT_NE(std::string::npos, run.out.find(expected)) << expected << "\n" << run.out;
+    }
+    AppendCertificateTable(Out());
+    run = RunTool({"list", Out()});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_NE(std::string::npos,
+              run.out.find("signature a certificate table of 16 bytes at offset " +
+                           std::to_string(ReadFile(Out()).size() - 16) +
+                           " (present; not verified here)\n"))
+        << run.out;
+}
+
+TEST_F(PackerTest, CheckReadsAPackedProgramOrTheInputs) {
+    WriteFile(In("Settings.ini"), "[Restriction]\r\nCheckDigitalSignature=true\r\n"
+                                  "[Execution_x86]\r\nFileName=data\\big.bin\r\n"
+                                  "[Execution_x64]\r\nFileName=Drivers\\a.sys\r\n");
+    ASSERT_EQ(0, RunTool(CreateArgs(Out())).exitCode);
+
+    test::ToolRun run = RunTool({"check", Out()});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_EQ(Out() + ":Settings.ini:2: error: CheckDigitalSignature: the program file carries no "
+                      "signature: it will end with 0x80040007\n" +
+                  Out() + ":MessageInfo.xml: warning: never shown: [Message] sets neither "
+                          "ShowMessageBox nor ShowMessageBoxWhenSilent\n",
+              run.out);
+    AppendCertificateTable(Out());
+    run = RunTool({"check", Out()});
+    EXPECT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ(Out() + ":MessageInfo.xml: warning: never shown: [Message] sets neither "
+                      "ShowMessageBox nor ShowMessageBoxWhenSilent\n",
+              run.out);
+    EXPECT_EQ(1, RunTool({"check", "--strict", Out()}).exitCode);
+
+    // The inputs before packing: the same settings, the signature still to come.
+    run = RunTool({"check", "--settings", In("Settings.ini"), "--payload", In("payload"),
+                   "--group", "Drivers=" + In("drivers")});
+    EXPECT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ(In("Settings.ini") + ":2: warning: CheckDigitalSignature: sign the packed program "
+                                   "before it ships; unsigned it ends with 0x80040007\n",
+              run.out);
+    run = RunTool({"check", "--settings", In("Settings.ini"), "--payload", In("payload")});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find(":6: error: FileName: \"Drivers\\a.sys\"")) << run.out;
+
+    WriteFile(In("clean.ini"), "[Execution_x86]\nFileName=setup.exe\n[Execution_x64]\nFileName=setup.exe\n");
+    run = RunTool({"check", "--settings", In("clean.ini"), "--payload", In("payload")});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ("no findings\n", run.out);
+
+    // A file that is no package is a failure of its own.
+    run = RunTool({"check", In("quarry.exe")});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find("holds no package")) << run.err;
+}
+
+TEST_F(PackerTest, VersionAndCommandHelpAreNotUsageErrors) {
+    test::ToolRun run = RunTool({"--version"});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(0u, run.out.find("quarrypack 1."));
+    for (const char* command : {"create", "check"}) {
+        run = RunTool({command, "--help"});
+        EXPECT_EQ(0, run.exitCode) << command;
+        EXPECT_EQ(0u, run.out.find(std::string("Usage:\n  quarrypack ") + command)) << run.out;
+    }
+    const std::vector<std::vector<std::string>> usage = {
+        {"check"},
+        {"check", Out(), Out()},
+        {"check", "--settings", In("Settings.ini")},
+        {"check", Out(), "--stub", In("quarry.exe")},
+    };
+    for (const auto& args : usage) {
+        run = RunTool(args);
+        EXPECT_EQ(2, run.exitCode) << args.size();
+        EXPECT_NE(std::string::npos, run.err.find("--help")) << run.err;
+    }
+}
+
+// The text of the fenced block that follows `marker` in a document.
+std::string DocumentedBlock(const std::string& document, const std::string& marker) {
+    const Bytes bytes = ReadFile(std::string(QUARRY_SOURCE_DIR) + "/docs/" + document);
+    const std::string text(bytes.begin(), bytes.end());
+    const std::size_t at = text.find("<!-- " + marker + " -->");
+    if (at == std::string::npos) return std::string();
+    const std::size_t open = text.find("```", at);
+    const std::size_t start = text.find('\n', open) + 1;
+    const std::size_t close = text.find("\n```", start);
+    if (open == std::string::npos || close == std::string::npos) return std::string();
+    return text.substr(start, close + 1 - start);
+}
+
+TEST(DocumentedExample, PacksCleanAndReadsAsDescribed) {
+    const std::string settings = DocumentedBlock("settings.md", "example Settings.ini");
+    const std::string payload = DocumentedBlock("settings.md", "example payload");
+    const std::string message = DocumentedBlock("message-file.md", "example MessageInfo.xml");
+    ASSERT_FALSE(settings.empty());
+    ASSERT_FALSE(payload.empty());
+    ASSERT_FALSE(message.empty());
+
+    ScratchFolder dir;
+    WriteFile(dir / "quarry.exe", test::MinimalPe());
+    WriteFile(dir / "Settings.ini", settings);
+    WriteFile(dir / "MessageInfo.xml", message);
+    std::size_t start = 0;
+    while (start < payload.size()) {
+        const std::size_t end = payload.find('\n', start);
+        std::string name = payload.substr(start, end - start);
+        start = end + 1;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        WriteFile(dir / ("payload/" + name), "@echo off\r\nexit /b 0\r\n");
+    }
+
+    test::ToolRun run = RunTool({"check", "--strict", "--settings", dir / "Settings.ini",
+                                 "--payload", dir / "payload", "--message",
+                                 dir / "MessageInfo.xml"});
+    EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+    EXPECT_EQ("no findings\n", run.out);
+    run = RunTool({"create", "--strict", "--stub", dir / "quarry.exe", "--settings",
+                   dir / "Settings.ini", "--payload", dir / "payload", "--message",
+                   dir / "MessageInfo.xml", "-o", dir / "WidgetUpdate.exe"});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ("", run.err);
+    run = RunTool({"check", dir / "WidgetUpdate.exe"});
+    EXPECT_EQ(0, run.exitCode) << run.out;
+
+    // What the program's loader makes of the stored file, as the page says.
+    const test::ParsedPackage package = test::ParsePackage(dir / "WidgetUpdate.exe");
+    const Bytes stored = package.Data(*package.Find(kMainGroupName, kSettingsEntryName));
+    CheckInputs inputs;
+    inputs.settingsFile = "Settings.ini";
+    inputs.settingsText = Utf16Text(stored);
+    inputs.destinationFiles = {u"setup.cmd", u"driver\\widget.inf", u"driver\\widget.sys"};
+    inputs.destinationFolders = {u"driver"};
+    inputs.messageFile = "MessageInfo.xml";
+    inputs.messageBytes = test::ToBytes(message);
+    EXPECT_TRUE(CheckPackageInputs(inputs).empty());
+    EXPECT_NE(std::u16string::npos, inputs.settingsText.find(u"TotalFileSize="));
 }
 
 TEST(TempFile, DisappearsUnlessCommitted) {

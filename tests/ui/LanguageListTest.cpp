@@ -75,6 +75,14 @@ TEST(LanguageList, MapsUkrainianToTheRussianCodeOnce) {
               (Names{u"ru-RU", u"uk-UA", u"RUS", u"en-US", u"en", u"ENG"}));
 }
 
+TEST(LanguageList, KnowsTheCodesOfItsTableExactly) {
+    EXPECT_TRUE(IsLanguageCode(u"JPN"));
+    EXPECT_TRUE(IsLanguageCode(u"ROM"));
+    EXPECT_FALSE(IsLanguageCode(u"jpn"));  // element names are matched exactly
+    EXPECT_FALSE(IsLanguageCode(u"UKR"));  // Ukrainian uses the Russian code
+    EXPECT_FALSE(IsLanguageCode(u""));
+}
+
 TEST(LanguageList, GivesNoCodeForNamesOutsideTheTable) {
     EXPECT_EQ(AssembleLanguageList({u"en-GB"}, {u"SV"}),
               (Names{u"en-GB", u"sv", u"en-US", u"en", u"ENG"}));

@@ -98,6 +98,18 @@ std::u16string DecodeCp1252(std::string_view text) {
     return out;
 }
 
+// A member name as the runner reads it: UTF-8 when flagged 0x80, else
+// Windows-1252.
+Status DecodeMemberName(const std::string& raw, std::uint32_t attributes, std::u16string& name) {
+    if ((attributes & kCabAttributeNameIsUtf8) != 0) {
+        if (!IsValidUtf8(raw)) return Status::Error("a cabinet member name flagged UTF-8 is not UTF-8");
+        name = Utf8ToUtf16(raw);
+    } else {
+        name = DecodeCp1252(raw);
+    }
+    return Status();
+}
+
 struct PayloadWalk {
     std::optional<std::int64_t> clampSeconds;
     std::vector<CabinetMember>& members;
@@ -283,14 +295,7 @@ Status ExpandCabinet(const std::string& cabinetPath, const std::string& destinat
             const std::string raw = rawName != nullptr ? rawName : "";
             const std::uint32_t attributes = gcab_file_get_attributes(file);
             std::u16string name;
-            if ((attributes & kCabAttributeNameIsUtf8) != 0) {
-                if (!IsValidUtf8(raw)) {
-                    return Status::Error("a cabinet member name flagged UTF-8 is not UTF-8");
-                }
-                name = Utf8ToUtf16(raw);
-            } else {
-                name = DecodeCp1252(raw);
-            }
+            RETURN_IF_ERROR(DecodeMemberName(raw, attributes, name));
             if (!IsSafeRelativePath(name)) {
                 return Status::Error("cabinet member " + Quoted(name) +
                                      " refused: absolute, drive, UNC or \"..\" path");
@@ -322,6 +327,54 @@ Status ExpandCabinet(const std::string& cabinetPath, const std::string& destinat
     for (const Planned& file : planned) {
         RETURN_IF_ERROR(SetModificationTime(destination + "/" + file.relative,
                                             UnixFromDosDateTime(file.date, file.utc), 0));
+    }
+    return Status();
+}
+
+Status ListCabinet(CabinetReader read, void* context, std::uint64_t size,
+                   std::vector<CabinetListing>& members) {
+    members.clear();
+    // CFHEADER: "MSCF", cbCabinet at 8, coffFiles at 16, cFiles at 28.
+    std::uint8_t header[36];
+    if (size < sizeof header || !read(context, 0, header, sizeof header) ||
+        std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF") {
+        return Status::Error("the payload cabinet has no cabinet header");
+    }
+    const std::uint32_t filesOffset = LoadLE32(header + 16);
+    const std::uint32_t fileCount = static_cast<std::uint32_t>(header[28] | (header[29] << 8));
+    std::uint64_t at = filesOffset;
+    for (std::uint32_t i = 0; i < fileCount; ++i) {
+        // CFFILE: cbFile, uoffFolderStart, iFolder, date, time, attribs, name.
+        std::uint8_t record[16];
+        if (at + sizeof record > size || !read(context, at, record, sizeof record)) {
+            return Status::Error("the payload cabinet's file records are cut short");
+        }
+        at += sizeof record;
+        std::string raw;
+        for (;;) {
+            char c = 0;
+            if (at >= size || raw.size() > kMaxCabinetNameBytes || !read(context, at, &c, 1)) {
+                return Status::Error("a name in the payload cabinet's file records is cut short");
+            }
+            ++at;
+            if (c == '\0') break;
+            raw.push_back(c);
+        }
+        CabinetListing member;
+        member.size = LoadLE32(record);
+        const unsigned date = record[10] | (record[11] << 8);
+        const unsigned time = record[12] | (record[13] << 8);
+        const std::uint32_t attributes = record[14] | (record[15] << 8);
+        const DosDateTime stamp{static_cast<int>(1980 + (date >> 9)),
+                                static_cast<int>((date >> 5) & 0xF),
+                                static_cast<int>(date & 0x1F),
+                                static_cast<int>(time >> 11),
+                                static_cast<int>((time >> 5) & 0x3F),
+                                static_cast<int>((time & 0x1F) * 2)};
+        member.time = UnixFromDosDateTime(stamp, true);
+        member.utc = (attributes & kCabAttributeUtcTime) != 0;
+        RETURN_IF_ERROR(DecodeMemberName(raw, attributes, member.name));
+        members.push_back(std::move(member));
     }
     return Status();
 }

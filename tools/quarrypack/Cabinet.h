@@ -69,4 +69,19 @@ struct ExpandedFile {
 Status ExpandCabinet(const std::string& cabinetPath, const std::string& destination,
                      std::vector<ExpandedFile>& files);
 
+// One member as the cabinet's file records describe it.
+struct CabinetListing {
+    std::u16string name;  // decoded as the runner decodes it
+    std::uint32_t size = 0;
+    std::int64_t time = 0;  // Unix seconds of the stored date, read as UTC
+    bool utc = false;       // attribute 0x100: the date is UTC, else local time
+};
+
+// Reads the file records of a cabinet of `size` bytes, which `read` (offset,
+// buffer, length; false on a short read) delivers: only the headers are
+// read, not the data. Errors are reasons without a file name.
+using CabinetReader = bool (*)(void* context, std::uint64_t offset, void* buffer, std::size_t length);
+Status ListCabinet(CabinetReader read, void* context, std::uint64_t size,
+                   std::vector<CabinetListing>& members);
+
 }  // namespace quarry::pack

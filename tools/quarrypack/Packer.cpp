@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 
+#include "Check.h"
 #include "FileIo.h"
 #include "FileTime.h"
 #include "IniText.h"
@@ -182,33 +183,131 @@ Status WriteEntryData(const EntryData& data, const PackageEntry& entry, int out,
                      buffer);
 }
 
-}  // namespace
-
-Status CreatePackage(const CreateOptions& options) {
-    // The stub: a PE image with nothing behind its last section.
+// Everything create decides before it writes a byte.
+struct PackagePlan {
     std::vector<std::uint8_t> stub;
-    RETURN_IF_ERROR(ReadSmallFile(options.stubPath, kMaxStubSize, stub));
-    PeImage image;
-    RETURN_IF_ERROR(CheckStub(stub.data(), stub.size(), image).WithPath(options.stubPath));
     FileInfo stubInfo;
-    RETURN_IF_ERROR(StatRegularFile(options.stubPath, stubInfo));
+    std::u16string settings;         // as stored
+    std::u16string settingsAsGiven;  // as read, for the checks' line numbers
+    bool totalFileSizeAdded = false;
+    std::vector<std::uint8_t> settingsBytes;
+    std::vector<std::uint8_t> messageBytes;
+    std::vector<CabinetMember> members;
+    std::uint64_t payloadBytes = 0;
+    // Folded paths below the destination: the payload's files, and the
+    // folders that the payload and the named groups create.
+    std::set<std::u16string> payloadFiles;
+    std::set<std::u16string> folders;
+    std::vector<GroupPlan> groups;  // the main group first
+    std::size_t cabinetIndex = 0;
+};
+
+// Files that the flat and named groups put below the destination folder.
+void AddGroupFiles(const PackageGroup& group, std::vector<std::u16string>& files) {
+    const GroupKind kind = ClassifyGroup(group.name);
+    if (kind == GroupKind::Main) return;
+    const std::u16string prefix = kind == GroupKind::Flat ? u"" : NormalizedFolder(group.name) + u"\\";
+    for (const PackageEntry& entry : group.entries) files.push_back(prefix + entry.name);
+}
+
+std::vector<Finding> CheckPlan(const CreateOptions& options, const PackagePlan& plan) {
+    CheckInputs inputs;
+    inputs.settingsFile = options.settingsPath;
+    inputs.settingsText = plan.settingsAsGiven;
+    inputs.totalFileSizeAdded = plan.totalFileSizeAdded;
+    inputs.payloadBytes = plan.payloadBytes;
+    for (const CabinetMember& member : plan.members) inputs.destinationFiles.push_back(member.name);
+    for (const GroupPlan& group : plan.groups) AddGroupFiles(group.group, inputs.destinationFiles);
+    inputs.destinationFolders.assign(plan.folders.begin(), plan.folders.end());
+    inputs.messageFile = options.messagePath;
+    inputs.messageBytes = plan.messageBytes;
+    return CheckPackageInputs(inputs);
+}
+
+std::size_t CountRefusing(const std::vector<Finding>& findings, bool strict) {
+    return static_cast<std::size_t>(
+        std::count_if(findings.begin(), findings.end(), [strict](const Finding& f) {
+            return strict || f.severity == Severity::Error;
+        }));
+}
+
+// create writes its output beside the output path and renames it at the
+// end, so an output that is one of the inputs would replace that input (the
+// stub, the settings...) or, inside an input folder, be packed by the next
+// run. Files are compared by identity, not by how their paths are spelt.
+Status RefuseOutputAmongInputs(const CreateOptions& options) {
+    namespace fs = std::filesystem;
+    struct stat output;
+    if (::stat(options.outputPath.c_str(), &output) == 0) {
+        std::vector<std::pair<const char*, std::string>> files = {
+            {"--stub", options.stubPath},
+            {"--settings", options.settingsPath},
+            {"--message", options.messagePath}};
+        for (const std::string& support : options.supportPaths) files.push_back({"--support", support});
+        for (const auto& [option, path] : files) {
+            struct stat input;
+            if (path.empty() || ::stat(path.c_str(), &input) != 0) continue;
+            if (input.st_dev == output.st_dev && input.st_ino == output.st_ino) {
+                return Status::FileError(options.outputPath,
+                                         std::string("is the ") + option +
+                                             " input; choose another output file");
+            }
+        }
+    }
+    std::error_code error;
+    const fs::path parent =
+        fs::weakly_canonical(fs::absolute(fs::path(options.outputPath), error).parent_path(), error);
+    if (error) return Status();
+    std::vector<std::pair<std::string, std::string>> folders = {{"--payload", options.payloadFolder},
+                                                                {"--flat", options.flatFolder}};
+    for (const NamedGroupSource& group : options.groups) folders.push_back({"--group", group.folder});
+    for (const auto& [option, folder] : folders) {
+        if (folder.empty()) continue;
+        const fs::path canonical = fs::canonical(folder, error);
+        if (error) {
+            error.clear();
+            continue;
+        }
+        for (fs::path at = parent;; at = at.parent_path()) {
+            if (fs::equivalent(at, canonical, error)) {
+                return Status::FileError(options.outputPath,
+                                         "lies inside the " + option +
+                                             " folder, so it would be packed into the next "
+                                             "package; choose another output folder");
+            }
+            if (at == at.root_path() || at.empty()) break;
+        }
+        error.clear();
+    }
+    return Status();
+}
+
+Status PlanPackage(const CreateOptions& options, bool needStub, PackagePlan& plan) {
+    // The stub: a PE image with nothing behind its last section.
+    if (needStub) {
+        RETURN_IF_ERROR(ReadSmallFile(options.stubPath, kMaxStubSize, plan.stub));
+        PeImage image;
+        RETURN_IF_ERROR(
+            CheckStub(plan.stub.data(), plan.stub.size(), image).WithPath(options.stubPath));
+        RETURN_IF_ERROR(StatRegularFile(options.stubPath, plan.stubInfo));
+    }
 
     std::vector<std::uint8_t> settingsInput;
     RETURN_IF_ERROR(ReadSmallFile(options.settingsPath, kMaxSettingsSize, settingsInput));
-    std::u16string settings;
+    std::u16string& settings = plan.settings;
     TextEncoding encoding;
     RETURN_IF_ERROR(
         DecodeSettingsText(settingsInput, settings, encoding).WithPath(options.settingsPath));
     FileInfo settingsInfo;
     RETURN_IF_ERROR(StatRegularFile(options.settingsPath, settingsInfo));
 
-    std::vector<CabinetMember> members;
+    std::vector<CabinetMember>& members = plan.members;
     RETURN_IF_ERROR(CollectPayload(options.payloadFolder, options.clampSeconds, members));
-    std::uint64_t payloadBytes = 0;
+    std::uint64_t& payloadBytes = plan.payloadBytes;
     // Folded paths below the destination: the payload's files, and the
     // folders that the payload and the named groups create.
-    std::set<std::u16string> payloadFiles;
-    std::set<std::u16string> folders;
+    std::set<std::u16string>& payloadFiles = plan.payloadFiles;
+    std::set<std::u16string>& folders = plan.folders;
     for (const CabinetMember& member : members) {
         payloadBytes += member.size;
         payloadFiles.insert(FoldedKey(member.name));
@@ -217,22 +316,25 @@ Status CreatePackage(const CreateOptions& options) {
             folders.insert(FoldedKey(member.name.substr(0, slash)));
         }
     }
+    plan.settingsAsGiven = settings;
     if (!HasProfileKey(settings, u"Package", u"TotalFileSize")) {
         AddProfileKey(settings, u"Package", u"TotalFileSize", Ascii(std::to_string(payloadBytes)));
+        plan.totalFileSizeAdded = true;
     }
-    const std::vector<std::uint8_t> settingsBytes = EncodeUtf16LeWithBom(settings);
+    plan.settingsBytes = EncodeUtf16LeWithBom(settings);
+    const std::vector<std::uint8_t>& settingsBytes = plan.settingsBytes;
 
     // Plan every group before anything slow happens.
-    std::vector<GroupPlan> plans(1);
+    std::vector<GroupPlan>& plans = plan.groups;
+    plans.resize(1);
     GroupPlan& mainPlan = plans[0];  // valid until more groups are added
     mainPlan.group.name = kMainGroupName;
     RETURN_IF_ERROR(AddEntry(mainPlan, kSettingsEntryName, settingsBytes.size(),
                              StoredFileTime(settingsInfo.modifiedSeconds,
                                             settingsInfo.modifiedNanoseconds, options.clampSeconds),
                              EntryData{"", &settingsBytes, false}, options.settingsPath));
-    std::size_t cabinetIndex = 0;
     if (!members.empty()) {
-        cabinetIndex = mainPlan.group.entries.size();
+        plan.cabinetIndex = mainPlan.group.entries.size();
         // Size and path are filled in once the cabinet exists.
         RETURN_IF_ERROR(AddEntry(mainPlan, kCabinetEntryName, 0,
                                  StoredFileTime(options.time, 0, options.clampSeconds),
@@ -241,6 +343,7 @@ Status CreatePackage(const CreateOptions& options) {
     if (!options.messagePath.empty()) {
         RETURN_IF_ERROR(
             AddFileEntry(mainPlan, kMessageEntryName, options.messagePath, options.clampSeconds));
+        RETURN_IF_ERROR(ReadSmallFile(options.messagePath, kMaxSettingsSize, plan.messageBytes));
     }
     for (const std::string& path : options.supportPaths) {
         std::u16string name;
@@ -290,6 +393,31 @@ Status CreatePackage(const CreateOptions& options) {
             }
         }
     }
+    return Status();
+}
+
+}  // namespace
+
+Status CreatePackage(const CreateOptions& options, std::vector<Finding>* findings,
+                     CreateSummary* summary) {
+    RETURN_IF_ERROR(RefuseOutputAmongInputs(options));
+    PackagePlan plan;
+    RETURN_IF_ERROR(PlanPackage(options, true, plan));
+    std::vector<Finding> found = CheckPlan(options, plan);
+    if (findings != nullptr) *findings = found;
+    const std::size_t errors = CountRefusing(found, options.strict);
+    if (errors != 0 && !options.force) {
+        const char* what = options.strict ? (errors == 1 ? " finding" : " findings")
+                                          : (errors == 1 ? " error" : " errors");
+        return Status::FileError(options.settingsPath,
+                                 std::to_string(errors) + what +
+                                     (options.strict ? " (--strict)" : "") +
+                                     " in the package's inputs; nothing written");
+    }
+    std::vector<std::uint8_t>& stub = plan.stub;
+    std::vector<GroupPlan>& plans = plan.groups;
+    const std::vector<CabinetMember>& members = plan.members;
+    const std::size_t cabinetIndex = plan.cabinetIndex;
 
     TempFile output;
     RETURN_IF_ERROR(output.Create(options.outputPath));
@@ -337,7 +465,16 @@ Status CreatePackage(const CreateOptions& options) {
         }
     }
     cabinet.Discard();
-    return output.CommitAs(options.outputPath, stubInfo.mode & 0777);
+    RETURN_IF_ERROR(output.CommitAs(options.outputPath, plan.stubInfo.mode & 0777));
+    if (summary != nullptr) {
+        summary->payloadFiles = members.size();
+        summary->payloadBytes = plan.payloadBytes;
+        summary->cabinetBytes = members.empty() ? 0 : plans[0].group.entries[cabinetIndex].size;
+        FileInfo info;
+        RETURN_IF_ERROR(StatRegularFile(options.outputPath, info));
+        summary->outputBytes = info.size;
+    }
+    return Status();
 }
 
 namespace {
@@ -389,6 +526,79 @@ Status OpenPackage(const std::string& path, OpenedPackage& package) {
     return Status();
 }
 
+// The program file's PE headers, from the start of the file.
+Status ReadProgramHeaders(const OpenedPackage& package, PeImage& image) {
+    std::vector<std::uint8_t> head(
+        static_cast<std::size_t>(std::min<std::uint64_t>(package.fileSize, 1024 * 1024)));
+    FileSource source(package.fd.Get());
+    if (!source.Seek(0) || !source.Read(head.data(), head.size())) {
+        return Status::Error("cannot read the program headers");
+    }
+    return ReadPeHeaders(head.data(), head.size(), package.fileSize, image);
+}
+
+// A small entry read into memory, unscrambled when asked.
+Status ReadEntry(const OpenedPackage& package, const std::string& path, const PackageEntry& entry,
+                 bool scrambled, std::uint64_t limit, std::vector<std::uint8_t>& bytes) {
+    if (entry.size > limit) {
+        return Status::FileError(path, Quoted(entry.name) + " is larger than " +
+                                           std::to_string(limit) + " bytes");
+    }
+    bytes.resize(static_cast<std::size_t>(entry.size));
+    FileSource source(package.fd.Get());
+    if (!source.Seek(entry.offset) || !source.Read(bytes.data(), bytes.size())) {
+        return Status::FileError(path, "cannot read " + Quoted(entry.name));
+    }
+    if (scrambled) UnscrambleBuffer(bytes.data(), bytes.size());
+    return Status();
+}
+
+// Reads the complemented cabinet entry in blocks for ListCabinet.
+struct CabinetWindow {
+    int fd = -1;
+    std::uint64_t base = 0;
+    std::uint64_t size = 0;
+    std::uint64_t blockStart = 0;
+    std::vector<std::uint8_t> block;
+
+    static bool Read(void* context, std::uint64_t offset, void* buffer, std::size_t length) {
+        auto& self = *static_cast<CabinetWindow*>(context);
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        while (length > 0) {
+            if (offset < self.blockStart || offset >= self.blockStart + self.block.size()) {
+                if (offset >= self.size) return false;
+                const std::size_t want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(64 * 1024, self.size - offset));
+                self.block.resize(want);
+                FileSource source(self.fd);
+                if (!source.Seek(self.base + offset) || !source.Read(self.block.data(), want)) {
+                    self.block.clear();
+                    return false;
+                }
+                UnscrambleBuffer(self.block.data(), want);
+                self.blockStart = offset;
+            }
+            const std::size_t at = static_cast<std::size_t>(offset - self.blockStart);
+            const std::size_t take = std::min(length, self.block.size() - at);
+            std::copy(self.block.begin() + static_cast<std::ptrdiff_t>(at),
+                      self.block.begin() + static_cast<std::ptrdiff_t>(at + take), out);
+            out += take;
+            offset += take;
+            length -= take;
+        }
+        return true;
+    }
+};
+
+Status ListPackedCabinet(const OpenedPackage& package, const PackageEntry& entry,
+                         std::vector<CabinetListing>& members) {
+    CabinetWindow window;
+    window.fd = package.fd.Get();
+    window.base = entry.offset;
+    window.size = entry.size;
+    return ListCabinet(&CabinetWindow::Read, &window, entry.size, members);
+}
+
 std::string Hex(std::uint64_t value, int digits) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%0*" PRIx64, digits, value);
@@ -409,6 +619,75 @@ const char* RoleName(GroupKind kind) {
 
 }  // namespace
 
+Status CheckSources(const CreateOptions& options, std::vector<Finding>& findings) {
+    PackagePlan plan;
+    RETURN_IF_ERROR(PlanPackage(options, false, plan));
+    findings = CheckPlan(options, plan);
+    return Status();
+}
+
+Status CheckPackedProgram(const std::string& path, std::vector<Finding>& findings) {
+    OpenedPackage package;
+    RETURN_IF_ERROR(OpenPackage(path, package));
+    CheckInputs inputs;
+    inputs.settingsFile = path + ":Settings.ini";
+    inputs.programSigned = false;
+    PeImage image;
+    if (ReadProgramHeaders(package, image).Ok()) inputs.programSigned = image.certificateSize != 0;
+
+    const PackageEntry* settings = nullptr;
+    const PackageEntry* message = nullptr;
+    const PackageEntry* cabinet = nullptr;
+    std::set<std::u16string> folders;
+    for (const PackageGroup& group : package.directory.groups) {
+        const GroupKind kind = ClassifyGroup(group.name);
+        if (kind == GroupKind::Main) {
+            for (const PackageEntry& entry : group.entries) {
+                if (!settings && EqualsNoCase(entry.name, kSettingsEntryName)) settings = &entry;
+                if (!message && EqualsNoCase(entry.name, kMessageEntryName)) message = &entry;
+                if (!cabinet && EqualsNoCase(entry.name, kCabinetEntryName)) cabinet = &entry;
+            }
+            continue;
+        }
+        AddGroupFiles(group, inputs.destinationFiles);
+        if (kind == GroupKind::Other) folders.insert(NormalizedFolder(group.name));
+    }
+    if (settings == nullptr) {
+        return Status::FileError(path, "the package holds no Settings.ini; the program would end "
+                                       "with 0x80070002");
+    }
+    std::vector<std::uint8_t> bytes;
+    RETURN_IF_ERROR(ReadEntry(package, path, *settings, false, kMaxSettingsSize, bytes));
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
+        findings.push_back({Severity::Error, inputs.settingsFile, 0, "",
+                            "not UTF-16LE with a byte-order mark, the only form the program's "
+                            "profile reader reads as Unicode"});
+    }
+    TextEncoding encoding;
+    RETURN_IF_ERROR(DecodeSettingsText(bytes, inputs.settingsText, encoding)
+                        .WithPath(inputs.settingsFile));
+    if (message != nullptr) {
+        inputs.messageFile = path + ":MessageInfo.xml";
+        RETURN_IF_ERROR(ReadEntry(package, path, *message, false, kMaxSettingsSize, inputs.messageBytes));
+    }
+    if (cabinet != nullptr) {
+        std::vector<CabinetListing> members;
+        RETURN_IF_ERROR(ListPackedCabinet(package, *cabinet, members).WithPath(path));
+        for (const CabinetListing& member : members) {
+            inputs.destinationFiles.push_back(member.name);
+            inputs.payloadBytes += member.size;
+            for (std::size_t slash = member.name.find(u'\\'); slash != std::u16string::npos;
+                 slash = member.name.find(u'\\', slash + 1)) {
+                folders.insert(member.name.substr(0, slash));
+            }
+        }
+    }
+    inputs.destinationFolders.assign(folders.begin(), folders.end());
+    std::vector<Finding> found = CheckPackageInputs(inputs);
+    findings.insert(findings.end(), found.begin(), found.end());
+    return Status();
+}
+
 Status ListPackage(const std::string& path, std::ostream& out) {
     OpenedPackage package;
     RETURN_IF_ERROR(OpenPackage(path, package));
@@ -427,6 +706,17 @@ Status ListPackage(const std::string& path, std::ostream& out) {
     if ((directory.flags & ~kFlagConsultSilentRegistry) != 0) {
         out << "          other bits: not used by the runner\n";
     }
+    PeImage image;
+    const Status pe = ReadProgramHeaders(package, image);
+    out << "signature ";
+    if (!pe.Ok()) {
+        out << "unknown (" << pe.Message() << ")\n";
+    } else if (image.certificateSize == 0) {
+        out << "none (the program file is not signed)\n";
+    } else {
+        out << "a certificate table of " << image.certificateSize << " bytes at offset "
+            << image.certificateOffset << " (present; not verified here)\n";
+    }
     out << "groups    " << directory.groups.size() << "\n";
 
     char line[128];
@@ -442,6 +732,30 @@ Status ListPackage(const std::string& path, std::ostream& out) {
             std::snprintf(line, sizeof line, "  %12" PRIu64 "  %12" PRIu64 "  %-23s  ", entry.size,
                           entry.offset, FormatFileTimeUtc(entry.lastWriteTime).c_str());
             out << line << Utf16ToUtf8(entry.name) << "\n";
+        }
+    }
+
+    for (const PackageGroup& group : directory.groups) {
+        if (ClassifyGroup(group.name) != GroupKind::Main) continue;
+        for (const PackageEntry& entry : group.entries) {
+            if (!EqualsNoCase(entry.name, kCabinetEntryName)) continue;
+            std::vector<CabinetListing> members;
+            RETURN_IF_ERROR(ListPackedCabinet(package, entry, members).WithPath(path));
+            std::uint64_t total = 0;
+            for (const CabinetListing& member : members) total += member.size;
+            out << "\npayload cabinet (" << members.size()
+                << (members.size() == 1 ? " file, " : " files, ") << total << " bytes)\n";
+            if (members.empty()) continue;
+            std::snprintf(line, sizeof line, "  %12s  %-23s  %s\n", "size", "time", "name");
+            out << line;
+            for (const CabinetListing& member : members) {
+                const std::string time =
+                    FormatFileTimeUtc(FileTimeFromUnix(member.time)).substr(0, 19) +
+                    (member.utc ? " UTC" : " loc");
+                std::snprintf(line, sizeof line, "  %12" PRIu32 "  %-23s  ", member.size,
+                              time.c_str());
+                out << line << Utf16ToUtf8(member.name) << "\n";
+            }
         }
     }
     return Status();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Cabinet.h"
+#include "Check.h"
 #include "Status.h"
 
 namespace quarry::pack {
@@ -33,6 +34,15 @@ struct CreateOptions {
     // When set (SOURCE_DATE_EPOCH), no stored file time is later than this,
     // so that the same inputs give the same bytes.
     std::optional<std::int64_t> clampSeconds;
+    bool strict = false;  // warnings of the checks refuse as errors do
+    bool force = false;   // nothing the checks find refuses (they still report)
+};
+
+struct CreateSummary {
+    std::size_t payloadFiles = 0;
+    std::uint64_t payloadBytes = 0;
+    std::uint64_t cabinetBytes = 0;  // as stored; 0 without a cabinet
+    std::uint64_t outputBytes = 0;
 };
 
 // Writes the stub followed by the package to `outputPath`, with the package
@@ -45,9 +55,23 @@ struct CreateOptions {
 // holds no file), MessageInfo.xml, the support files. Then the flat group,
 // then the named groups in the given order. Entry times are the files'
 // modification times.
-Status CreatePackage(const CreateOptions& options);
+//
+// Before anything is written: an output that is one of the inputs (the same
+// file, or inside an input folder) is refused, and the checks of Check.h run
+// on the inputs; their findings go to `findings`, and errors (with
+// `strict`, warnings too) refuse the package.
+Status CreatePackage(const CreateOptions& options, std::vector<Finding>* findings = nullptr,
+                     CreateSummary* summary = nullptr);
 
-// Prints the header and every group with its entries.
+// The checks on create's inputs without packing them (no stub needed).
+Status CheckSources(const CreateOptions& options, std::vector<Finding>& findings);
+
+// The checks on a packed program: its Settings.ini and MessageInfo.xml
+// against its payload and groups, and whether it carries a signature.
+Status CheckPackedProgram(const std::string& path, std::vector<Finding>& findings);
+
+// Prints the header, whether the file carries a signature, every group
+// with its entries, and the files inside the payload cabinet.
 Status ListPackage(const std::string& path, std::ostream& out);
 
 // Writes every entry below `folder` as the runner does: main group to

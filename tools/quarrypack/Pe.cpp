@@ -27,6 +27,11 @@ Status NotPe(const std::string& reason) {
 }  // namespace
 
 Status ReadPeImage(const std::uint8_t* data, std::size_t size, PeImage& image) {
+    return ReadPeHeaders(data, size, size, image);
+}
+
+Status ReadPeHeaders(const std::uint8_t* data, std::size_t size, std::uint64_t fileSize,
+                     PeImage& image) {
     image = PeImage();
     if (size < kDosHeaderSize || data[0] != 'M' || data[1] != 'Z') return NotPe("no MZ header");
     const std::uint64_t peOffset = LoadLE32(data + kLfanewPosition);
@@ -63,6 +68,7 @@ Status ReadPeImage(const std::uint8_t* data, std::size_t size, PeImage& image) {
         const std::uint32_t directoryCount = LoadLE32(optional + countPosition);
         const std::uint64_t entry = countPosition + 4 + 8 * std::uint64_t{kSecurityDirectory};
         if (directoryCount > kSecurityDirectory && entry + 8 <= optionalSize) {
+            image.certificateOffset = LoadLE32(optional + entry);
             image.certificateSize = LoadLE32(optional + entry + 4);
         }
     }
@@ -75,7 +81,7 @@ Status ReadPeImage(const std::uint8_t* data, std::size_t size, PeImage& image) {
         if (rawSize == 0) continue;
         if (rawPointer + rawSize > end) end = rawPointer + rawSize;
     }
-    if (end > size) return NotPe("its last section ends beyond the end of the file");
+    if (end > fileSize) return NotPe("its last section ends beyond the end of the file");
     image.imageEnd = end;
     image.packageOffset = LoadLE64(data + kPackageOffsetPosition);
     return Status();

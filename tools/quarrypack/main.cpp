@@ -1,5 +1,6 @@
-// quarrypack: makes, lists and extracts packages for quarry.exe.
-// Exit status: 0 success, 1 failure (one line on stderr), 2 usage error.
+// quarrypack: makes, checks, lists and extracts packages for quarry.exe.
+// Exit status: 0 success, 1 failure (one line on stderr, or the check's
+// error lines), 2 usage error.
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,17 +23,15 @@ using quarry::pack::Status;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
+const char kCreateUsage[] =
     "Usage:\n"
     "  quarrypack create --stub FILE --settings FILE --payload DIR --output FILE\n"
     "                    [--message FILE] [--support FILE]... [--flat DIR]\n"
     "                    [--group NAME=DIR]... [--flags N] [--time SECONDS]\n"
-    "                    [--compression mszip|none]\n"
-    "  quarrypack list FILE\n"
-    "  quarrypack extract FILE DIR\n"
-    "  quarrypack --help\n"
+    "                    [--compression mszip|none] [--strict]\n"
     "\n"
-    "create   writes the stub (quarry.exe) followed by a package:\n"
+    "create   checks its inputs as check does (errors refuse, warnings are printed),\n"
+    "         then writes the stub (quarry.exe) followed by a package:\n"
     "  --stub FILE          the unpacked, unsigned runner program\n"
     "  --settings FILE      Settings.ini: UTF-8 (with or without byte-order mark) or\n"
     "                       UTF-16 with byte-order mark; stored as UTF-16LE. When\n"
@@ -49,15 +48,58 @@ const char kUsage[] =
     "  --time SECONDS       package time stamp as Unix seconds (default: now, or\n"
     "                       SOURCE_DATE_EPOCH)\n"
     "  --compression KIND   mszip (default) or none\n"
+    "  --strict             warnings of the checks refuse the package too\n"
+    "  --force              write the package whatever the checks find (for testing\n"
+    "                       how quarry.exe handles broken settings)\n"
     "  SOURCE_DATE_EPOCH    when set, the time stamp and the latest stored file time,\n"
     "                       for byte-identical output from the same inputs\n"
-    "list     prints the package header and every group with its entries\n"
+    "  The output must not be one of the inputs nor lie inside an input folder.\n";
+
+const char kCheckUsage[] =
+    "Usage:\n"
+    "  quarrypack check [--strict] FILE\n"
+    "  quarrypack check [--strict] --settings FILE --payload DIR [--message FILE]\n"
+    "                   [--flat DIR] [--group NAME=DIR]...\n"
+    "\n"
+    "check    reads a packed program (or the inputs of create) and prints one line per\n"
+    "         finding: FILE:LINE: error|warning: KEY: what is wrong. Exit status 1 when\n"
+    "         there are errors (with --strict, also for warnings), else 0.\n";
+
+const char kUsage[] =
+    "Usage:\n"
+    "  quarrypack create --stub FILE --settings FILE --payload DIR --output FILE ...\n"
+    "  quarrypack check [--strict] FILE | [--strict] --settings FILE --payload DIR ...\n"
+    "  quarrypack list FILE\n"
+    "  quarrypack extract FILE DIR\n"
+    "  quarrypack --help | --version | COMMAND --help\n"
+    "\n";
+
+const char kOtherUsage[] =
+    "list     prints the package header, whether the file is signed, every group with\n"
+    "         its entries and the files inside the payload cabinet\n"
     "extract  writes the entries as quarry.exe does: DIR/Support/ (main group),\n"
     "         DIR/Package/ (payload and flat group), DIR/Package/NAME/ (groups)\n";
 
 struct UsageError {
     std::string message;
 };
+
+void PrintUsage() {
+    std::fputs(kUsage, stdout);
+    std::fputs(kCreateUsage + std::string(kCreateUsage).find("create   "), stdout);
+    std::fputs(kCheckUsage + std::string(kCheckUsage).find("check    "), stdout);
+    std::fputs(kOtherUsage, stdout);
+}
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+// Findings go to stderr for create (its stdout is the summary) and to
+// stdout for check.
+void PrintFindings(const std::vector<quarry::pack::Finding>& findings, std::FILE* to) {
+    for (const quarry::pack::Finding& finding : findings) {
+        std::fprintf(to, "%s\n", quarry::pack::FormatFinding(finding).c_str());
+    }
+}
 
 void Fail(const std::string& message) {
     std::fprintf(stderr, "quarrypack: %s\n", message.c_str());
@@ -120,6 +162,7 @@ public:
     }
 
     const std::string& Current() const { return args_[index_]; }
+    void Skip() { ++index_; }
 
 private:
     std::vector<std::string> args_;
@@ -138,12 +181,38 @@ std::optional<std::int64_t> SourceDateEpoch() {
     return seconds;
 }
 
-int Create(int argc, char** argv) {
+// The options of create; `checking` accepts only those that check takes.
+quarry::pack::CreateOptions ParseCreateOptions(int argc, char** argv, bool checking,
+                                               std::optional<std::int64_t>& time,
+                                               std::vector<std::string>& positional) {
     quarry::pack::CreateOptions options;
-    std::optional<std::int64_t> time;
     Arguments args(argc, argv, 2);
     std::string value;
+    const char* command = checking ? "check" : "create";
     while (!args.Done()) {
+        if (args.Current() == "--strict") {
+            options.strict = true;
+            args.Skip();
+            continue;
+        }
+        if (!checking && args.Current() == "--force") {
+            options.force = true;
+            args.Skip();
+            continue;
+        }
+        if (checking && !args.Current().empty() && args.Current()[0] != '-') {
+            positional.push_back(args.Current());
+            args.Skip();
+            continue;
+        }
+        if (checking && (args.Current().rfind("--stub", 0) == 0 ||
+                         args.Current().rfind("--output", 0) == 0 || args.Current() == "-o" ||
+                         args.Current().rfind("--flags", 0) == 0 ||
+                         args.Current().rfind("--time", 0) == 0 ||
+                         args.Current().rfind("--compression", 0) == 0)) {
+            throw UsageError{std::string(command) + ": " + args.Current() +
+                             " belongs to create"};
+        }
         if (args.Take("--stub", nullptr, options.stubPath) ||
             args.Take("--settings", nullptr, options.settingsPath) ||
             args.Take("--payload", nullptr, options.payloadFolder) ||
@@ -178,9 +247,17 @@ int Create(int argc, char** argv) {
             else
                 throw UsageError{"--compression: \"" + value + "\" is neither mszip nor none"};
         } else {
-            throw UsageError{"create: unknown argument \"" + args.Current() + "\""};
+            throw UsageError{std::string(command) + ": unknown argument \"" + args.Current() +
+                             "\""};
         }
     }
+    return options;
+}
+
+int Create(int argc, char** argv) {
+    std::optional<std::int64_t> time;
+    std::vector<std::string> positional;
+    quarry::pack::CreateOptions options = ParseCreateOptions(argc, argv, false, time, positional);
     const struct {
         const std::string& value;
         const char* name;
@@ -200,22 +277,76 @@ int Create(int argc, char** argv) {
     else
         options.time = static_cast<std::int64_t>(std::time(nullptr));
 
-    const Status status = quarry::pack::CreatePackage(options);
+    std::vector<quarry::pack::Finding> findings;
+    quarry::pack::CreateSummary summary;
+    const Status status = quarry::pack::CreatePackage(options, &findings, &summary);
+    PrintFindings(findings, stderr);
     if (!status.Ok()) {
         Fail(status.Message());
         return kExitFailure;
     }
+    std::printf("wrote %s: %zu payload %s, %llu bytes, in a cabinet of %llu bytes; %llu bytes "
+                "in all\n",
+                options.outputPath.c_str(), summary.payloadFiles,
+                summary.payloadFiles == 1 ? "file" : "files",
+                static_cast<unsigned long long>(summary.payloadBytes),
+                static_cast<unsigned long long>(summary.cabinetBytes),
+                static_cast<unsigned long long>(summary.outputBytes));
     return 0;
+}
+
+int Check(int argc, char** argv) {
+    std::optional<std::int64_t> time;
+    std::vector<std::string> positional;
+    const quarry::pack::CreateOptions options =
+        ParseCreateOptions(argc, argv, true, time, positional);
+    std::vector<quarry::pack::Finding> findings;
+    Status status;
+    if (positional.size() == 1 && options.settingsPath.empty() && options.payloadFolder.empty() &&
+        options.messagePath.empty() && options.flatFolder.empty() && options.groups.empty()) {
+        status = quarry::pack::CheckPackedProgram(positional[0], findings);
+    } else if (positional.empty() && !options.settingsPath.empty() &&
+               !options.payloadFolder.empty()) {
+        status = quarry::pack::CheckSources(options, findings);
+    } else {
+        throw UsageError{"check takes a packed FILE, or --settings and --payload"};
+    }
+    PrintFindings(findings, stdout);
+    std::fflush(stdout);
+    if (!status.Ok()) {
+        Fail(status.Message());
+        return kExitFailure;
+    }
+    std::size_t errors = 0;
+    std::size_t warnings = 0;
+    for (const quarry::pack::Finding& finding : findings) {
+        (finding.severity == quarry::pack::Severity::Error ? errors : warnings) += 1;
+    }
+    if (findings.empty()) std::printf("no findings\n");
+    return errors != 0 || (options.strict && warnings != 0) ? kExitFailure : 0;
 }
 
 int Run(int argc, char** argv) {
     if (argc < 2) throw UsageError{"no command given"};
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
+        PrintUsage();
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("quarrypack %s\n", QUARRYPACK_VERSION);
+        return 0;
+    }
+    if ((command == "create" || command == "check") && argc == 3 && IsHelp(argv[2])) {
+        std::fputs(command == "create" ? kCreateUsage : kCheckUsage, stdout);
+        return 0;
+    }
+    if ((command == "list" || command == "extract") && argc == 3 && IsHelp(argv[2])) {
+        PrintUsage();
         return 0;
     }
     if (command == "create") return Create(argc, argv);
+    if (command == "check") return Check(argc, argv);
     if (command == "list" || command == "extract") {
         const int wanted = command == "list" ? 3 : 4;
         if (argc != wanted) {
