@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <new>
 #include <string>
 
 namespace quarry {
@@ -31,6 +32,37 @@ template <typename Fn>
 Fn ProcAddress(HMODULE module, LPCSTR name) {
     if (!module) return nullptr;
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+// Loads the system library `library` and fills a table of its functions
+// once per process: `resolve(module, table)` fills the table and says
+// whether everything was found. The first complete table is published in
+// `published` and kept, with its module loaded, while the process runs; a
+// thread that loses the race uses the winner's. Null when the library or a
+// function is missing, in which case a later call tries again.
+template <typename Table, typename Resolve>
+const Table* LoadSystemFunctions(Table* volatile& published, const char16_t* library,
+                                 Resolve resolve) {
+    PVOID volatile* slot = reinterpret_cast<PVOID volatile*>(&published);
+    if (auto* existing = static_cast<Table*>(
+            ::InterlockedCompareExchangePointer(slot, nullptr, nullptr))) {
+        return existing;
+    }
+    HMODULE module = LoadSystemLibrary(library);
+    if (!module) return nullptr;
+    auto* table = new (std::nothrow) Table;
+    if (!table || !resolve(module, *table)) {
+        delete table;
+        ::FreeLibrary(module);
+        return nullptr;
+    }
+    if (auto* existing = static_cast<Table*>(
+            ::InterlockedCompareExchangePointer(slot, table, nullptr))) {
+        delete table;
+        ::FreeLibrary(module);
+        return existing;
+    }
+    return table;
 }
 
 }  // namespace quarry

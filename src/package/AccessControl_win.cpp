@@ -9,6 +9,7 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
+#include "workflow/FolderRules.h"
 #include "package/AccessControl.h"
 #include "workflow/Folders.h"
 
@@ -25,11 +26,6 @@ static_assert(kResetInformation ==
                   (DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION),
               "reset information");
 constexpr DWORD kMaxTrusteeName = 256;
-
-std::u16string WithBackslash(std::u16string path) {
-    if (path.empty() || path.back() != u'\\') path += u'\\';
-    return path;
-}
 
 // The DACL of a file or folder and the descriptor that holds it. `dacl` is
 // null when the object has a null DACL, which grants everyone everything.
@@ -194,7 +190,7 @@ bool SetTreeAccess(const std::u16string& path, bool unlock) {
 void CreateWritableItems(const std::u16string& destinationFolder,
                          const std::vector<std::u16string>& writableItems,
                          std::vector<ExtractedFileRecord>& destinationFiles) {
-    const std::u16string folder = WithBackslash(destinationFolder);
+    const std::u16string folder = WithTrailingBackslash(destinationFolder);
     for (const std::u16string& item : writableItems) {
         if (!IsSafeWritableItem(item)) continue;
         const std::u16string path = folder + item;
@@ -215,7 +211,7 @@ void CreateWritableItems(const std::u16string& destinationFolder,
 
 void UnlockWritableItems(const std::u16string& destinationFolder,
                          const std::vector<std::u16string>& writableItems) {
-    const std::u16string folder = WithBackslash(destinationFolder);
+    const std::u16string folder = WithTrailingBackslash(destinationFolder);
     for (const std::u16string& item : writableItems) {
         if (!IsSafeWritableItem(item)) continue;
         const std::u16string path = folder + item;

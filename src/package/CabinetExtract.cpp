@@ -48,34 +48,12 @@ struct FdiFunctions {
 // ends. Returns null when anything is missing; a later call tries again.
 const FdiFunctions* LoadFdiFunctions() {
     static FdiFunctions* volatile loaded = nullptr;
-    FdiFunctions* existing = static_cast<FdiFunctions*>(
-        ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&loaded), nullptr,
-                                            nullptr));
-    if (existing) return existing;
-
-    const std::u16string path = SystemFilePath(u"cabinet.dll");
-    if (path.empty()) return nullptr;
-    UniqueModule module(::LoadLibraryExW(Wide(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    if (!module) return nullptr;
-
-    FdiFunctions* functions = new (std::nothrow) FdiFunctions;
-    if (!functions) return nullptr;
-    functions->create = ProcAddress<FdiCreateFn>(module.Get(), MAKEINTRESOURCEA(kOrdinalFdiCreate));
-    functions->copy = ProcAddress<FdiCopyFn>(module.Get(), MAKEINTRESOURCEA(kOrdinalFdiCopy));
-    functions->destroy = ProcAddress<FdiDestroyFn>(module.Get(), MAKEINTRESOURCEA(kOrdinalFdiDestroy));
-    if (!functions->create || !functions->copy || !functions->destroy) {
-        delete functions;
-        return nullptr;
-    }
-    existing = static_cast<FdiFunctions*>(::InterlockedCompareExchangePointer(
-        reinterpret_cast<PVOID volatile*>(&loaded), functions, nullptr));
-    if (existing) {
-        // Another thread got there first; its copy is the one kept.
-        delete functions;
-        return existing;
-    }
-    module.Release();
-    return functions;
+    return LoadSystemFunctions(loaded, u"cabinet.dll", [](HMODULE module, FdiFunctions& table) {
+        table.create = ProcAddress<FdiCreateFn>(module, MAKEINTRESOURCEA(kOrdinalFdiCreate));
+        table.copy = ProcAddress<FdiCopyFn>(module, MAKEINTRESOURCEA(kOrdinalFdiCopy));
+        table.destroy = ProcAddress<FdiDestroyFn>(module, MAKEINTRESOURCEA(kOrdinalFdiDestroy));
+        return table.create && table.copy && table.destroy;
+    });
 }
 
 bool IsSignalled(HANDLE event) {

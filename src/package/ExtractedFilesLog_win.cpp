@@ -4,17 +4,13 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
+#include "workflow/FolderRules.h"
 #include "package/PackageReader.h"
 #include "restrictions/Signature.h"
 
 namespace quarry {
 
 namespace {
-
-std::u16string WithBackslash(std::u16string path) {
-    if (path.empty() || path.back() != u'\\') path += u'\\';
-    return path;
-}
 
 bool IsDotEntry(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
@@ -51,8 +47,8 @@ void AppendToLog(const std::u16string& logPath, const std::u16string& programPat
 
 bool CompareFolderTree(const std::u16string& rootFolder, const std::u16string& currentFolder,
                        ExpectedFiles& expected, TreeDifferences& differences) {
-    const std::u16string root = WithBackslash(rootFolder);
-    const std::u16string current = WithBackslash(currentFolder);
+    const std::u16string root = WithTrailingBackslash(rootFolder);
+    const std::u16string current = WithTrailingBackslash(currentFolder);
     bool match = true;
 
     WIN32_FIND_DATAW found;
@@ -81,7 +77,8 @@ bool CompareFolderTree(const std::u16string& rootFolder, const std::u16string& c
 HResult PackageReader::WriteExtractedFilesLog(int mode, const std::u16string& logPath,
                                               const std::u16string& programPath,
                                               std::uint64_t programSize) {
-    const std::u16string folder = WithBackslash(mode == 0 ? destinationFolder : supportFolder_);
+    const std::u16string folder =
+        WithTrailingBackslash(mode == 0 ? destinationFolder : supportFolder_);
     ExpectedFiles expected(mode == 0 ? destinationFiles : supportFiles);
     TreeDifferences differences;
     const bool match = CompareFolderTree(folder, folder, expected, differences);

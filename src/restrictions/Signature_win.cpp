@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <vector>
 
 #include "common/SystemLibrary.h"
@@ -58,36 +57,9 @@ struct CryptFunctions {
     CertCloseStoreFn closeStore = nullptr;
 };
 
-// Resolves a function table once per process and publishes it; the module
-// stays loaded while the process runs. Null when the library or one of its
-// functions is missing, in which case a later call tries again.
-template <typename Table, typename Resolve>
-const Table* LoadOnce(Table* volatile& published, const char16_t* library, Resolve resolve) {
-    PVOID volatile* slot = reinterpret_cast<PVOID volatile*>(&published);
-    if (auto* existing = static_cast<Table*>(
-            ::InterlockedCompareExchangePointer(slot, nullptr, nullptr))) {
-        return existing;
-    }
-    UniqueModule module(LoadSystemLibrary(library));
-    if (!module) return nullptr;
-    auto* table = new (std::nothrow) Table;
-    if (!table) return nullptr;
-    if (!resolve(module.Get(), *table)) {
-        delete table;
-        return nullptr;
-    }
-    if (auto* existing = static_cast<Table*>(
-            ::InterlockedCompareExchangePointer(slot, table, nullptr))) {
-        delete table;
-        return existing;
-    }
-    module.Release();
-    return table;
-}
-
 const TrustFunctions* Trust() {
     static TrustFunctions* volatile loaded = nullptr;
-    return LoadOnce(loaded, u"wintrust.dll", [](HMODULE module, TrustFunctions& table) {
+    return LoadSystemFunctions(loaded, u"wintrust.dll", [](HMODULE module, TrustFunctions& table) {
         table.winVerifyTrust = ProcAddress<WinVerifyTrustFn>(module, "WinVerifyTrust");
         return table.winVerifyTrust != nullptr;
     });
@@ -95,7 +67,7 @@ const TrustFunctions* Trust() {
 
 const CryptFunctions* Crypt() {
     static CryptFunctions* volatile loaded = nullptr;
-    return LoadOnce(loaded, u"crypt32.dll", [](HMODULE module, CryptFunctions& table) {
+    return LoadSystemFunctions(loaded, u"crypt32.dll", [](HMODULE module, CryptFunctions& table) {
         table.queryObject = ProcAddress<CryptQueryObjectFn>(module, "CryptQueryObject");
         table.msgGetParam = ProcAddress<CryptMsgGetParamFn>(module, "CryptMsgGetParam");
         table.msgClose = ProcAddress<CryptMsgCloseFn>(module, "CryptMsgClose");
