@@ -4,8 +4,25 @@
 # Usage: scripts/with-wine.sh COMMAND [ARGS...]
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEARCH=win32
+# QUARRY_WINE_ARCH=win64 runs the 64-bit test build under wine64, in a prefix
+# of its own, for kernels that cannot run 32-bit programs (scripts/wine-arch.sh).
+if [ "${QUARRY_WINE_ARCH:-win32}" = win64 ]; then
+  export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix64}
+  export WINEARCH=win64
+  # Debian's wine wrapper prefers the 32-bit loader whenever wine32 is
+  # installed; these stand-ins make every "wine" and "wineserver" below, in
+  # the tests and scripts alike, the 64-bit ones.
+  shims=$root/build/wine64-bin
+  mkdir -p "$shims"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' > "$shims/wine"
+  printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' > "$shims/wineserver"
+  chmod +x "$shims/wine" "$shims/wineserver"
+  export PATH=$shims:$PATH
+  export WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+else
+  export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+  export WINEARCH=win32
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 mkdir -p "$(dirname "$WINEPREFIX")"
 

@@ -22,7 +22,7 @@ constexpr ULONG kShellExecuteMask =
     SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;  // 0x540
 constexpr DWORD kDescendantRecheckMilliseconds = 5000;
 
-static_assert(sizeof(SHELLEXECUTEINFOW) == 60, "the shell request of a 32-bit program");
+static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60, "the shell request of a 32-bit program");
 
 bool IsSet(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
