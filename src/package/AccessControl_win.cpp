@@ -37,7 +37,7 @@ struct DaclRead {
 bool ReadDacl(const std::u16string& path, DaclRead& read) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     const DWORD error =
-        ::GetNamedSecurityInfoW(Wide(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+        gAccessControlFunctions.readSecurity(Wide(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                                 nullptr, &read.dacl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS) return false;
     read.descriptor.Reset(descriptor);
@@ -92,7 +92,7 @@ bool HasAccountName(PSID sid) {
 
 DWORD ResetTree(const std::u16string& path, PACL dacl) {
     const TreeResetNamedSecurityInfoFn reset = gAccessControlFunctions.findTreeReset();
-    if (!reset) return ERROR_BAD_COMMAND;  // 120: nothing was changed
+    if (!reset) return ERROR_CALL_NOT_IMPLEMENTED;  // 120: nothing was changed
     std::u16string target = path;
     return reset(reinterpret_cast<LPWSTR>(&target[0]), SE_FILE_OBJECT, kResetInformation, nullptr,
                  nullptr, dacl, nullptr, FALSE, nullptr, ProgressInvokeNever, nullptr);

@@ -153,8 +153,15 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique) {
     const auto makeUnique =
         ProcAddress<UniqueNameFn>(shell, MAKEINTRESOURCEA(kUniqueNameOrdinal));
     if (!makeUnique) return false;
+    // The wanted path goes in as its folder and its name, the documented
+    // form: with no name part Wine appends "(null)" to every name it makes
+    // ("Setup (2)(null)").
+    const std::size_t cut = wanted.find_last_of(u'\\');
+    if (cut == std::u16string::npos || cut + 1 == wanted.size()) return false;
+    const std::u16string folder = wanted.substr(0, cut == 2 && wanted[1] == u':' ? 3 : cut);
+    const std::u16string name = wanted.substr(cut + 1);
     wchar_t buffer[MAX_PATH] = {};
-    if (!makeUnique(buffer, Wide(wanted), nullptr, nullptr) || buffer[0] == 0) return false;
+    if (!makeUnique(buffer, Wide(folder), nullptr, Wide(name)) || buffer[0] == 0) return false;
     unique = FromWide(buffer);
     return true;
 }

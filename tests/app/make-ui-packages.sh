@@ -29,9 +29,9 @@ settings select '[Package]' 'ProductName=Quarry Folder Selection Test Product Na
 # Restrictions, against Wine's Windows 6.1 build 7601 service pack 1 and its
 # WMI manufacturer "The Wine Project".
 settings os-above '[Package]' 'ProductName=Quarry UI Test' '[Restriction]' 'OSVersionMin=0x60002'
-settings os-equal '[Restriction]' 'OSVersionMin=0x60001' 'OSBuildMin=0x1DA10000'
+settings os-equal '[Restriction]' 'OSVersionMin=0x60001' 'OSBuildMin=0x1DB10000'
 settings os-build '[Package]' 'WindowTitle=Quarry UI Test Window' '[Restriction]' \
-  'OSVersionMin=0x60001' 'OSBuildMin=0x1DA20000'
+  'OSVersionMin=0x60001' 'OSBuildMin=0x1DB20000'
 settings os-below '[Restriction]' 'OSVersionMin=0x50001' 'OSBuildMin=0x7FFFFFFF'
 settings maker '[Restriction]' 'CheckManufacturer=1' 'ManufacturerName=Norvik Corporation'
 settings wine '[Restriction]' 'CheckManufacturer=1' 'ManufacturerName=The Wine Project'

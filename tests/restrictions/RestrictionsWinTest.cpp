@@ -173,7 +173,7 @@ TEST_F(RestrictionsTest, AskingTurnsEachFailureIntoAQuestion) {
     EXPECT_TRUE(errorReported);
     gAnswer = IDYES;
     EXPECT_EQ(kResultOk, Check());
-    ASSERT_EQ(4u, gReports.size());
+    ASSERT_EQ(3u, gReports.size());
     EXPECT_EQ(kResultSignatureInvalid, gReports[0].code);
     EXPECT_EQ(kResultSignatureInvalid, gReports[1].code);
     EXPECT_EQ(kResultNotMakersComputer, gReports[2].code);

@@ -346,7 +346,8 @@ TEST(PackageSettingsWin, X86OnlyPackageStartsNothingOnX64) {
 }
 
 // A 32-bit process runs under WOW64 exactly when the computer is 64-bit;
-// the choice must see through it (GetSystemInfo would report x86 there).
+// the choice must see through it (GetSystemInfo would report x86 there). A
+// 64-bit build of the tests runs on a 64-bit computer only.
 TEST(PackageSettingsWin, ChoiceFollowsTheNativeProcessor) {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     BOOL wow64 = FALSE;
@@ -359,8 +360,9 @@ TEST(PackageSettingsWin, ChoiceFollowsTheNativeProcessor) {
     PackageSettings settings;
     settings.Execution_x86.FileName = u"x86.exe";
     settings.Execution_x64.FileName = u"x64.exe";
-    EXPECT_EQ(wow64 ? u"x64.exe" : u"x86.exe", ChooseExecutionSettings(settings).FileName);
-    EXPECT_EQ(wow64 != FALSE, UsesX64ExecutionSection(NativeProcessorType()));
+    const bool x64Computer = wow64 || sizeof(void*) == 8;
+    EXPECT_EQ(x64Computer ? u"x64.exe" : u"x86.exe", ChooseExecutionSettings(settings).FileName);
+    EXPECT_EQ(x64Computer, UsesX64ExecutionSection(NativeProcessorType()));
 }
 
 // --- the number rules against the C runtime ------------------------------------

@@ -397,6 +397,7 @@ TEST(Folders, UniqueNameOfAnExistingFolderNamesNothingYet) {
     EXPECT_TRUE(EqualsNoCase(wanted, std::u16string_view(first).substr(0, wanted.size())))
         << Narrow(first);
     EXPECT_EQ(std::u16string::npos, first.find(u'\\', scratch.Path().size()));
+    EXPECT_TRUE(EqualsNoCase(wanted + u" (2)", first)) << Narrow(first);
 
     // Once that name is taken too, the next answer differs again.
     ASSERT_EQ(kResultOk, CreateFolderTree(first));
