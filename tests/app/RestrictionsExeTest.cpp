@@ -7,6 +7,7 @@
 #include "app/ProgramDriver.h"
 #include "common/Result.h"
 #include "common/WinTestSupport.h"
+#include "restrictions/Signature.h"
 
 namespace quarry {
 namespace {
@@ -36,12 +37,39 @@ TEST_F(RestrictionsExe, SilentRunsEndWithEachCheckResult) {
         {"maker.exe", kResultNotMakersComputer},   // "Norvik Corporation"
         {"wine.exe", kResultOk},                   // "The Wine Project"
         {"wine-case.exe", kResultWrongManufacturer},  // "the wine project"
+        // Signed after packing by "Norvik Corporation", the signer required.
+        {"signed.exe", kResultOk},
+        {"signed-flipped.exe", kResultSignatureInvalid},  // one byte changed after signing
+        {"signed-case.exe", kResultSignatureInvalid},     // "norvik corporation" required
+        {"signed-unsigned.exe", kResultSignatureInvalid},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ProgramDriver program(Package(c.name), u"-s");
         EXPECT_EQ(static_cast<DWORD>(c.result), program.WaitForExit());
     }
+}
+
+// The signature operations on the same files: only the untouched signed file
+// verifies, its signer reads back, and the name compares case-sensitively.
+TEST_F(RestrictionsExe, SignatureOfAProgramSignedAfterPacking) {
+    const std::u16string signedProgram = Package("signed.exe");
+    EXPECT_TRUE(VerifyFileSignature(signedProgram));
+    std::u16string signer;
+    EXPECT_TRUE(ReadSignerName(signedProgram, signer));
+    EXPECT_EQ(u"Norvik Corporation", signer);
+    EXPECT_TRUE(SignerNameMatches(signedProgram, u"Norvik Corporation"));
+    EXPECT_FALSE(SignerNameMatches(signedProgram, u"norvik corporation"));
+    EXPECT_TRUE(VerifySignatureAndSigner(signedProgram, u"Norvik Corporation"));
+
+    // The flipped byte breaks the digest, not the signer's name.
+    EXPECT_FALSE(VerifyFileSignature(Package("signed-flipped.exe")));
+    EXPECT_FALSE(VerifySignatureAndSigner(Package("signed-flipped.exe"), u"Norvik Corporation"));
+
+    signer = u"left over";
+    EXPECT_FALSE(VerifyFileSignature(Package("signed-unsigned.exe")));
+    EXPECT_FALSE(ReadSignerName(Package("signed-unsigned.exe"), signer));
+    EXPECT_TRUE(signer.empty());
 }
 
 // Reports that name what was wanted: the required build in message 323, the

@@ -105,6 +105,36 @@ for name in run-exit run-sleep run-cmd run-cmd-setup run-elevated run-args; do
   "$pack" create --stub "$stub" --settings "$out/src/$name.ini" --payload "$out/src/run" \
     -o "$out/$name.exe" >/dev/null
 done
+# Signed after packing, as users sign, by a self-signed certificate made
+# here: Wine's trust check looks at the digest only. One byte of the package
+# flipped after signing breaks the digest.
+settings signed '[Restriction]' 'CheckDigitalSignature=1' \
+  'DigitalSignatureSignerName=Norvik Corporation'
+settings signed-case '[Restriction]' 'CheckDigitalSignature=1' \
+  'DigitalSignatureSignerName=norvik corporation'
+openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Norvik Corporation" -days 30 \
+  -keyout "$out/src/sign-key.pem" -out "$out/src/sign-cert.pem" 2>/dev/null
+make signed-unsigned.exe signed
+make unsigned-case.exe signed-case
+sign() {  # input, output
+  osslsigncode sign -certs "$out/src/sign-cert.pem" -key "$out/src/sign-key.pem" \
+    -n "Quarry test" -in "$out/$1" -out "$out/$2" >/dev/null
+}
+sign signed-unsigned.exe signed.exe
+sign unsigned-case.exe signed-case.exe
+cp "$out/signed.exe" "$out/signed-flipped.exe"
+perl -e 'open my $f, "+<", $ARGV[0] or die; binmode $f; seek $f, $ARGV[1], 0;
+         read $f, my $c, 1; seek $f, $ARGV[1], 0; print $f chr(ord($c) ^ 0xFF)' \
+  "$out/signed-flipped.exe" $(( $(stat -c %s "$out/signed-unsigned.exe") - 1000 ))
+# A small file ahead of a large one, extracted to a known folder beside the
+# program: a test changes the small one while the large one is written.
+mkdir -p "$out/src/changing"
+printf 'original\r\n' > "$out/src/changing/a-first.txt"
+head -c 48000000 /dev/urandom > "$out/src/changing/z-big.bin"
+settings changing '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
+  'TargetFolderName=Changed' 'OpenExtractFolder=0'
+"$pack" create --stub "$stub" --settings "$out/src/changing.ini" --payload "$out/src/changing" \
+  --compression none -o "$out/changing.exe" >/dev/null
 make message-okonly.exe okonly --message "$out/src/plain.xml"
 make message-okcancel.exe okcancel --message "$out/src/plain.xml"
 make message-namespaced.exe okcancel --message "$out/src/namespaced.xml"
