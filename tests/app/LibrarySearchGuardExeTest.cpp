@@ -192,6 +192,25 @@ TEST_F(GuardProbe, NeighbourFileStopsTheProgramNamingTheFirstInListOrder) {
     }
 }
 
+// The same stop with Wine in Japanese: message 256 in the user's language.
+TEST(GuardProbeJapanese, NeighbourFileStopsTheProgramInTheUsersLanguage) {
+    if (!testing::ExpectJapanese()) GTEST_SKIP() << "Japanese texts expected";
+    ScratchFolder own;
+    const std::u16string program = own / u"Setup.exe";
+    ASSERT_TRUE(::CopyFileW(Wide(testing::WindowsPathOf(QUARRY_GUARDPROBE)), Wide(program),
+                            FALSE));
+    ASSERT_TRUE(testing::WriteBytes(own / u"imageres.dll", {'M', 'Z'}));
+    ProgramDriver driver(program, VersionArguments(6, 1) + u" none shell");
+    const HWND box = driver.WaitForMessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(u"パッケージを実行できません。\r\nこのパッケージの実行を妨げるファイルがあります。"
+              u"このパッケージ ファイルと同じフォルダーにある \"imageres.dll\" ファイルを削除して"
+              u"から、もう一度実行してください。",
+              ProgramDriver::MessageText(box));
+    ProgramDriver::Press(box, IDOK);
+    EXPECT_EQ(kBlockedExitCode, driver.WaitForExit());
+}
+
 // Under Wine the system offers SetDefaultDllDirectories: the shipped program
 // takes the short path and runs beside files that would stop it elsewhere,
 // in both of its modes' start.
