@@ -12,7 +12,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_COMMON := -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: all deps build test wintest wintest64 demo bench fuzz clean
+.PHONY: all deps build test wintest win64 wintest64 demo bench fuzz clean
 
 all: build
 
@@ -54,10 +54,12 @@ wintest:
 	cmake --build $(BUILD)/wintest -j $(JOBS)
 
 # The 64-bit test vehicle: quarry.exe and its tests built for x86_64.
-wintest64:
+win64:
 	cmake -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64-win32.cmake \
 	  -DQUARRY_WINE64=ON -DCMAKE_BUILD_TYPE=Release -DQUARRY_BENCH=ON $(CMAKE_COMMON) >/dev/null
 	cmake --build $(BUILD)/win64 -j $(JOBS)
+
+wintest64: win64
 	cmake -S . -B $(BUILD)/wintest64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64-posix.cmake \
 	  -DQUARRY_WINE64=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRY_TESTS=ON -DQUARRY_PROGRAM=OFF \
 	  -DQUARRY_EXE=$(BUILD)/win64/src/quarry.exe -DQUARRYPACK=$(DIST)/quarrypack \
@@ -67,8 +69,14 @@ wintest64:
 demo: build
 	bash scripts/demo.sh
 
+# Under wine64 with the 64-bit build where the kernel runs no 32-bit program.
 bench: build
-	bash scripts/with-wine.sh bash bench/run-bench.sh
+	@if [ "$$(bash scripts/wine-arch.sh)" = win64 ]; then \
+	  $(MAKE) --no-print-directory win64 && \
+	  QUARRY_WINE_ARCH=win64 bash scripts/with-wine.sh bash bench/run-bench.sh; \
+	else \
+	  bash scripts/with-wine.sh bash bench/run-bench.sh; \
+	fi
 
 fuzz: deps
 	cmake -S . -B $(BUILD)/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
