@@ -78,8 +78,14 @@ demo: build
 	  bash scripts/demo.sh; \
 	fi
 
+# Under wine64 with the 64-bit build where the kernel runs no 32-bit program.
 bench: build
-	bash scripts/with-wine.sh bash bench/run-bench.sh
+	@if [ "$$(bash scripts/wine-arch.sh)" = win64 ]; then \
+	  $(MAKE) --no-print-directory win64 && \
+	  QUARRY_WINE_ARCH=win64 bash scripts/with-wine.sh bash bench/run-bench.sh; \
+	else \
+	  bash scripts/with-wine.sh bash bench/run-bench.sh; \
+	fi
 
 fuzz: deps
 	cmake -S . -B $(BUILD)/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \

@@ -1,139 +1,186 @@
 #!/usr/bin/env bash
-# Benchmarks, run under scripts/with-wine.sh by `make bench`.
-# copy: CopyEntryToFile with unscrambling of a 1 GiB entry under Wine
-# against cp of the same bytes, and the peak memory of copying a 1 GiB entry
-# against a 1 MiB one.
-# extract: ExtractAll of a package whose payload is 1 GiB of random text
-# (once as an uncompressed, once as an MSZIP cabinet) against cp of the
-# plain cabinet plus cabextract of it, and the peak memory of extracting the
-# 1 GiB package against a 1 MiB one.
-# Every figure is printed as a "name: value" line at the end, the copy
-# benchmark's two headline figures last.
+# Benchmarks, run under scripts/with-wine.sh by `make bench`. Where this
+# kernel runs no 32-bit program (scripts/wine-arch.sh prints win64) they use
+# the 64-bit build in build/win64 under wine64, otherwise the shipped 32-bit
+# build.
+#
+# Every comparison runs its two sides interleaved (A B A B ...), PAIRS times
+# (default 5), and reports the median of the per-pair ratios; the payloads
+# are written once, at the start.
+#   extract: ExtractAll of a 1 GiB payload of random text (an uncompressed
+#     and an MSZIP cabinet) against cp of the plain cabinet plus cabextract
+#     of it; the peak working set of the 1 GiB run minus that of a 1 MiB run.
+#   startup: a silent run of a tiny package with no file to run, minus the
+#     worker's fixed waits (1000 ms after extraction, 500 ms after the
+#     destination step) and minus a trivial program's start.
+#   small files: a silent run of a package of 20,000 files of 4 KiB, minus
+#     the fixed waits, per file, against cabextract of the same cabinet.
+#   integrity: CompareFolderTree over 100,000 small files in 100 folders.
+# Every figure is printed as a "name: value" line at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=$root/build/bench
-bench=$root/build/win/bench/copy_bench.exe
+if [ "$(bash "$root/scripts/wine-arch.sh")" = win64 ]; then
+  build=$root/build/win64
+  stub=$build/src/quarry.exe
+else
+  build=$root/build/win
+  stub=$root/dist/quarry.exe
+fi
+bench=$build/bench
 pack=$root/dist/quarrypack
-stub=$root/dist/quarry.exe
+pairs=${PAIRS:-5}
+work=$root/build/bench
 rm -rf "$work"
-mkdir -p "$work/big" "$work/small" "$work/payload"
+mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 
-printf '[Package]\r\nProductName=Bench\r\n' > "$work/Settings.ini"
-echo "bench payload" > "$work/payload/readme.txt"
-head -c 1073741824 /dev/urandom > "$work/big/big.bin"
-head -c 1048576 /dev/urandom > "$work/small/small.bin"
-"$pack" create --stub "$stub" --settings "$work/Settings.ini" --payload "$work/payload" \
-  --flat "$work/big" -o "$work/big.exe" >/dev/null
-"$pack" create --stub "$stub" --settings "$work/Settings.ini" --payload "$work/payload" \
-  --flat "$work/small" -o "$work/small.exe" >/dev/null
-
 now() { date +%s.%N; }
-best_cp=""
-# Best of five, each into a new file with the previous one written back first.
-for _ in 1 2 3 4 5; do
-  rm -f "$work/cp.bin"
-  sync
-  t0=$(now); cp "$work/big/big.bin" "$work/cp.bin"; t1=$(now)
-  t=$(echo "$t1 - $t0" | bc -l)
-  if [ -z "$best_cp" ] || [ "$(echo "$t < $best_cp" | bc -l)" = 1 ]; then best_cp=$t; fi
-done
-rm -f "$work/cp.bin"
-# cp copies inside the kernel (copy_file_range); dd shows what a plain
-# read and write of the same bytes through a 5 MiB buffer costs here.
-best_dd=""
-for _ in 1 2 3 4 5; do
-  rm -f "$work/dd.bin"
-  sync
-  t0=$(now); dd if="$work/big/big.bin" of="$work/dd.bin" bs=5M status=none; t1=$(now)
-  t=$(echo "$t1 - $t0" | bc -l)
-  if [ -z "$best_dd" ] || [ "$(echo "$t < $best_dd" | bc -l)" = 1 ]; then best_dd=$t; fi
-done
-rm -f "$work/dd.bin"
-sync
+calc() { echo "scale=6; $*" | bc -l; }
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.6f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Wine's output goes through a file: a pipe can be held open by the
+# services Wine starts beside the first program.
+run_wine() { wine "$@" > "$work/wine.out"; tr -d '\r' < "$work/wine.out"; }
+value() { sed -n "s/^$1: //p"; }
+# The seconds one command takes, its output thrown away.
+timed() { local t0 t1; t0=$(now); "$@" >/dev/null 2>&1 || true; t1=$(now); calc "$t1 - $t0"; }
+fresh() { rm -rf "$@"; sync; }
 
-big=$(wine "$bench" "Z:$work/big.exe" "Z:$work/out.bin" 5 | tr -d '\r')
-rm -f "$work/out.bin"
-small=$(wine "$bench" "Z:$work/small.exe" "Z:$work/out.bin" 3 | tr -d '\r')
-
-copy_seconds=$(sed -n 's/^seconds: //p' <<<"$big")
-big_peak=$(sed -n 's/^peak_working_set_bytes: //p' <<<"$big")
-small_peak=$(sed -n 's/^peak_working_set_bytes: //p' <<<"$small")
-
-rm -rf "$work/big" "$work/big.exe" "$work/small.exe" "$work/small" "$work/payload"
-
-# --- extract ------------------------------------------------------------
-bench_extract=$root/build/win/bench/extract_bench.exe
-mkdir -p "$work/text" "$work/tiny"
+# --- payloads, written once ----------------------------------------------
 printf '[Package]\r\nProductName=Bench\r\n' > "$work/Settings.ini"
 # Random lower-case words: deflate takes them to about 60 %, like typical
 # installer payloads, so MSZIP has real work to do.
 # (The endless generator runs in a process substitution: under pipefail its
 # SIGPIPE at the end would count as a failure.)
 random_text() { head -c "$1" < <(base64 -w 76 /dev/urandom | tr 'A-Z0-9+/' 'a-z '); }
+mkdir -p "$work/text" "$work/tiny" "$work/start" "$work/small"
 for i in 1 2 3 4 5 6 7 8; do random_text 134217728 > "$work/text/part$i.txt"; done
 random_text 1048576 > "$work/tiny/part.txt"
-"$pack" create --stub "$stub" --settings "$work/Settings.ini" --payload "$work/text" \
-  --compression none -o "$work/stored.exe" >/dev/null
-"$pack" create --stub "$stub" --settings "$work/Settings.ini" --payload "$work/text" \
-  -o "$work/mszip.exe" >/dev/null
-"$pack" create --stub "$stub" --settings "$work/Settings.ini" --payload "$work/tiny" \
-  -o "$work/tiny.exe" >/dev/null
-rm -rf "$work/text" "$work/tiny"
+echo "bench payload" > "$work/start/readme.txt"
+# 20,000 files of 4 KiB in 20 folders.
+for d in $(seq -w 1 20); do
+  mkdir -p "$work/small/d$d"
+  head -c $((1000 * 4096)) /dev/urandom | (cd "$work/small/d$d" && split -b 4096 -a 4 -d - f)
+done
+make_package() { "$pack" create --stub "$stub" --settings "$work/Settings.ini" --payload "$1" \
+  "${@:3}" -o "$work/$2.exe" >/dev/null; }
+make_package "$work/text" stored --compression none
+make_package "$work/text" mszip
+make_package "$work/tiny" tiny
+make_package "$work/start" start
+make_package "$work/small" small
+rm -rf "$work/text" "$work/tiny" "$work/start" "$work/small"
+# The plain cabinets as the packages hold them (their largest entry, unscrambled).
+for kind in stored mszip small; do
+  run_wine "$bench/copy_bench.exe" "Z:$work/$kind.exe" "Z:$work/$kind.cab" 1 >/dev/null
+done
+# 100,000 files of 100 bytes in 100 folders, named as integrity_bench expects.
+python3 - "$work/tree" <<'EOF'
+import os, sys
+root = sys.argv[1]
+data = b"x" * 100
+for d in range(100):
+    folder = os.path.join(root, "d%03d" % d)
+    os.makedirs(folder)
+    for f in range(1000):
+        with open(os.path.join(folder, "f%05d.bin" % f), "wb") as out:
+            out.write(data)
+EOF
+sync
 
-# Wine's output goes through a file: a pipe can be held open by the
-# services Wine starts beside the first program.
-run_wine() { wine "$@" > "$work/wine.out"; tr -d '\r' < "$work/wine.out"; }
-value() { sed -n "s/^$1: //p"; }
-smaller() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
-
+# --- extract ---------------------------------------------------------------
 for kind in stored mszip; do
-  # The plain cabinet as the package holds it (its largest entry, unscrambled).
-  run_wine "$bench" "Z:$work/$kind.exe" "Z:$work/$kind.cab" 1 >/dev/null
-  best_base=""
-  best_ours=""
-  peak=0
-  # Best of three, alternating, each into an empty folder with the previous
-  # output removed and written back first.
-  for _ in 1 2 3; do
-    rm -rf "$work/base" && mkdir "$work/base" && sync
+  ratios=() peaks=() base_times=() ours_times=()
+  for _ in $(seq 1 "$pairs"); do
+    fresh "$work/base"
+    mkdir "$work/base"
     t0=$(now)
     cp "$work/$kind.cab" "$work/base/payload.cab"
     cabextract -q -d "$work/base/out" "$work/base/payload.cab"
     t1=$(now)
-    best_base=$(smaller "$best_base" "$(echo "$t1 - $t0" | bc -l)")
-    rm -rf "$work/base" "$work/ours" && sync
-    out=$(run_wine "$bench_extract" "Z:$work/$kind.exe" "Z:$work/ours")
+    base=$(calc "$t1 - $t0")
+    fresh "$work/base" "$work/ours"
+    out=$(run_wine "$bench/extract_bench.exe" "Z:$work/$kind.exe" "Z:$work/ours")
     [ "$(value bytes <<<"$out")" = 1073741824 ] || { echo "extract_bench: $out" >&2; exit 1; }
-    best_ours=$(smaller "$best_ours" "$(value seconds <<<"$out")")
-    p=$(value peak_working_set_bytes <<<"$out")
-    [ "$p" -gt "$peak" ] && peak=$p
-    rm -rf "$work/ours"
+    ours=$(value seconds <<<"$out")
+    fresh "$work/ours"
+    base_times+=("$base") ours_times+=("$ours")
+    ratios+=("$(calc "$ours / $base")")
+    peaks+=("$(value peak_working_set_bytes <<<"$out")")
   done
-  rm -f "$work/$kind.cab" && sync
-  eval "base_$kind=\$best_base ours_$kind=\$best_ours peak_$kind=\$peak"
+  eval "ratio_$kind=\$(printf '%s\n' \"\${ratios[@]}\" | median)"
+  eval "base_$kind=\$(printf '%s\n' \"\${base_times[@]}\" | median)"
+  eval "ours_$kind=\$(printf '%s\n' \"\${ours_times[@]}\" | median)"
+  eval "peak_$kind=\$(printf '%s\n' \"\${peaks[@]}\" | median)"
 done
-out=$(run_wine "$bench_extract" "Z:$work/tiny.exe" "Z:$work/ours")
-peak_tiny=$(value peak_working_set_bytes <<<"$out")
+tiny_peaks=()
+for _ in $(seq 1 "$pairs"); do
+  out=$(run_wine "$bench/extract_bench.exe" "Z:$work/tiny.exe" "Z:$work/ours")
+  tiny_peaks+=("$(value peak_working_set_bytes <<<"$out")")
+  fresh "$work/ours"
+done
+peak_tiny=$(printf '%s\n' "${tiny_peaks[@]}" | median)
 peak_big=$peak_stored
-[ "$peak_mszip" -gt "$peak_big" ] && peak_big=$peak_mszip
-rm -rf "$work/ours"
+[ "$(calc "$peak_mszip > $peak_big")" = 1 ] && peak_big=$peak_mszip
+rm -f "$work/stored.cab" "$work/mszip.cab" "$work/stored.exe" "$work/mszip.exe"
+
+# --- startup ---------------------------------------------------------------
+# One run of each first: the first start of a program under a fresh
+# wineserver pays for loading it from disk.
+# A run with nothing to run ends with 0 (the exit-code slot was never
+# written); anything else is a failed run.
+for program in start small; do
+  rc=0
+  wine "$work/$program.exe" -s >/dev/null 2>&1 || rc=$?
+  [ "$rc" = 0 ] || { echo "$program.exe -s ended with $rc, not 0" >&2; exit 1; }
+done
+wine "$bench/trivial.exe" >/dev/null 2>&1 || true
+overheads=() starts=() trivials=()
+for _ in $(seq 1 $((pairs + 2))); do
+  quarry=$(timed wine "$work/start.exe" -s)
+  trivial=$(timed wine "$bench/trivial.exe")
+  starts+=("$quarry") trivials+=("$trivial")
+  overheads+=("$(calc "($quarry - 1.5 - $trivial) * 1000")")
+done
+startup_overhead=$(printf '%s\n' "${overheads[@]}" | median)
+start_seconds=$(printf '%s\n' "${starts[@]}" | median)
+trivial_seconds=$(printf '%s\n' "${trivials[@]}" | median)
+
+# --- small files -------------------------------------------------------------
+small_ratios=() small_ours=() small_base=()
+for _ in $(seq 1 "$pairs"); do
+  fresh "$work/base"
+  base=$(timed cabextract -q -d "$work/base" "$work/small.cab")
+  [ "$(find "$work/base" -type f | wc -l)" = 20000 ] || { echo "cabextract: files missing" >&2; exit 1; }
+  fresh "$work/base"
+  ours=$(calc "$(timed wine "$work/small.exe" -s) - 1.5")
+  small_base+=("$base") small_ours+=("$ours")
+  small_ratios+=("$(calc "$ours / $base")")
+done
+small_ratio=$(printf '%s\n' "${small_ratios[@]}" | median)
+small_seconds=$(printf '%s\n' "${small_ours[@]}" | median)
+small_base_seconds=$(printf '%s\n' "${small_base[@]}" | median)
+
+# --- integrity check -----------------------------------------------------------
+out=$(run_wine "$bench/integrity_bench.exe" "Z:$work/tree" 100 1000 100 "$pairs")
+[ "$(value files <<<"$out")" = 100000 ] || { echo "integrity_bench: $out" >&2; exit 1; }
+integrity_seconds=$(value median_seconds <<<"$out")
 
 mib() { echo "scale=2; $1 / 1048576" | bc -l; }
-echo "cp_seconds_1gib: $best_cp"
-echo "dd_seconds_1gib: $best_dd"
-echo "copy_seconds_1gib: $copy_seconds"
-echo "copy_ratio_vs_dd: $(echo "scale=3; $copy_seconds / $best_dd" | bc -l)"
-echo "copy_peak_working_set_1gib_mib: $(echo "scale=2; $big_peak / 1048576" | bc -l)"
-echo "copy_peak_working_set_1mib_mib: $(echo "scale=2; $small_peak / 1048576" | bc -l)"
+echo "pairs: $pairs"
 echo "cp_cabextract_seconds_stored: $base_stored"
 echo "extract_seconds_stored: $ours_stored"
 echo "cp_cabextract_seconds_mszip: $base_mszip"
 echo "extract_seconds_mszip: $ours_mszip"
 echo "extract_peak_working_set_1gib_mib: $(mib "$peak_big")"
 echo "extract_peak_working_set_1mib_mib: $(mib "$peak_tiny")"
-echo "extract_ratio_vs_cabextract_stored: $(echo "scale=3; $ours_stored / $base_stored" | bc -l)"
-echo "extract_ratio_vs_cabextract_mszip: $(echo "scale=3; $ours_mszip / $base_mszip" | bc -l)"
+echo "startup_silent_run_seconds: $start_seconds"
+echo "startup_trivial_program_seconds: $trivial_seconds"
+echo "small_files_run_minus_waits_seconds: $small_seconds"
+echo "small_files_cabextract_seconds: $small_base_seconds"
+echo "extract_ratio_vs_cabextract_stored: $(echo "scale=3; $ratio_stored / 1" | bc -l)"
+echo "extract_ratio_vs_cabextract_mszip: $(echo "scale=3; $ratio_mszip / 1" | bc -l)"
 echo "extract_peak_growth_mib: $(mib "($peak_big - $peak_tiny)")"
-echo "copy_ratio_vs_cp: $(echo "scale=3; $copy_seconds / $best_cp" | bc -l)"
-echo "copy_peak_growth_mib: $(echo "scale=2; ($big_peak - $small_peak) / 1048576" | bc -l)"
+echo "startup_overhead_ms: $(echo "scale=1; $startup_overhead / 1" | bc -l)"
+echo "small_files_per_file_us: $(echo "scale=1; $small_seconds * 1000000 / 20000" | bc -l)"
+echo "small_files_ratio_vs_cabextract: $(echo "scale=3; $small_ratio / 1" | bc -l)"
+echo "integrity_check_100k_files_s: $integrity_seconds"

@@ -82,41 +82,34 @@ std::u16string DecodeName(const char* raw, USHORT attributes) {
     return name;
 }
 
-// Creates `base` + `relative` with every missing level; `base` exists. An
-// existing folder is fine, an existing file of that name is not.
-bool CreateFolderTree(const std::u16string& base, const std::u16string& relative) {
-    std::size_t end = 0;
-    while (end != std::u16string::npos) {
-        end = relative.find(u'\\', end + 1);
-        const std::u16string path = base + relative.substr(0, end);
-        if (::CreateDirectoryW(Wide(path), nullptr)) continue;
-        const DWORD error = ::GetLastError();
-        const DWORD attributes = ::GetFileAttributesW(Wide(path));
-        if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
-            !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            ::SetLastError(error);
-            return false;
-        }
+// Creates `path`, a folder below the destination; an existing folder is
+// fine, an existing file of that name is not.
+bool CreateFolderLevel(const std::u16string& path) {
+    if (::CreateDirectoryW(Wide(path), nullptr)) return true;
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::SetLastError(error);
+        return false;
     }
     return true;
 }
 
-// Gives an expanded file its stored time and attributes. When the file
-// cannot be opened both stay as they are.
-void ApplyTimesAndAttributes(const std::u16string& path, USHORT date, USHORT time,
-                             USHORT attributes) {
-    {
-        UniqueFile file(::CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return;
-        FILETIME stored;
-        if (::DosDateTimeToFileTime(date, time, &stored)) {
-            FILETIME utc = stored;
-            const bool converted = (attributes & kAttributeUtcTime) != 0 ||
-                                   ::LocalFileTimeToFileTime(&stored, &utc);
-            if (converted) ::SetFileTime(file.Get(), &utc, nullptr, &utc);
-        }
-    }
+// Gives an expanded file, still open as `descriptor`, its stored time; the
+// attributes follow once it is closed (ApplyAttributes).
+void ApplyTimes(int descriptor, USHORT date, USHORT time, USHORT attributes) {
+    const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
+    if (file == INVALID_HANDLE_VALUE) return;
+    FILETIME stored;
+    if (!::DosDateTimeToFileTime(date, time, &stored)) return;
+    FILETIME utc = stored;
+    const bool converted =
+        (attributes & kAttributeUtcTime) != 0 || ::LocalFileTimeToFileTime(&stored, &utc);
+    if (converted) ::SetFileTime(file, &utc, nullptr, &utc);
+}
+
+void ApplyAttributes(const std::u16string& path, USHORT attributes) {
     gCabinetFileFunctions.setFileAttributes(Wide(path), attributes & kKeptAttributes);
 }
 
@@ -132,36 +125,60 @@ FNFREE(FdiFree) {
     if (pv) ::HeapFree(::GetProcessHeap(), 0, pv);
 }
 
-FNOPEN(FdiOpen) {
-    if (!pszFile) return -1;
-    try {
-        const std::u16string path = Utf8ToUtf16(pszFile);
-        // A read-only file in the way would make the creating open fail.
-        if (oflag & _O_CREAT) {
-            gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL);
-        }
-        return ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
-    } catch (...) {
-        // Nothing may unwind through the cabinet library's frames.
-        return -1;
-    }
-}
-
-FNREAD(FdiRead) { return static_cast<UINT>(::_read(static_cast<int>(hf), pv, cb)); }
-
-FNWRITE(FdiWrite) { return static_cast<UINT>(::_write(static_cast<int>(hf), pv, cb)); }
-
-FNSEEK(FdiSeek) { return ::_lseek(static_cast<int>(hf), dist, seektype); }
-
 }  // namespace
 
-// The two callbacks that need the expander take it from the thread's slot.
+// The file callbacks: the C runtime's descriptors, except for the packaged
+// cabinet, which the expander of the thread serves from the package.
 struct FdiCallbacks {
+    static FNOPEN(Open) {
+        if (!pszFile) return -1;
+        try {
+            const std::u16string path = Utf8ToUtf16(pszFile);
+            if (CExtract* extract = CurrentExtract()) {
+                const INT_PTR packaged = extract->OpenPackaged(path, oflag);
+                if (packaged != 0) return packaged;
+            }
+            // A read-only file in the way would make the creating open fail.
+            if (oflag & _O_CREAT) {
+                gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL);
+            }
+            return ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
+        } catch (...) {
+            // Nothing may unwind through the cabinet library's frames.
+            return -1;
+        }
+    }
+
+    static FNREAD(Read) {
+        CExtract* extract = CurrentExtract();
+        if (extract && extract->IsPackagedHandle(hf)) return extract->ReadPackaged(hf, pv, cb);
+        return static_cast<UINT>(::_read(static_cast<int>(hf), pv, cb));
+    }
+
+    static FNWRITE(Write) {
+        CExtract* extract = CurrentExtract();
+        if (extract && extract->IsPackagedHandle(hf)) return static_cast<UINT>(-1);
+        return static_cast<UINT>(::_write(static_cast<int>(hf), pv, cb));
+    }
+
+    static FNSEEK(Seek) {
+        CExtract* extract = CurrentExtract();
+        if (extract && extract->IsPackagedHandle(hf)) {
+            return extract->SeekPackaged(hf, dist, seektype);
+        }
+        return ::_lseek(static_cast<int>(hf), dist, seektype);
+    }
+
     static FNCLOSE(Close) {
         if (hf <= 0) return 0;
+        CExtract* extract = CurrentExtract();
+        if (extract && extract->IsPackagedHandle(hf)) {
+            extract->ClosePackaged(hf);
+            return 0;
+        }
         const int descriptor = static_cast<int>(hf);
         const int result = ::_close(descriptor);
-        if (CExtract* extract = CurrentExtract()) extract->OnDescriptorClosed(descriptor);
+        if (extract) extract->OnDescriptorClosed(descriptor);
         return result;
     }
 
@@ -214,12 +231,90 @@ HResult CExtract::Create() {
     registered_ = true;
     const FdiFunctions* fdi = LoadFdiFunctions();
     if (!fdi) return kResultPackageUnreadable;
-    context_ = fdi->create(FdiAllocate, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiCallbacks::Close,
-                           FdiSeek, cpu80386, &error_);
+    context_ = fdi->create(FdiAllocate, FdiFree, FdiCallbacks::Open, FdiCallbacks::Read,
+                           FdiCallbacks::Write, FdiCallbacks::Close, FdiCallbacks::Seek,
+                           cpu80386, &error_);
     return context_ ? kResultOk : kResultPackageUnreadable;
 }
 
 bool CExtract::IsCancelRequested() const { return IsSignalled(cancelEvent_); }
+
+void CExtract::ReadCabinetFrom(const std::u16string& path, PackagedCabinet cabinet) {
+    packagedPath_ = path;
+    packaged_ = std::move(cabinet);
+    packagedReadEnd_ = 0;
+}
+
+INT_PTR CExtract::OpenPackaged(const std::u16string& path, int flags) {
+    if (packagedPath_.empty() || !packaged_.source || !EqualsNoCase(path, packagedPath_)) {
+        return 0;
+    }
+    // The package is read, never written.
+    if (flags & (_O_WRONLY | _O_RDWR | _O_CREAT | _O_TRUNC | _O_APPEND)) return -1;
+    for (int slot = 0; slot < kMaxOpenCabinets; ++slot) {
+        if (packagedOpen_[slot]) continue;
+        packagedOpen_[slot] = true;
+        packagedPosition_[slot] = 0;
+        return kPackagedHandleBase + slot;
+    }
+    return -1;
+}
+
+bool CExtract::IsPackagedHandle(INT_PTR handle) const {
+    const INT_PTR slot = handle - kPackagedHandleBase;
+    return slot >= 0 && slot < kMaxOpenCabinets && packagedOpen_[slot];
+}
+
+UINT CExtract::ReadPackaged(INT_PTR handle, void* buffer, UINT length) {
+    std::uint64_t& position = packagedPosition_[handle - kPackagedHandleBase];
+    if (position >= packaged_.size) return 0;
+    const std::uint64_t left = packaged_.size - position;
+    const UINT count = left < length ? static_cast<UINT>(left) : length;
+    if (!packaged_.source->Seek(packaged_.offset + position) ||
+        !packaged_.source->Read(buffer, count)) {
+        return static_cast<UINT>(-1);
+    }
+    UnscrambleBuffer(buffer, count);
+    position += count;
+    if (position > packagedReadEnd_) {
+        const std::uint64_t fresh = position - packagedReadEnd_;
+        packagedReadEnd_ = position;
+        if (packaged_.onRead) packaged_.onRead(fresh);
+    }
+    return count;
+}
+
+long CExtract::SeekPackaged(INT_PTR handle, long distance, int origin) {
+    std::uint64_t& position = packagedPosition_[handle - kPackagedHandleBase];
+    std::int64_t base = 0;
+    if (origin == SEEK_CUR) base = static_cast<std::int64_t>(position);
+    else if (origin == SEEK_END) base = static_cast<std::int64_t>(packaged_.size);
+    else if (origin != SEEK_SET) return -1;
+    const std::int64_t target = base + distance;
+    // FDI's seek callback speaks in longs: a cabinet is below 2 GiB.
+    if (target < 0 || target > 0x7FFFFFFF) return -1;
+    position = static_cast<std::uint64_t>(target);
+    return static_cast<long>(target);
+}
+
+void CExtract::ClosePackaged(INT_PTR handle) { packagedOpen_[handle - kPackagedHandleBase] = false; }
+
+// Creates every missing level of `relativeFolder` below the destination,
+// each at most once per expansion.
+bool CExtract::CreateTargetFolder(const std::u16string& relativeFolder) {
+    std::u16string folded(relativeFolder);
+    for (char16_t& c : folded) c = FoldCase(c);
+    if (madeFolders_.count(folded)) return true;
+    std::size_t end = 0;
+    while (end != std::u16string::npos) {
+        end = relativeFolder.find(u'\\', end + 1);
+        const std::u16string level = folded.substr(0, end);
+        if (madeFolders_.count(level)) continue;
+        if (!CreateFolderLevel(destinationFolder_ + relativeFolder.substr(0, end))) return false;
+        madeFolders_.insert(level);
+    }
+    return true;
+}
 
 bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
                       HANDLE cancelEvent) {
@@ -228,6 +323,7 @@ bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& d
     cancelled_ = false;
     current_ = OutputFile();
     abandonedPath_.clear();
+    madeFolders_.clear();
     destinationFolder_ = destinationFolder;
     if (!destinationFolder_.empty() && destinationFolder_.back() != u'\\') {
         destinationFolder_ += u'\\';
@@ -331,8 +427,7 @@ INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
     if (!IsSafeRelativePath(name)) return -1;
     const std::size_t slash = name.rfind(u'\\');
     currentFileSize_ = static_cast<std::uint32_t>(notification.cb);
-    if (slash != std::u16string::npos && slash != 0 &&
-        !CreateFolderTree(destinationFolder_, name.substr(0, slash))) {
+    if (slash != std::u16string::npos && slash != 0 && !CreateTargetFolder(name.substr(0, slash))) {
         return -1;
     }
     const std::u16string fullPath = destinationFolder_ + name;
@@ -353,13 +448,14 @@ INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
 INT_PTR CExtract::OnCloseFileInfo(const FDINOTIFICATION& notification) {
     const std::u16string name = DecodeName(notification.psz1, notification.attribs);
     const int descriptor = static_cast<int>(notification.hf);
+    const bool safe = IsSafeRelativePath(name);
     if (descriptor > 0) {
+        if (safe) ApplyTimes(descriptor, notification.date, notification.time, notification.attribs);
         ::_close(descriptor);
         if (current_.descriptor == descriptor) current_ = OutputFile();
     }
-    if (!IsSafeRelativePath(name)) return -1;
-    const std::u16string fullPath = destinationFolder_ + name;
-    ApplyTimesAndAttributes(fullPath, notification.date, notification.time, notification.attribs);
+    if (!safe) return -1;
+    ApplyAttributes(destinationFolder_ + name, notification.attribs);
     extractedFiles_.push_back({name, currentFileSize_});
     return TRUE;
 }

@@ -14,7 +14,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/Result.h"
@@ -38,6 +40,17 @@ struct CabinetFileFunctions {
     BOOL(WINAPI* setFileAttributes)(LPCWSTR path, DWORD attributes) = ::SetFileAttributesW;
 };
 extern CabinetFileFunctions gCabinetFileFunctions;
+
+// A cabinet that is not a file of its own but a region of an open package
+// file, stored with every byte complemented: `size` bytes from `offset` of
+// `source`. `onRead` (may be empty) hears of every byte the expansion reads
+// for the first time, in order, so that progress follows the expansion.
+struct PackagedCabinet {
+    ByteSource* source = nullptr;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::function<void(std::uint64_t)> onRead;
+};
 
 class CExtract {
 public:
@@ -67,6 +80,12 @@ public:
     bool Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
                 HANDLE cancelEvent);
 
+    // Makes every later Expand read the cabinet at `path` from `cabinet`
+    // instead of a file (complementing each chunk as it is read); the other
+    // cabinets of its set are still files. `cabinet.source` must outlive the
+    // expansions.
+    void ReadCabinetFrom(const std::u16string& path, PackagedCabinet cabinet);
+
     // One record per file closed during the last Expand, in cabinet order:
     // its path inside the cabinet and the size the cabinet announced.
     const std::vector<ExtractedFileRecord>& ExtractedFiles() const { return extractedFiles_; }
@@ -88,6 +107,17 @@ private:
     INT_PTR OnCloseFileInfo(const FDINOTIFICATION& notification);
     void OnDescriptorClosed(int descriptor);
 
+    // The packaged cabinet, opened by FDI up to kMaxOpenCabinets times at once;
+    // its handles are kPackagedHandleBase + slot, far above any descriptor.
+    static constexpr int kMaxOpenCabinets = 4;
+    static constexpr INT_PTR kPackagedHandleBase = 0x7FFF0000;
+    INT_PTR OpenPackaged(const std::u16string& path, int flags);
+    bool IsPackagedHandle(INT_PTR handle) const;
+    UINT ReadPackaged(INT_PTR handle, void* buffer, UINT length);
+    long SeekPackaged(INT_PTR handle, long distance, int origin);
+    void ClosePackaged(INT_PTR handle);
+    bool CreateTargetFolder(const std::u16string& relativeFolder);
+
     std::vector<ExtractedFileRecord> extractedFiles_;
     std::uint32_t currentFileSize_ = 0;
     OutputFile current_;
@@ -103,6 +133,14 @@ private:
     bool registered_ = false;
     std::u16string cabinetFolder_;
     std::u16string cabinetName_;
+    std::u16string packagedPath_;  // empty: every cabinet is a file
+    PackagedCabinet packaged_;
+    std::uint64_t packagedPosition_[kMaxOpenCabinets] = {};
+    bool packagedOpen_[kMaxOpenCabinets] = {};
+    std::uint64_t packagedReadEnd_ = 0;  // how far any read reached so far
+    // Folded relative folders made (or found) during this Expand: each level
+    // is created once, not once per file in it.
+    std::unordered_set<std::u16string> madeFolders_;
 };
 
 }  // namespace quarry

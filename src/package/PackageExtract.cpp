@@ -1,5 +1,5 @@
-// PackageReader::ExtractAll: every entry of the package written out, the
-// payload cabinet unscrambled, expanded and removed again.
+// PackageReader::ExtractAll: every entry of the package written out and the
+// payload cabinet expanded straight from the package.
 #include "common/Text.h"
 #include "common/WinResult.h"
 #include "package/CabinetExtract.h"
@@ -13,26 +13,30 @@ bool IsSignalled(HANDLE event) {
     return event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
-// Expands the copied cabinet into `destination` and, on success, deletes the
-// copy and appends what came out to `records` with `prefix`. A failure
-// leaves the copy where it is.
-HResult ExpandCopiedCabinet(const std::u16string& cabinetPath, const std::u16string& destination,
-                            const std::u16string& prefix, HANDLE cancelEvent,
-                            std::vector<ExtractedFileRecord>& records) {
+}  // namespace
+
+// The cabinet is read from the open program file where it lies, so no copy
+// of it is written; the next cabinets of a set are main group entries, all
+// written to the Support folder before the expansion starts, and are opened
+// from there.
+HResult PackageReader::ExpandPackagedCabinet(const PackageEntry& entry, HANDLE cancelEvent) {
+    std::uint64_t counted = 0;
     CExtract extract;
     RETURN_IF_FAILED(extract.Create());
-    if (!extract.Expand(cabinetPath, destination, cancelEvent)) {
+    const std::u16string path = supportFolder_ + entry.name;
+    extract.ReadCabinetFrom(path, {&file_, entry.offset, entry.size, [&](std::uint64_t bytes) {
+                                       counted += bytes;
+                                       AddProgressDone(bytes);
+                                   }});
+    if (!extract.Expand(path, destinationFolder, cancelEvent)) {
         return IsSignalled(cancelEvent) ? kResultAbort : kResultPackageUnreadable;
     }
-    ::SetFileAttributesW(Wide(cabinetPath), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(Wide(cabinetPath));
-    for (const ExtractedFileRecord& file : extract.ExtractedFiles()) {
-        records.push_back({prefix + file.relativePath, file.size});
-    }
+    // What the expansion did not need to read counts as done all the same.
+    if (counted < entry.size) AddProgressDone(entry.size - counted);
+    const std::vector<ExtractedFileRecord>& files = extract.ExtractedFiles();
+    destinationFiles.insert(destinationFiles.end(), files.begin(), files.end());
     return kResultOk;
 }
-
-}  // namespace
 
 HResult PackageReader::ExtractAll(const std::u16string& destination, HANDLE cancelEvent) {
     destinationFolder = destination;
@@ -49,26 +53,28 @@ HResult PackageReader::ExtractAll(const std::u16string& destination, HANDLE canc
         }
         const std::unique_ptr<std::uint8_t[]> buffer = AllocateCopyBuffer();
         const std::u16string prefix = kind == GroupKind::Other ? group.name + u"\\" : u"";
+        const PackageEntry* cabinet = nullptr;
 
         for (const PackageEntry& entry : group.entries) {
             if (IsSignalled(cancelEvent)) return kResultAbort;
-            bool isCabinet = false;
             if (kind == GroupKind::Main) {
                 if (EqualsNoCase(entry.name, kSettingsEntryName)) continue;
-                isCabinet = EqualsNoCase(entry.name, kCabinetEntryName);
-                if (isCabinet) AddProgressTotal(entry.size);
+                if (!cabinet && EqualsNoCase(entry.name, kCabinetEntryName)) {
+                    AddProgressTotal(entry.size);
+                    cabinet = &entry;
+                    continue;
+                }
             }
             const std::u16string target = folder + entry.name;
-            RETURN_IF_FAILED(CopyEntryToFile(entry, target, isCabinet,
-                                             isCabinet || kind != GroupKind::Main, buffer.get()));
-            if (isCabinet) {
-                RETURN_IF_FAILED(ExpandCopiedCabinet(target, destinationFolder, prefix,
-                                                     cancelEvent, destinationFiles));
-            } else {
-                std::vector<ExtractedFileRecord>& records =
-                    kind == GroupKind::Main ? supportFiles : destinationFiles;
-                records.push_back({prefix + entry.name, entry.size});
-            }
+            RETURN_IF_FAILED(CopyEntryToFile(entry, target, false, kind != GroupKind::Main,
+                                             buffer.get()));
+            std::vector<ExtractedFileRecord>& records =
+                kind == GroupKind::Main ? supportFiles : destinationFiles;
+            records.push_back({prefix + entry.name, entry.size});
+        }
+        if (cabinet) {
+            if (IsSignalled(cancelEvent)) return kResultAbort;
+            RETURN_IF_FAILED(ExpandPackagedCabinet(*cabinet, cancelEvent));
         }
     }
     return kResultOk;

@@ -67,15 +67,17 @@ public:
     // Writes every entry out and expands the payload cabinet. Main group
     // entries go to the Support folder ("Settings.ini" is skipped: LoadSettings
     // wrote it), the flat group's to `destinationFolder`, any other group's to
-    // `destinationFolder` + group name + "\". The cabinet entry is unscrambled
-    // while copied, expanded into `destinationFolder` and its copy deleted.
-    // Everything written is appended to `destinationFiles` or `supportFiles`.
-    // `destinationFolder` ends in "\" and exists; `cancelEvent` may be null.
-    // Results: 0; 0x80004004 cancel seen at a group, an entry or during the
-    // expansion; 0x8004000F a group folder could not be created; 0x80040006
-    // the cabinet could not be expanded (the copy then stays in the Support
-    // folder); otherwise the failure of CopyEntryToFile. Throws ResultError
-    // when the copy buffer cannot be had.
+    // `destinationFolder` + group name + "\". The cabinet entry is expanded
+    // into `destinationFolder` straight from the package, unscrambled as it
+    // is read and without a copy of it, after the main group's other entries
+    // (the next cabinets of a set among them) are written; the progress then
+    // follows the cabinet bytes the expansion reads. Everything written is
+    // appended to `destinationFiles` or `supportFiles`. `destinationFolder`
+    // ends in "\" and exists; `cancelEvent` may be null. Results: 0;
+    // 0x80004004 cancel seen at a group, an entry or during the expansion;
+    // 0x8004000F a group folder could not be created; 0x80040006 the cabinet
+    // could not be expanded; otherwise the failure of CopyEntryToFile. Throws
+    // ResultError when the copy buffer cannot be had.
     HResult ExtractAll(const std::u16string& destinationFolder, HANDLE cancelEvent);
 
     // Progress counters, always read and written as a pair under the lock.
@@ -95,6 +97,8 @@ public:
     std::vector<ExtractedFileRecord> supportFiles;
 
 private:
+    HResult ExpandPackagedCabinet(const PackageEntry& entry, HANDLE cancelEvent);
+
     std::u16string packagePath_;
     std::u16string supportFolder_;
     FileSource file_;

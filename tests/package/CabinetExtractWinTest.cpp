@@ -450,16 +450,22 @@ TEST_F(CabinetExtractTest, RefusesNamesThatLeaveTheDestinationBeforeCreatingAnyt
     EXPECT_FALSE(Exists(u"\\abs"));
 }
 
-TEST_F(CabinetExtractTest, ExpandsEveryCabinetOfASetFromTheSameFolder) {
+// "set-first.cab" and "set-second.cab" chained into a set of two.
+std::array<Bytes, 2> ChainedSet() {
     CabinetImage first(ReadCabinet("set-first.cab"));
     CabinetImage second(ReadCabinet("set-second.cab"));
     first.nextCabinet = "set-second.cab";
     second.previousCabinet = "set-first.cab";
     Store16(second.header, 34, 1);  // iCabinet
-    ASSERT_TRUE(WriteBytes(folder / u"set-second.cab", second.Build()));
+    return {first.Build(), second.Build()};
+}
+
+TEST_F(CabinetExtractTest, ExpandsEveryCabinetOfASetFromTheSameFolder) {
+    const std::array<Bytes, 2> set = ChainedSet();
+    ASSERT_TRUE(WriteBytes(folder / u"set-second.cab", set[1]));
 
     std::vector<ExtractedFileRecord> records;
-    ASSERT_TRUE(ExpandBytes(first.Build(), &records, u"set-first.cab"));
+    ASSERT_TRUE(ExpandBytes(set[0], &records, u"set-first.cab"));
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(u"first.txt", records[0].relativePath);
     EXPECT_EQ(u"second.txt", records[1].relativePath);
@@ -867,7 +873,7 @@ TEST_F(PackageExtractTest, BusyOrMissingSlotFailsAsUnreadable) {
         EXPECT_EQ(kResultPackageUnreadable, reader.ExtractAll(destination, nullptr));
     }
     EXPECT_TRUE(Tree(destination).empty());
-    EXPECT_TRUE(Exists(CabinetCopy()));
+    EXPECT_FALSE(Exists(CabinetCopy()));
 
     ReleaseExtractionSlot();
     EXPECT_EQ(kResultPackageUnreadable, reader.ExtractAll(destination, nullptr));
@@ -889,15 +895,68 @@ TEST_F(PackageExtractTest, UnsafeCabinetNameFailsWithNothingCreated) {
     EXPECT_TRUE(reader.destinationFiles.empty());
 }
 
-TEST_F(PackageExtractTest, DamagedCabinetFailsAndItsCopyStaysInSupport) {
+TEST_F(PackageExtractTest, DamagedCabinetFailsAndNoCopyOfItIsWritten) {
     Bytes damaged = ReadCabinet("payload-mszip.cab");
     damaged.resize(damaged.size() / 2);
     PackageBuilder builder = WithSettings();
     builder.Add(kCabinetEntryName, Complemented(damaged));
     Open(builder);
     EXPECT_EQ(kResultPackageUnreadable, reader.ExtractAll(destination, nullptr));
-    EXPECT_TRUE(damaged == ReadBytes(CabinetCopy()));
+    EXPECT_EQ((std::vector<std::u16string>{u"Settings.ini"}), Tree(support));
     EXPECT_TRUE(reader.destinationFiles.empty());
+}
+
+// The progress done at each file's creation, taken through the attribute
+// seam that every created file passes first.
+PackageReader* gProgressReader = nullptr;
+std::vector<std::uint64_t> gProgressAtFiles;
+BOOL WINAPI RecordProgress(LPCWSTR path, DWORD attributes) {
+    std::uint64_t done = 0, total = 0;
+    gProgressReader->GetProgress(done, total);
+    if (attributes == FILE_ATTRIBUTE_NORMAL) gProgressAtFiles.push_back(done);
+    return ::SetFileAttributesW(path, attributes);
+}
+
+TEST_F(PackageExtractTest, ProgressMovesWithTheCabinetBytesTheExpansionReads) {
+    const Bytes cabinet = ReadCabinet("payload-stored.cab");
+    PackageBuilder builder = WithSettings(0);
+    builder.Add(kCabinetEntryName, Complemented(cabinet));
+    Open(builder);
+    const CabinetFileFunctions saved = gCabinetFileFunctions;
+    ScopeExit restore([&saved] { gCabinetFileFunctions = saved; });
+    gCabinetFileFunctions.setFileAttributes = RecordProgress;
+    gProgressReader = &reader;
+    gProgressAtFiles.clear();
+    ASSERT_EQ(kResultOk, reader.ExtractAll(destination, nullptr));
+
+    // Before any file the headers were read, not the whole cabinet; later
+    // files see more of it; at the end all of it counts.
+    ASSERT_EQ(PayloadMembers().size(), gProgressAtFiles.size());
+    EXPECT_GT(gProgressAtFiles.front(), 0u);
+    EXPECT_LT(gProgressAtFiles.front(), cabinet.size() / 2);
+    EXPECT_GT(gProgressAtFiles.back(), gProgressAtFiles.front());
+    EXPECT_TRUE(std::is_sorted(gProgressAtFiles.begin(), gProgressAtFiles.end()));
+    std::uint64_t done = 0, total = 0;
+    reader.GetProgress(done, total);
+    EXPECT_EQ(cabinet.size(), done);
+    EXPECT_EQ(cabinet.size(), total);
+}
+
+// The next cabinet of a set is a main group entry; written to the Support
+// folder before the expansion, even when it comes after the cabinet entry.
+TEST_F(PackageExtractTest, CabinetSetContinuesFromAnEntryInTheSupportFolder) {
+    const std::array<Bytes, 2> set = ChainedSet();
+    PackageBuilder builder = WithSettings();
+    builder.Add(kCabinetEntryName, Complemented(set[0])).Add(u"set-second.cab", set[1]);
+    Open(builder);
+    ASSERT_EQ(kResultOk, reader.ExtractAll(destination, nullptr));
+
+    EXPECT_EQ((std::vector<std::u16string>{u"first.txt", u"second.txt"}), Tree(destination));
+    ASSERT_EQ(2u, reader.destinationFiles.size());
+    EXPECT_EQ(u"second.txt", reader.destinationFiles[1].relativePath);
+    EXPECT_EQ((std::vector<std::u16string>{u"Settings.ini", u"set-second.cab"}), Tree(support));
+    ASSERT_EQ(2u, reader.supportFiles.size());
+    EXPECT_EQ(u"set-second.cab", reader.supportFiles[1].relativePath);
 }
 
 TEST_F(PackageExtractTest, GroupFolderIsCreatedOneLevelDeepOnly) {
