@@ -9,12 +9,6 @@ namespace quarry {
 
 namespace {
 
-std::u16string Folded(const std::u16string& text) {
-    std::u16string folded(text);
-    for (char16_t& c : folded) c = FoldCase(c);
-    return folded;
-}
-
 int ExtensionSeverity(const std::u16string& path) {
     struct Rank {
         const char16_t* extension;
@@ -44,20 +38,38 @@ void AppendLines(std::u16string& text, const char16_t* label,
 
 }  // namespace
 
+std::size_t ExpectedFiles::FoldedHash::operator()(std::u16string_view path) const {
+    std::size_t hash = 2166136261u;  // FNV-1a over the folded units
+    for (const char16_t c : path) {
+        hash ^= static_cast<std::size_t>(FoldCase(c));
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+bool ExpectedFiles::FoldedEqual::operator()(std::u16string_view a, std::u16string_view b) const {
+    return EqualsNoCase(a, b);
+}
+
 ExpectedFiles::ExpectedFiles(std::vector<ExtractedFileRecord> records)
-    : records_(std::move(records)), taken_(records_.size(), false) {
+    : records_(std::move(records)), taken_(records_.size(), false), next_(records_.size(), kNone) {
     byPath_.reserve(records_.size());
     for (std::size_t i = 0; i < records_.size(); ++i) {
-        byPath_[Folded(records_[i].relativePath)].indices.push_back(i);
+        Chain& chain = byPath_[records_[i].relativePath];
+        if (chain.first == kNone) {
+            chain.first = i;
+        } else {
+            next_[chain.last] = i;
+        }
+        chain.last = i;
     }
 }
 
-bool ExpectedFiles::Take(const std::u16string& relativePath, std::uint64_t& recordedSize) {
-    const auto found = byPath_.find(Folded(relativePath));
-    if (found == byPath_.end()) return false;
-    Bucket& bucket = found->second;
-    if (bucket.used == bucket.indices.size()) return false;
-    const std::size_t index = bucket.indices[bucket.used++];
+bool ExpectedFiles::Take(std::u16string_view relativePath, std::uint64_t& recordedSize) {
+    const auto found = byPath_.find(relativePath);
+    if (found == byPath_.end() || found->second.first == kNone) return false;
+    const std::size_t index = found->second.first;
+    found->second.first = next_[index];
     taken_[index] = true;
     recordedSize = records_[index].size;
     return true;
@@ -71,16 +83,17 @@ std::vector<ExtractedFileRecord> ExpectedFiles::Remaining() const {
     return remaining;
 }
 
-bool RecordFoundFile(ExpectedFiles& expected, const std::u16string& relativePath,
+bool RecordFoundFile(ExpectedFiles& expected, std::u16string_view relativePath,
                      std::uint64_t sizeOnDisk, TreeDifferences& differences) {
     std::uint64_t recorded = 0;
     if (!expected.Take(relativePath, recorded)) {
-        differences.created.push_back({static_cast<std::int64_t>(sizeOnDisk), relativePath});
+        differences.created.push_back(
+            {static_cast<std::int64_t>(sizeOnDisk), std::u16string(relativePath)});
         return false;
     }
     if (sizeOnDisk == recorded) return true;
     differences.changed.push_back(
-        {static_cast<std::int64_t>(sizeOnDisk - recorded), relativePath});
+        {static_cast<std::int64_t>(sizeOnDisk - recorded), std::u16string(relativePath)});
     return false;
 }
 

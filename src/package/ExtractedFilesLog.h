@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -33,10 +34,15 @@ struct TreeDifferences {
 class ExpectedFiles {
 public:
     explicit ExpectedFiles(std::vector<ExtractedFileRecord> records);
+    // The lookup holds views of its own records: moved, never copied.
+    ExpectedFiles(const ExpectedFiles&) = delete;
+    ExpectedFiles& operator=(const ExpectedFiles&) = delete;
+    ExpectedFiles(ExpectedFiles&&) = default;
+    ExpectedFiles& operator=(ExpectedFiles&&) = default;
 
     // The record's size, and the record no longer counts as remaining; false
     // when no record of that path is left.
-    bool Take(const std::u16string& relativePath, std::uint64_t& recordedSize);
+    bool Take(std::u16string_view relativePath, std::uint64_t& recordedSize);
 
     // The records not taken, in list order.
     std::vector<ExtractedFileRecord> Remaining() const;
@@ -44,19 +50,28 @@ public:
 private:
     std::vector<ExtractedFileRecord> records_;
     std::vector<bool> taken_;
-    // Folded path to the indices of its records, in list order, and how
-    // many of them have been taken (always the first ones).
-    struct Bucket {
-        std::vector<std::size_t> indices;
-        std::size_t used = 0;
+    // Each path, compared without letter case, to its records in list
+    // order: the first not yet taken, chained through `next_`. The keys
+    // are views of the paths in `records_`, so a lookup allocates nothing.
+    struct FoldedHash {
+        std::size_t operator()(std::u16string_view path) const;
     };
-    std::unordered_map<std::u16string, Bucket> byPath_;
+    struct FoldedEqual {
+        bool operator()(std::u16string_view a, std::u16string_view b) const;
+    };
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> next_;
+    struct Chain {
+        std::size_t first = kNone;  // the next record to take
+        std::size_t last = kNone;
+    };
+    std::unordered_map<std::u16string_view, Chain, FoldedHash, FoldedEqual> byPath_;
 };
 
 // Records one file found on disk: a changed entry when its recorded size
 // differs, a created entry when nothing of that path was expected. True when
 // the file is exactly as recorded.
-bool RecordFoundFile(ExpectedFiles& expected, const std::u16string& relativePath,
+bool RecordFoundFile(ExpectedFiles& expected, std::u16string_view relativePath,
                      std::uint64_t sizeOnDisk, TreeDifferences& differences);
 
 // Moves every record not found on disk to the deleted list, in list order.

@@ -54,16 +54,21 @@ bool CompareFolderTree(const std::u16string& rootFolder, const std::u16string& c
     WIN32_FIND_DATAW found;
     UniqueFind search(::FindFirstFileW(Wide(current + u"*"), &found));
     if (search) {
+        // One buffer for every path of the folder: a check of many files
+        // allocates next to nothing per file.
+        std::u16string path = current;
         do {
             if (IsDotEntry(found.cFileName)) continue;
-            const std::u16string path = current + FromWide(found.cFileName);
+            path.resize(current.size());
+            path += reinterpret_cast<const char16_t*>(found.cFileName);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 if (!CompareFolderTree(root, path, expected, differences)) match = false;
                 continue;
             }
             const std::uint64_t size =
                 (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-            if (!RecordFoundFile(expected, path.substr(root.size()), size, differences)) {
+            if (!RecordFoundFile(expected, std::u16string_view(path).substr(root.size()), size,
+                                 differences)) {
                 match = false;
             }
         } while (::FindNextFileW(search.Get(), &found));
