@@ -1,6 +1,7 @@
 # Quarry: build, test, demo, benchmarks and fuzzing.
 #   make demo   install what is missing, build, pack a sample package and run it
 #   make test   install what is missing, build, run every test
+#   make windows-tests  the zip of the Windows tests for a real Windows
 #   make bench  benchmarks under Wine, printing "name: value" lines last
 #   make fuzz   run the package directory and dialog template fuzzers, FUZZ_SECONDS each (default 60)
 
@@ -12,7 +13,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_COMMON := -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: all deps build test wintest win64 wintest64 demo bench fuzz clean
+.PHONY: all deps build test wintest win64 wintest64 windows-tests demo bench fuzz clean
 
 all: build
 
@@ -31,9 +32,11 @@ build: deps
 	cp $(BUILD)/win/src/quarry.exe $(BUILD)/tools/tools/quarrypack/quarrypack $(DIST)/
 
 # Native tests with sanitizers, then the Windows tests (posix thread model,
-# which GoogleTest needs) under Wine against the shipped quarry.exe. Where
-# this kernel runs no 32-bit program (scripts/wine-arch.sh), the Windows tests
-# run as a 64-bit build of the same sources under wine64 instead.
+# which GoogleTest needs) under Wine against the shipped quarry.exe, then the
+# same tests once more from their bundle (below), unpacked, through its
+# run-tests.cmd. Where this kernel runs no 32-bit program
+# (scripts/wine-arch.sh), the Windows tests and the bundle are the 64-bit
+# build of the same sources under wine64 instead.
 test: build
 	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DQUARRY_TESTS=ON \
 	  -DQUARRY_SANITIZE=ON -DQUARRYPACK=$(DIST)/quarrypack $(CMAKE_COMMON) >/dev/null
@@ -41,10 +44,14 @@ test: build
 	@if [ "$$(bash scripts/wine-arch.sh)" = win64 ]; then \
 	  echo "make test: this kernel runs no 32-bit program; the Windows tests run as the 64-bit build under wine64"; \
 	  $(MAKE) --no-print-directory wintest64 && \
-	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/wintest64; \
+	  bash scripts/make-windows-tests.sh $(BUILD)/wintest64 $(BUILD)/win64/src/quarry.exe \
+	    $(DIST)/quarrypack $(DIST)/quarry-windows-tests-x64.zip && \
+	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/wintest64 $(DIST)/quarry-windows-tests-x64.zip; \
 	else \
 	  $(MAKE) --no-print-directory wintest && \
-	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/wintest; \
+	  bash scripts/make-windows-tests.sh $(BUILD)/wintest $(DIST)/quarry.exe $(DIST)/quarrypack \
+	    $(DIST)/quarry-windows-tests.zip && \
+	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/wintest $(DIST)/quarry-windows-tests.zip; \
 	fi
 
 wintest:
@@ -52,6 +59,13 @@ wintest:
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRY_TESTS=ON -DQUARRY_PROGRAM=OFF \
 	  -DQUARRY_EXE=$(DIST)/quarry.exe -DQUARRYPACK=$(DIST)/quarrypack $(CMAKE_COMMON) >/dev/null
 	cmake --build $(BUILD)/wintest -j $(JOBS)
+
+# The Windows tests for a real Windows, as shipped (32-bit): unpack
+# dist/quarry-windows-tests.zip anywhere and run its run-tests.cmd.
+windows-tests: build
+	$(MAKE) --no-print-directory wintest
+	bash scripts/make-windows-tests.sh $(BUILD)/wintest $(DIST)/quarry.exe $(DIST)/quarrypack \
+	  $(DIST)/quarry-windows-tests.zip
 
 # The 64-bit test vehicle: quarry.exe and its tests built for x86_64.
 win64:

@@ -10,6 +10,7 @@ packages=(
   xdotool tesseract-ocr tesseract-ocr-eng
   fonts-noto-cjk fonts-thai-tlwg fonts-dejavu-core
   googletest libgcab-dev gcab cabextract osslsigncode openssl pkg-config bc
+  zip unzip python3-yaml
 )
 
 SUDO=""

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs CTest in each build tree given (the Windows ones under Wine) and ends
-# with one line that counts every test: "tests: N passed, N failed".
+# Runs CTest in each build tree given (the Windows ones under Wine), and the
+# run-tests.cmd of each Windows test bundle given (a .zip, unpacked into a
+# scratch folder first), and ends with one line that counts every test:
+# "tests: N passed, N failed".
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 passed=0
@@ -11,7 +13,48 @@ skipped=0
 # built all the same, and its tests are counted as skipped, loudly.
 wine_arch=$("$root/scripts/wine-arch.sh")
 
+# The Wine a Windows program needs: win64 for x86-64, win32 for x86.
+pe_arch() {
+  local header machine
+  header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((header + 4)) -N2 "$1" | tr -d ' ')
+  if [ "$machine" = 8664 ]; then echo win64; else echo win32; fi
+}
+
+# Unpacks a test bundle and runs its run-tests.cmd under Wine's cmd.exe,
+# adding its summary line to the counts.
+run_bundle() {
+  local zip=$1 dir log arch summary
+  dir=$(mktemp -d)
+  log=$(mktemp)
+  unzip -q "$zip" -d "$dir"
+  arch=$(pe_arch "$dir/quarry.exe")
+  if [ "$arch" != "$wine_arch" ]; then
+    echo "run-tests: NOT RUN: the bundle $zip needs ${arch/win/wine}, which cannot run on" \
+         "this kernel (scripts/wine-arch.sh says: $wine_arch); counted as one skipped" >&2
+    skipped=$((skipped + 1))
+  else
+    echo "run-tests: the bundle $zip, unpacked in $dir"
+    QUARRY_WINE_ARCH=$arch "$root/scripts/with-wine.sh" \
+      wine cmd.exe /c "Z:${dir//\//\\}\\run-tests.cmd" </dev/null 2>&1 | tr -d '\r' | tee "$log"
+    summary=$(grep -E '^tests: [0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+    if [ -z "$summary" ]; then
+      echo "run-tests: no test summary from the bundle $zip" >&2
+      failed=$((failed + 1))
+    else
+      passed=$((passed + $(sed -E 's/^tests: ([0-9]+) passed.*/\1/' <<<"$summary")))
+      failed=$((failed + $(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$summary")))
+      if [[ $summary =~ ([0-9]+)\ skipped ]]; then skipped=$((skipped + BASH_REMATCH[1])); fi
+    fi
+  fi
+  rm -rf "$dir" "$log"
+}
+
 for tree in "$@"; do
+  if [[ $tree == *.zip ]]; then
+    run_bundle "$tree"
+    continue
+  fi
   log=$(mktemp)
   # A tree built with MinGW runs under Wine, with a display and a server.
   tree_arch=""

@@ -94,6 +94,10 @@ TEST(ExecutionExe, CommandScriptGetsQuotedArgumentsAlsoFromAFolderWithParenthese
 // elevation runs with the verb "open", without a consent prompt, and cleans
 // up after itself as any other.
 TEST(ExecutionExe, ForceElevationForAnAdministratorRunsAndRemovesTheWorkFolder) {
+    if (!testing::RunsAsAdministrator()) {
+        GTEST_SKIP() << "needs an administrator (an elevated prompt): anyone else is asked for "
+                        "consent";
+    }
     testing::ScratchFolder temp;
     testing::TemporaryFolderOverride useTemp(temp.Path());
     {
@@ -110,6 +114,7 @@ TEST(ExecutionExe, ForceElevationForAnAdministratorRunsAndRemovesTheWorkFolder) 
 TEST(ExecutionExe, ProgramGetsOptionsModeOptionsPlaceholdersAndExtraArguments) {
     const std::u16string record = UiData("args.txt");
     ::DeleteFileW(Wide(record));
+    ::SetEnvironmentVariableW(L"QUARRY_ARGS_RECORD", Wide(record));
     ProgramDriver program(UiData("run-args.exe"), u"-s -p extra|1 50%");
     EXPECT_EQ(0u, program.WaitForExit());
     const std::vector<std::uint8_t> bytes = testing::ReadBytes(record);

@@ -237,6 +237,41 @@ TEST(LibrarySearchGuardShipped, RunsBesideNeighbourFilesWhereTheSystemNarrowsThe
     EXPECT_EQ(0x80040000u, runMode.WaitForExit());
 }
 
+// On Windows the loader takes KnownDLLs from the system and the guard narrows
+// the search for the rest: marker libraries named like system libraries that
+// are no KnownDLLs, beside the shipped program, are never loaded.
+TEST(LibrarySearchGuardShipped, LoadsNoSystemLibraryNamesakeFromItsFolder) {
+    QUARRY_SKIP_UNDER_WINE("Wine resolves imported and its own libraries from the program's folder");
+    ScratchFolder folder;
+    const std::u16string program = folder / u"basic.exe";
+    ASSERT_TRUE(::CopyFileW(
+        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/basic.exe")),
+        Wide(program), FALSE));
+    const char16_t* names[] = {u"version.dll", u"uxtheme.dll",  u"dwmapi.dll",  u"cryptbase.dll",
+                               u"cryptsp.dll", u"comctl32.dll", u"cabinet.dll", u"wintrust.dll",
+                               u"crypt32.dll", u"propsys.dll",  u"profapi.dll", u"userenv.dll",
+                               u"sspicli.dll", u"msimg32.dll",  u"winmm.dll",   u"dbghelp.dll"};
+    for (const char16_t* name : names) {
+        ASSERT_TRUE(::CopyFileW(Wide(testing::WindowsPathOf(QUARRY_MARKER_LIBRARY)),
+                                Wide(folder / name), FALSE));
+    }
+    ProgramDriver silent(program, u"-s");
+    // Without SetDefaultDllDirectories the neighbour check stops the program.
+    if (!FindSetDefaultDllDirectories(Wide(SystemFilePath(u"kernel32.dll")))) {
+        const HWND box = silent.WaitForMessageBox();
+        ASSERT_TRUE(box);
+        ProgramDriver::Press(box, IDOK);
+        EXPECT_EQ(kBlockedExitCode, silent.WaitForExit());
+    } else {
+        EXPECT_EQ(0u, silent.WaitForExit());
+    }
+    for (const char16_t* name : names) {
+        const std::u16string mark = folder / name + u".loaded";
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(mark)))
+            << Utf16ToUtf8(name) << " was loaded from the program's folder";
+    }
+}
+
 // The real loader: the names of the group that this system has are loaded
 // from the system folder, the ones it lacks are skipped.
 TEST(LibrarySearchGuardLoader, PreloadsFromTheSystemFolderAndSkipsMissingNames) {

@@ -45,7 +45,6 @@ printf '@echo off\r\nexit /b 7\r\n' > "$out/src/run/Exit Seven.CMD"
 # Writes its arguments, in brackets so that none is no blank, into the folder
 # above its own: the extracted tree is locked against writing.
 printf '@echo off\r\necho [%%*]>"%%~dp0..\\args.txt"\r\nexit /b 8\r\n' > "$out/src/run/Write Args.cmd"
-winout="Z:$(sed 's|/|\\|g' <<<"$out")"
 settings run-exit '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'WaitMode=1' \
   'WaitTimeout=5' '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
 settings run-sleep '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 30000 5' \
@@ -58,7 +57,8 @@ settings run-cmd-setup '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFo
   '[Execution_x86]' 'FileName=Write Args.cmd' '[Execution_x64]' 'FileName=Write Args.cmd'
 settings run-elevated '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'ForceElevation=1' \
   '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42' 'ForceElevation=1'
-args="args $winout\\args.txt %QUARRYTOOLROOT% \"100% sure|x\""
+# The record's path comes from the test, through the environment.
+args="args %QUARRY_ARGS_RECORD% %QUARRYTOOLROOT% \"100% sure|x\""
 settings run-args '[Package]' 'TervoUpdateMode=0' '[Execution_x86]' 'FileName=testprog.exe' \
   "Options=$args" 'AdditionalOptionsForSilentMode=/silent' \
   '[Execution_x64]' 'FileName=testprog.exe' "Options=$args" 'AdditionalOptionsForSilentMode=/silent'

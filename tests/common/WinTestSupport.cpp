@@ -1,5 +1,7 @@
 #include "WinTestSupport.h"
 
+#include <shlobj.h>
+
 #include <cstdlib>
 
 #include "common/Text.h"
@@ -114,13 +116,73 @@ std::uint64_t NowFileTime() {
     return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
+std::u16string TestBundleFolder() {
+    wchar_t given[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"QUARRY_TEST_ROOT", given, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        std::u16string folder = FromWide(given);
+        if (folder.back() != u'\\') folder += u'\\';
+        return folder;
+    }
+    wchar_t self[MAX_PATH] = {};
+    const DWORD selfLength = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (selfLength == 0 || selfLength >= MAX_PATH) return {};
+    std::u16string folder = FromWide(self);
+    for (int up = 0; up < 2; ++up) {
+        const std::size_t slash = folder.rfind(u'\\');
+        if (slash == std::u16string::npos) return {};
+        folder.resize(slash);
+    }
+    folder += u'\\';
+    const bool bundle =
+        ::GetFileAttributesW(Wide(folder + u"run-tests.cmd")) != INVALID_FILE_ATTRIBUTES;
+    return bundle ? folder : std::u16string();
+}
+
 std::u16string WindowsPathOf(const std::string& unixPath) {
+    static const std::u16string bundle = TestBundleFolder();
     std::string path = unixPath;
+    if (!bundle.empty()) {
+        const std::string tree = std::string(QUARRY_BUILD_TREE) + "/";
+        path = path.compare(0, tree.size(), tree) == 0 ? path.substr(tree.size())
+                                                        : path.substr(path.rfind('/') + 1);
+    }
     for (char& c : path) {
         if (c == '/') c = '\\';
     }
-    return u"Z:" + Utf8ToUtf16(path);
+    return (bundle.empty() ? u"Z:" : bundle) + Utf8ToUtf16(path);
 }
+
+HANDLE StartProgram(const std::u16string& program, const std::u16string& arguments,
+                    bool inheritHandles) {
+    std::wstring commandLine = L"\"" + std::wstring(Wide(program)) + L"\" " +
+                               std::wstring(Wide(arguments));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, inheritHandles, 0, nullptr,
+                          nullptr, &startup, &started)) {
+        return nullptr;
+    }
+    ::CloseHandle(started.hThread);
+    return started.hProcess;
+}
+
+DWORD RunProgram(const std::u16string& program, const std::u16string& arguments) {
+    const UniqueHandle process(StartProgram(program, arguments));
+    DWORD exitCode = 0xDEADBEEF;
+    if (process.Get() && ::WaitForSingleObject(process.Get(), 20000) == WAIT_OBJECT_0) {
+        ::GetExitCodeProcess(process.Get(), &exitCode);
+    }
+    return exitCode;
+}
+
+bool RunsUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+bool RunsAsAdministrator() { return ::IsUserAnAdmin() != FALSE; }
 
 std::string ExpectedUiLanguage() {
     const char* expected = std::getenv("QUARRY_EXPECT_UI_LANGUAGE");

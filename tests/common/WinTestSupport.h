@@ -43,8 +43,28 @@ private:
 
 std::u16string Utf16(const std::string& ascii);
 // The Windows path of a Unix path the build passes in: Wine maps the root of
-// the Unix file system to drive Z:.
+// the Unix file system to drive Z:. In an unpacked test bundle (its folder
+// named by QUARRY_TEST_ROOT, or found as the folder above the test program's
+// own that holds run-tests.cmd) a path below the build tree lies at the same
+// place below the bundle's folder, and any other file directly in it.
 std::u16string WindowsPathOf(const std::string& unixPath);
+// The unpacked test bundle's folder, ending in "\"; empty outside a bundle.
+std::u16string TestBundleFolder();
+
+// Starts `program` with `arguments` (handles inherited when asked): the
+// process handle, or null.
+HANDLE StartProgram(const std::u16string& program, const std::u16string& arguments,
+                    bool inheritHandles = false);
+// Runs `program` to its end, 20 seconds at most: its exit code, or 0xDEADBEEF.
+DWORD RunProgram(const std::u16string& program, const std::u16string& arguments);
+
+// Whether Wine runs the tests: its ntdll exports wine_get_version.
+bool RunsUnderWine();
+// Whether the process token holds the enabled Administrators group.
+bool RunsAsAdministrator();
+// Skips a test of what only real Windows shows, with the reason.
+#define QUARRY_SKIP_UNDER_WINE(why) \
+    if (::quarry::testing::RunsUnderWine()) GTEST_SKIP() << "needs real Windows: " << why
 void RemoveTree(const std::u16string& folder);
 bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadBytes(const std::u16string& path);

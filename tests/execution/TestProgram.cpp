@@ -5,7 +5,12 @@
 //   start DELAY N WORDS...   sleeps DELAY ms, starts a copy of itself with
 //                            WORDS as its arguments, ends with N at once;
 //                            nested, it makes children and grandchildren
-//   args FILE                writes its command line (UTF-16LE) to FILE
+//   args FILE                writes its command line (UTF-16LE) to FILE,
+//                            its environment variables expanded
+//   version                  ends with 1 when GetVersionExW, VerifyVersionInfoW
+//                            and ntdll's RtlGetVersion name the same version
+//                            and build, 2 when VerifyVersionInfoW disagrees,
+//                            3 when only RtlGetVersion does
 // It is built for the GUI subsystem (with wmain as its entry): a console
 // program gets a console host (conhost.exe) as its own child, which would
 // count as one more descendant for the run-mode wait.
@@ -36,6 +41,31 @@ int StartCopy(int argc, wchar_t** argv, int first) {
     return 1;
 }
 
+int VersionAgreement() {
+    OSVERSIONINFOEXW reported = {};
+    reported.dwOSVersionInfoSize = sizeof reported;
+    if (!::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&reported))) return 0x7E57;
+    DWORDLONG conditions = 0;
+    VER_SET_CONDITION(conditions, VER_MAJORVERSION, VER_EQUAL);
+    VER_SET_CONDITION(conditions, VER_MINORVERSION, VER_EQUAL);
+    VER_SET_CONDITION(conditions, VER_BUILDNUMBER, VER_EQUAL);
+    OSVERSIONINFOEXW wanted = reported;
+    if (!::VerifyVersionInfoW(&wanted, VER_MAJORVERSION | VER_MINORVERSION | VER_BUILDNUMBER,
+                              conditions)) {
+        return 2;
+    }
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    OSVERSIONINFOW truth = {};
+    truth.dwOSVersionInfoSize = sizeof truth;
+    if (!rtlGetVersion || rtlGetVersion(&truth) != 0) return 0x7E57;
+    const bool same = truth.dwMajorVersion == reported.dwMajorVersion &&
+                      truth.dwMinorVersion == reported.dwMinorVersion &&
+                      truth.dwBuildNumber == reported.dwBuildNumber;
+    return same ? 1 : 3;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -51,7 +81,9 @@ int wmain(int argc, wchar_t** argv) {
         return static_cast<int>(Number(argv[3]));
     }
     if (mode == L"args" && argc >= 3) {
-        const HANDLE file = ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        wchar_t path[MAX_PATH] = {};
+        ::ExpandEnvironmentStringsW(argv[2], path, MAX_PATH);
+        const HANDLE file = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return 0x7E57;
         const wchar_t* commandLine = ::GetCommandLineW();
@@ -61,5 +93,6 @@ int wmain(int argc, wchar_t** argv) {
         ::CloseHandle(file);
         return 0;
     }
+    if (mode == L"version") return VersionAgreement();
     return 0x7E57;  // unknown use
 }

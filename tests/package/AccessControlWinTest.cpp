@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "common/Unique.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl.h"
 
@@ -203,6 +204,46 @@ TEST_F(AccessControlWinTest, WritableItemsAreCreatedAndUnlockedByKind) {
                                            destination + u"cache\\deep\\",
                                            destination + u"conf"}),
               unlocked);
+}
+
+// Whether this process can open `path` with `access`.
+bool Opens(const std::u16string& path, DWORD access) {
+    UniqueFile file(::CreateFileW(Wide(path), access,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    return file.Valid();
+}
+
+// On Windows the lock holds for real: this user's process reads and runs a
+// locked file but cannot write, append to or re-permit it, a writable item
+// stays writable, and unlocking the folder above lets the tree be deleted.
+TEST(AccessControlOnWindows, LockStopsWritingButNotReadingOrRunningAndUnlockAllowsDeletion) {
+    QUARRY_SKIP_UNDER_WINE("Wine keeps no access lists on files");
+    ScratchFolder scratch;
+    const std::u16string tree = scratch / u"locked";
+    struct Unlock {
+        const std::u16string& folder;
+        ~Unlock() { SetTreeAccess(folder, true); }
+    } unlockAtEnd{scratch.Path()};
+    ASSERT_TRUE(::CreateDirectoryW(Wide(tree), nullptr));
+    const std::u16string program = tree + u"\\program.exe";
+    ASSERT_TRUE(::CopyFileW(Wide(testing::WindowsPathOf(QUARRY_TESTPROG)), Wide(program), FALSE));
+    const std::vector<std::u16string> items = {u"writable.txt"};
+    std::vector<ExtractedFileRecord> files;
+    CreateWritableItems(tree, items, files);
+    ASSERT_TRUE(SetTreeAccess(tree, false));
+    UnlockWritableItems(tree, items);
+
+    EXPECT_TRUE(Opens(program, GENERIC_READ | GENERIC_EXECUTE));
+    for (DWORD denied : {DWORD{FILE_WRITE_DATA}, DWORD{FILE_APPEND_DATA}, DWORD{WRITE_DAC}}) {
+        EXPECT_FALSE(Opens(program, denied)) << "access 0x" << std::hex << denied;
+    }
+    EXPECT_TRUE(Opens(tree + u"\\writable.txt", FILE_WRITE_DATA | FILE_APPEND_DATA));
+    EXPECT_EQ(5u, testing::RunProgram(program, u"sleep 0 5"));
+
+    EXPECT_TRUE(SetTreeAccess(scratch.Path(), true));
+    testing::RemoveTree(tree);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(tree)));
 }
 
 }  // namespace

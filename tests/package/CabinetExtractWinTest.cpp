@@ -365,11 +365,12 @@ TEST_F(CabinetExtractTest, DecodesNamesAsUtf8WhenFlaggedElseInTheAnsiCodePage) {
 }
 
 // CTest runs this test with TZ=Asia/Kolkata (UTC+5:30, no daylight saving),
-// so that local time and UTC differ under Wine.
+// so that local time and UTC differ under Wine; in UTC, as on hosted
+// Windows runners, it cannot tell the two apart and is skipped.
 TEST_F(CabinetExtractTest, TakesStoredTimesAsLocalUnlessFlaggedUtc) {
     TIME_ZONE_INFORMATION zone;
     ::GetTimeZoneInformation(&zone);
-    ASSERT_NE(0, zone.Bias) << "run with a time zone other than UTC (TZ=Asia/Kolkata)";
+    if (zone.Bias == 0) GTEST_SKIP() << "needs a time zone other than UTC (TZ=Asia/Kolkata)";
 
     // 2015-06-15 10:20:30 in DOS form.
     const std::uint16_t date = ((2015 - 1980) << 9) | (6 << 5) | 15;

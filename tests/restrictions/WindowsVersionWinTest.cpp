@@ -4,6 +4,10 @@
 
 #include <cstdint>
 #include <iostream>
+#include <string>
+
+#include "common/Text.h"
+#include "common/WinTestSupport.h"
 
 namespace quarry {
 namespace {
@@ -230,6 +234,33 @@ TEST(WindowsVersion, VersionOrLaterMatchesTheMeasuredVersion) {
     EXPECT_TRUE(IsWindowsVersionOrLater(major, minor));
     EXPECT_FALSE(IsWindowsVersionOrLater(major, minor + 1));
     EXPECT_FALSE(IsWindowsVersionOrLater(major + 1, 0));
+}
+
+// On Windows 8.1 and later GetVersionExW reports the true version only to a
+// program whose manifest names that system: the test program, given the
+// shipped program's manifest, must find GetVersionExW, VerifyVersionInfoW
+// and RtlGetVersion agreeing, so no package looks like compatibility mode.
+TEST(WindowsVersionOnWindows, ShippedManifestMakesTheReportedVersionTheTrueOne) {
+    QUARRY_SKIP_UNDER_WINE("Wine reports the same version with or without a manifest");
+    testing::ScratchFolder scratch;
+    const std::u16string probe = scratch / u"version.exe";
+    ASSERT_TRUE(::CopyFileW(Wide(testing::WindowsPathOf(QUARRY_TESTPROG)), Wide(probe), FALSE));
+    const std::u16string packaged =
+        testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/workflow/basic.exe");
+    const HMODULE shipped = ::LoadLibraryExW(Wide(packaged), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(shipped);
+    const HRSRC found = ::FindResourceW(shipped, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    ASSERT_TRUE(found);
+    const HANDLE update = ::BeginUpdateResourceW(Wide(probe), FALSE);
+    ASSERT_TRUE(update);
+    ASSERT_TRUE(::UpdateResourceW(update, RT_MANIFEST, MAKEINTRESOURCEW(1),
+                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                  ::LockResource(::LoadResource(shipped, found)),
+                                  ::SizeofResource(shipped, found)));
+    ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
+    ::FreeLibrary(shipped);
+
+    EXPECT_EQ(1u, testing::RunProgram(probe, u"version")) << "2: VerifyVersionInfoW disagrees, 3: RtlGetVersion does";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/Unique.h"
 #include "common/WinTestSupport.h"
 #include "workflow/ExtractionJob.h"
 
@@ -91,6 +92,31 @@ TEST_F(InUseWaitTest, EndsAtTheDeadlineOrOnCancel) {
     ::SetEvent(job.cancelEvent.Get());
     job.WaitForFilesReleased(::GetTickCount(), execution);
     EXPECT_EQ(1, gLists);
+}
+
+// On Windows the system's Restart Manager sees a file that another process
+// holds open, and the wait lasts until that process has let it go.
+TEST_F(InUseWaitTest, RestartManagerReportsAHeldFileAndTheWaitOutlastsIt) {
+    QUARRY_SKIP_UNDER_WINE("Wine's Restart Manager cannot tell whether a file is in use");
+    gInUseWait.restartManager = nullptr;
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    const HANDLE held = ::CreateFileW(Wide(job.runFolder + u"a.bin"), GENERIC_READ,
+                                      FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    // The test program inherits the handle and keeps it for two seconds.
+    const UniqueHandle process(testing::StartProgram(
+        testing::WindowsPathOf(QUARRY_TESTPROG), u"sleep 2000 0", true));
+    ::CloseHandle(held);
+    ASSERT_TRUE(process.Get());
+
+    FileUseChecker checker;
+    ASSERT_TRUE(checker.LoadRestartManager());
+    DWORD error = 0;
+    EXPECT_TRUE(checker.IsAnyFileInUse(job.runFolder, error)) << "error " << error;
+    job.WaitForFilesReleased(::GetTickCount(), execution);
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.Get(), 0));
+    EXPECT_FALSE(checker.IsAnyFileInUse(job.runFolder, error));
+    ::TerminateProcess(process.Get(), 1);
 }
 
 TEST(FileUseChecker, MissingEntryPointsAnswerNothingInUse) {
