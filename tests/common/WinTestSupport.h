@@ -65,6 +65,11 @@ bool RunsAsAdministrator();
 // Skips a test of what only real Windows shows, with the reason.
 #define QUARRY_SKIP_UNDER_WINE(why) \
     if (::quarry::testing::RunsUnderWine()) GTEST_SKIP() << "needs real Windows: " << why
+// Skips a test that expects what Wine is (Windows 6.1 build 7601 SP1 made by
+// "The Wine Project", every user an administrator, a trust check of the
+// digest only) on any other system.
+#define QUARRY_SKIP_OFF_WINE(why) \
+    if (!::quarry::testing::RunsUnderWine()) GTEST_SKIP() << "expects Wine: " << why
 void RemoveTree(const std::u16string& folder);
 bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadBytes(const std::u16string& path);

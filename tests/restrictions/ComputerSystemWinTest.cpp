@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Unique.h"
+#include "common/WinTestSupport.h"
 
 namespace quarry {
 namespace {
@@ -34,6 +35,7 @@ void ManufacturerOnlyReader(ComputerSystemValues& values) {
 }
 
 TEST(ComputerSystemWinTest, WineAnswersWithItsOwnNames) {
+    QUARRY_SKIP_OFF_WINE("its WMI names");
     ASSERT_EQ(kResultOk, QueryComputerSystem(nullptr));
     EXPECT_EQ(u"The Wine Project", CachedManufacturer());
     EXPECT_EQ(u"Wine", CachedModel());
