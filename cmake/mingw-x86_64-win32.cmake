@@ -1,13 +1,4 @@
-# MinGW-w64 x86_64 (a test vehicle only: see QUARRY_WINE64), win32 thread model, everything linked statically so the
-# programs run with no DLL beside them.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-win32)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-exec.sh)
+# MinGW-w64 x86_64, win32 thread model: a test vehicle only (see QUARRY_WINE64).
+set(QUARRY_MINGW_ARCH x86_64)
+set(QUARRY_MINGW_THREADS win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
