@@ -169,8 +169,10 @@ LRESULT CExtractorDialog::OnInitDialog() {
     ::SendMessageW(progressBar, PBM_SETRANGE32, 0, kProgressRange);
     ::SendMessageW(progressBar, PBM_SETSTEP, 1, 0);
 
-    if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL, IID_ITaskbarList3,
-                                     taskbar.PutVoid()))) {
+    // A silent window is hidden and has no taskbar button, so it makes no
+    // taskbar list: its steps are skipped as when the list is unavailable.
+    if (!silent && SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL,
+                                                IID_ITaskbarList3, taskbar.PutVoid()))) {
         taskbar->SetProgressState(m_hWnd, TBPF_NORMAL);
         taskbar->SetProgressValue(m_hWnd, 0, kProgressRange);
     } else {

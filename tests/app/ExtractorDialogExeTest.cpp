@@ -55,6 +55,14 @@ protected:
 
 TEST_F(ExtractorDialogExe, SilentRunShowsNoWindowAndEndsWithTheResult) {
     ProgramDriver program(Package("basic.exe"), u"-s");
+    // A hidden window without a taskbar button makes no taskbar list, whose
+    // server is explorerframe.dll.
+    bool taskbarList = false;
+    while (program.Running() && !taskbarList) {
+        taskbarList = program.HasLoaded(L"explorerframe.dll");
+        ::Sleep(20);
+    }
+    EXPECT_FALSE(taskbarList);
     EXPECT_EQ(0u, program.WaitForExit());
     EXPECT_FALSE(program.SawVisibleWindow());
 
@@ -70,6 +78,7 @@ TEST_F(ExtractorDialogExe, VisibleRunExtractsCompletesAndClosesWithZero) {
     EXPECT_TRUE(StartsWith(ProgramDriver::StatusText(dialog), u"Extracting files...") ||
                 ProgramDriver::StatusText(dialog) == u"Completed.");
     ASSERT_TRUE(program.WaitForStatus(dialog, u"Completed."));
+    EXPECT_TRUE(program.HasLoaded(L"explorerframe.dll")) << "the visible run's taskbar list";
     EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Close");
     EXPECT_EQ(ProgramDriver::Caption(dialog), u"Quarry UI Test Window");
     EXPECT_TRUE(::IsWindowVisible(dialog));

@@ -1,6 +1,7 @@
 #include "app/ProgramDriver.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include "common/WinResult.h"
 
@@ -101,6 +102,20 @@ ProgramDriver::~ProgramDriver() {
 
 bool ProgramDriver::Running() const {
     return process_.hProcess && ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool ProgramDriver::HasLoaded(const wchar_t* moduleName) const {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_.dwProcessId);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof module;
+    bool found = false;
+    for (BOOL more = ::Module32FirstW(snapshot, &module); more && !found;
+         more = ::Module32NextW(snapshot, &module)) {
+        found = ::lstrcmpiW(module.szModule, moduleName) == 0;
+    }
+    ::CloseHandle(snapshot);
+    return found;
 }
 
 HWND ProgramDriver::FindWindowOfProcess(bool messageBox) const {

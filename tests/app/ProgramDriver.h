@@ -48,6 +48,8 @@ public:
     bool SawVisibleWindow() const { return sawVisible_; }
     // True while the process runs.
     bool Running() const;
+    // Whether the running process has loaded a module of this file name.
+    bool HasLoaded(const wchar_t* moduleName) const;
 
 private:
     HWND FindWindowOfProcess(bool messageBox) const;
