@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include "common/Unique.h"
 #include "common/WinResult.h"
 
 namespace quarry {
@@ -105,17 +106,14 @@ bool ProgramDriver::Running() const {
 }
 
 bool ProgramDriver::HasLoaded(const wchar_t* moduleName) const {
-    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_.dwProcessId);
-    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    const UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_.dwProcessId));
     MODULEENTRY32W module = {};
     module.dwSize = sizeof module;
-    bool found = false;
-    for (BOOL more = ::Module32FirstW(snapshot, &module); more && !found;
-         more = ::Module32NextW(snapshot, &module)) {
-        found = ::lstrcmpiW(module.szModule, moduleName) == 0;
+    for (BOOL more = snapshot && ::Module32FirstW(snapshot.Get(), &module); more;
+         more = ::Module32NextW(snapshot.Get(), &module)) {
+        if (::lstrcmpiW(module.szModule, moduleName) == 0) return true;
     }
-    ::CloseHandle(snapshot);
-    return found;
+    return false;
 }
 
 HWND ProgramDriver::FindWindowOfProcess(bool messageBox) const {
