@@ -138,9 +138,11 @@ struct FdiCallbacks {
                 const INT_PTR packaged = extract->OpenPackaged(path, oflag);
                 if (packaged != 0) return packaged;
             }
-            // A read-only file in the way would make the creating open fail.
-            if (oflag & _O_CREAT) {
-                gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL);
+            const INT_PTR descriptor = ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
+            // A read-only file in the way makes a creating open fail.
+            if (descriptor != -1 || !(oflag & _O_CREAT) ||
+                !gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL)) {
+                return descriptor;
             }
             return ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
         } catch (...) {
@@ -431,11 +433,19 @@ INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
         return -1;
     }
     const std::u16string fullPath = destinationFolder_ + name;
-    // An existing read-only file is replaced rather than refused.
-    gCabinetFileFunctions.setFileAttributes(Wide(fullPath), FILE_ATTRIBUTE_NORMAL);
-    const int descriptor =
-        ::_wsopen(Wide(fullPath), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
-                  _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    // An existing read-only or hidden file is replaced rather than refused:
+    // its attributes are reset only once the open has failed, since an
+    // attribute call on a name that does not exist yet is a folder scan on
+    // some file systems, paid for every file of a fresh expansion.
+    const auto create = [&fullPath] {
+        return ::_wsopen(Wide(fullPath), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
+                         _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    };
+    int descriptor = create();
+    if (descriptor == -1 &&
+        gCabinetFileFunctions.setFileAttributes(Wide(fullPath), FILE_ATTRIBUTE_NORMAL)) {
+        descriptor = create();
+    }
     current_ = OutputFile();
     if (descriptor == -1) return -1;
     current_.descriptor = descriptor;
