@@ -14,6 +14,28 @@
 
 namespace quarry {
 
+BOOL SetBasicInformationByHandle(HANDLE file, const FILETIME* time, DWORD attributes) {
+    // FILE_BASIC_INFO and FileBasicInfo (0) of Windows Vista's headers. A
+    // zero time or attribute field leaves that value as it is, so "no
+    // attributes" must be asked for as FILE_ATTRIBUTE_NORMAL.
+    struct BasicInfo {
+        LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
+        DWORD fileAttributes;
+    };
+    using SetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+    static const auto setInformation = ProcAddress<SetInformationFn>(
+        ::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle");
+    if (!setInformation) return FALSE;
+    BasicInfo info = {};
+    if (time) {
+        info.creationTime.LowPart = time->dwLowDateTime;
+        info.creationTime.HighPart = static_cast<LONG>(time->dwHighDateTime);
+        info.lastWriteTime = info.creationTime;
+    }
+    info.fileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return setInformation(file, 0, &info, sizeof info);
+}
+
 CabinetFileFunctions gCabinetFileFunctions;
 
 namespace {
@@ -96,17 +118,30 @@ bool CreateFolderLevel(const std::u16string& path) {
     return true;
 }
 
-// Gives an expanded file, still open as `descriptor`, its stored time; the
-// attributes follow once it is closed (ApplyAttributes).
-void ApplyTimes(int descriptor, USHORT date, USHORT time, USHORT attributes) {
-    const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
-    if (file == INVALID_HANDLE_VALUE) return;
+// The stored time of an expanded file as UTC; false when it is no valid
+// DOS date and time.
+bool StoredTime(USHORT date, USHORT time, USHORT attributes, FILETIME& utc) {
     FILETIME stored;
-    if (!::DosDateTimeToFileTime(date, time, &stored)) return;
-    FILETIME utc = stored;
-    const bool converted =
-        (attributes & kAttributeUtcTime) != 0 || ::LocalFileTimeToFileTime(&stored, &utc);
-    if (converted) ::SetFileTime(file, &utc, nullptr, &utc);
+    if (!::DosDateTimeToFileTime(date, time, &stored)) return false;
+    utc = stored;
+    return (attributes & kAttributeUtcTime) != 0 || ::LocalFileTimeToFileTime(&stored, &utc);
+}
+
+// Gives an expanded file, still open as `descriptor`, its stored time and
+// kept attributes. True when both were set through the handle; false when
+// only the time could be, and the attributes follow by path once the file
+// is closed (ApplyAttributes).
+bool FinishOpenFile(int descriptor, USHORT date, USHORT time, USHORT attributes) {
+    const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILETIME utc;
+    const bool timed = StoredTime(date, time, attributes, utc);
+    if (gCabinetFileFunctions.setBasicInformation(file, timed ? &utc : nullptr,
+                                                  attributes & kKeptAttributes)) {
+        return true;
+    }
+    if (timed) ::SetFileTime(file, &utc, nullptr, &utc);
+    return false;
 }
 
 void ApplyAttributes(const std::u16string& path, USHORT attributes) {
@@ -459,13 +494,15 @@ INT_PTR CExtract::OnCloseFileInfo(const FDINOTIFICATION& notification) {
     const std::u16string name = DecodeName(notification.psz1, notification.attribs);
     const int descriptor = static_cast<int>(notification.hf);
     const bool safe = IsSafeRelativePath(name);
+    bool finished = false;
     if (descriptor > 0) {
-        if (safe) ApplyTimes(descriptor, notification.date, notification.time, notification.attribs);
+        finished = safe && FinishOpenFile(descriptor, notification.date, notification.time,
+                                          notification.attribs);
         ::_close(descriptor);
         if (current_.descriptor == descriptor) current_ = OutputFile();
     }
     if (!safe) return -1;
-    ApplyAttributes(destinationFolder_ + name, notification.attribs);
+    if (!finished) ApplyAttributes(destinationFolder_ + name, notification.attribs);
     extractedFiles_.push_back({name, currentFileSize_});
     return TRUE;
 }

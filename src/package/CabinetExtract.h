@@ -33,11 +33,21 @@ bool InitializeExtractionSlot();
 // until InitializeExtractionSlot is called again.
 void ReleaseExtractionSlot();
 
+// Gives an expanded file, still open as `file`, its stored time (when `time`
+// is not null) and `attributes` (0 for none) through its handle in one call,
+// as Windows Vista and later can. False, with nothing changed, where the
+// system has no such call or refuses it.
+BOOL SetBasicInformationByHandle(HANDLE file, const FILETIME* time, DWORD attributes);
+
 // The attribute changes of an expansion go through here, so that a test can
 // see the exact values handed to the file system: Wine keeps only read-only,
-// hidden and system, and reports every regular file as archived.
+// hidden and system, and reports every regular file as archived. A written
+// file is finished through its handle; only where that fails are its time
+// and attributes set one by one, the attributes by path once it is closed.
 struct CabinetFileFunctions {
     BOOL(WINAPI* setFileAttributes)(LPCWSTR path, DWORD attributes) = ::SetFileAttributesW;
+    BOOL (*setBasicInformation)(HANDLE file, const FILETIME* time,
+                                DWORD attributes) = SetBasicInformationByHandle;
 };
 extern CabinetFileFunctions gCabinetFileFunctions;
 

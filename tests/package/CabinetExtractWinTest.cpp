@@ -367,6 +367,24 @@ TEST_F(CabinetExtractTest, DecodesNamesAsUtf8WhenFlaggedElseInTheAnsiCodePage) {
     }
 }
 
+// Records every attribute change of an expansion, by path or through the
+// open file's handle (no path), and passes it on; the handle call can be
+// made to fail, as it does where the system has none.
+struct AttributeCall {
+    std::u16string path;
+    DWORD attributes;
+};
+std::vector<AttributeCall> gAttributeCalls;
+BOOL WINAPI RecordAttributes(LPCWSTR path, DWORD attributes) {
+    gAttributeCalls.push_back({FromWide(path), attributes});
+    return ::SetFileAttributesW(path, attributes);
+}
+BOOL RecordBasicInformation(HANDLE file, const FILETIME* time, DWORD attributes) {
+    gAttributeCalls.push_back({u"", attributes});
+    return SetBasicInformationByHandle(file, time, attributes);
+}
+BOOL RefuseBasicInformation(HANDLE, const FILETIME*, DWORD) { return FALSE; }
+
 // CTest runs this test with TZ=Asia/Kolkata (UTC+5:30, no daylight saving),
 // so that local time and UTC differ under Wine; in UTC, as on hosted
 // Windows runners, it cannot tell the two apart and is skipped.
@@ -386,21 +404,16 @@ TEST_F(CabinetExtractTest, TakesStoredTimesAsLocalUnlessFlaggedUtc) {
     // UTC = local time + bias (minutes).
     const std::uint64_t fromLocal = utc + static_cast<std::int64_t>(zone.Bias) * 60 * 10000000;
 
-    ASSERT_TRUE(ExpandBytes(SingleFileCabinet("local.txt", 0x20, date, time)));
-    EXPECT_EQ(fromLocal, testing::LastWriteTime(destination + u"local.txt"));
-    ASSERT_TRUE(ExpandBytes(SingleFileCabinet("utc.txt", 0x120, date, time)));
-    EXPECT_EQ(utc, testing::LastWriteTime(destination + u"utc.txt"));
-}
-
-// Records every attribute change of an expansion and passes it on.
-struct AttributeCall {
-    std::u16string path;
-    DWORD attributes;
-};
-std::vector<AttributeCall> gAttributeCalls;
-BOOL WINAPI RecordAttributes(LPCWSTR path, DWORD attributes) {
-    gAttributeCalls.push_back({FromWide(path), attributes});
-    return ::SetFileAttributesW(path, attributes);
+    const CabinetFileFunctions saved = gCabinetFileFunctions;
+    ScopeExit restore([&saved] { gCabinetFileFunctions = saved; });
+    for (bool byHandle : {true, false}) {
+        SCOPED_TRACE(byHandle ? "by handle" : "by SetFileTime");
+        if (!byHandle) gCabinetFileFunctions.setBasicInformation = RefuseBasicInformation;
+        ASSERT_TRUE(ExpandBytes(SingleFileCabinet("local.txt", 0x20, date, time)));
+        EXPECT_EQ(fromLocal, testing::LastWriteTime(destination + u"local.txt"));
+        ASSERT_TRUE(ExpandBytes(SingleFileCabinet("utc.txt", 0x120, date, time)));
+        EXPECT_EQ(utc, testing::LastWriteTime(destination + u"utc.txt"));
+    }
 }
 
 TEST_F(CabinetExtractTest, KeepsOnlyReadOnlyHiddenSystemAndArchiveAttributes) {
@@ -418,21 +431,27 @@ TEST_F(CabinetExtractTest, KeepsOnlyReadOnlyHiddenSystemAndArchiveAttributes) {
     const CabinetFileFunctions saved = gCabinetFileFunctions;
     ScopeExit restore([&saved] { gCabinetFileFunctions = saved; });
     gCabinetFileFunctions.setFileAttributes = RecordAttributes;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        gAttributeCalls.clear();
-        const std::u16string path = destination + Utf16(c.name);
-        ASSERT_TRUE(ExpandBytes(SingleFileCabinet(c.name, c.stored)));
-        // A new file is opened as it is and given what it keeps once closed.
-        ASSERT_EQ(1u, gAttributeCalls.size());
-        EXPECT_EQ(path, gAttributeCalls.back().path);
-        EXPECT_EQ(c.kept, gAttributeCalls.back().attributes);
+    for (bool byHandle : {true, false}) {
+        gCabinetFileFunctions.setBasicInformation =
+            byHandle ? RecordBasicInformation : RefuseBasicInformation;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (byHandle ? " by handle" : " by path"));
+            gAttributeCalls.clear();
+            const std::u16string path = destination + Utf16(c.name);
+            ASSERT_TRUE(ExpandBytes(SingleFileCabinet(c.name, c.stored)));
+            // A new file is opened as it is and given what it keeps as it is
+            // finished: through its handle, or by path once closed.
+            ASSERT_EQ(1u, gAttributeCalls.size());
+            EXPECT_EQ(byHandle ? u"" : path, gAttributeCalls.back().path);
+            EXPECT_EQ(c.kept, gAttributeCalls.back().attributes);
 
-        // Wine reports every regular file as archived, so only the other
-        // three can be checked on the file itself.
-        const DWORD attributes = ::GetFileAttributesW(Wide(path));
-        ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
-        EXPECT_EQ(c.kept & 0x07u, attributes & 0x07u);
+            // Wine reports every regular file as archived, so only the other
+            // three can be checked on the file itself.
+            const DWORD attributes = ::GetFileAttributesW(Wide(path));
+            ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+            EXPECT_EQ(c.kept & 0x07u, attributes & 0x07u);
+            ::SetFileAttributesW(Wide(path), FILE_ATTRIBUTE_NORMAL);
+        }
     }
 }
 
@@ -908,15 +927,15 @@ TEST_F(PackageExtractTest, DamagedCabinetFailsAndNoCopyOfItIsWritten) {
     EXPECT_TRUE(reader.destinationFiles.empty());
 }
 
-// The progress done as each file is finished, taken through the attribute
-// seam that every written file passes once closed.
+// The progress done as each file is finished, taken through the seam that
+// every written file passes before it is closed.
 PackageReader* gProgressReader = nullptr;
 std::vector<std::uint64_t> gProgressAtFiles;
-BOOL WINAPI RecordProgress(LPCWSTR path, DWORD attributes) {
+BOOL RecordProgress(HANDLE file, const FILETIME* time, DWORD attributes) {
     std::uint64_t done = 0, total = 0;
     gProgressReader->GetProgress(done, total);
     gProgressAtFiles.push_back(done);
-    return ::SetFileAttributesW(path, attributes);
+    return SetBasicInformationByHandle(file, time, attributes);
 }
 
 TEST_F(PackageExtractTest, ProgressMovesWithTheCabinetBytesTheExpansionReads) {
@@ -926,7 +945,7 @@ TEST_F(PackageExtractTest, ProgressMovesWithTheCabinetBytesTheExpansionReads) {
     Open(builder);
     const CabinetFileFunctions saved = gCabinetFileFunctions;
     ScopeExit restore([&saved] { gCabinetFileFunctions = saved; });
-    gCabinetFileFunctions.setFileAttributes = RecordProgress;
+    gCabinetFileFunctions.setBasicInformation = RecordProgress;
     gProgressReader = &reader;
     gProgressAtFiles.clear();
     ASSERT_EQ(kResultOk, reader.ExtractAll(destination, nullptr));
