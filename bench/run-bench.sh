@@ -12,9 +12,12 @@
 #     of it; the peak working set of the 1 GiB run minus that of a 1 MiB run.
 #   startup: a silent run of a tiny package with no file to run, minus the
 #     worker's fixed waits (1000 ms after extraction, 500 ms after the
-#     destination step) and minus a trivial program's start.
+#     destination step) and minus a trivial program's start; also minus
+#     the start of a program that only shows a hidden progress dialog under
+#     the same manifest, what any run with a window pays under this Wine.
 #   small files: a silent run of a package of 20,000 files of 4 KiB, minus
-#     the fixed waits, per file, against cabextract of the same cabinet.
+#     the fixed waits, per file, against cabextract of the same cabinet and
+#     against the platform's own creation and deletion of such a tree.
 #   integrity: CompareFolderTree over 100,000 small files in 100 folders.
 # Every figure is printed as a "name: value" line at the end.
 set -euo pipefail
@@ -43,6 +46,12 @@ run_wine() { wine "$@" > "$work/wine.out"; tr -d '\r' < "$work/wine.out"; }
 value() { sed -n "s/^$1: //p"; }
 # The seconds one command takes, its output thrown away.
 timed() { local t0 t1; t0=$(now); "$@" >/dev/null 2>&1 || true; t1=$(now); calc "$t1 - $t0"; }
+# The same for a reference program, which must succeed for its time to count.
+timed_ok() {
+  local t0 t1; t0=$(now)
+  "$@" >/dev/null 2>&1 || { echo "$* failed" >&2; return 1; }
+  t1=$(now); calc "$t1 - $t0"
+}
 fresh() { rm -rf "$@"; sync; }
 
 # --- payloads, written once ----------------------------------------------
@@ -134,31 +143,40 @@ for program in start small; do
   [ "$rc" = 0 ] || { echo "$program.exe -s ended with $rc, not 0" >&2; exit 1; }
 done
 wine "$bench/trivial.exe" >/dev/null 2>&1 || true
-overheads=() starts=() trivials=()
+wine "$bench/dialog_floor.exe" >/dev/null 2>&1 || { echo "dialog_floor.exe failed" >&2; exit 1; }
+overheads=() dialog_overheads=() starts=() trivials=() dialogs=()
 for _ in $(seq 1 $((pairs + 2))); do
   quarry=$(timed wine "$work/start.exe" -s)
   trivial=$(timed wine "$bench/trivial.exe")
-  starts+=("$quarry") trivials+=("$trivial")
+  dialog=$(timed_ok wine "$bench/dialog_floor.exe")
+  starts+=("$quarry") trivials+=("$trivial") dialogs+=("$dialog")
   overheads+=("$(calc "($quarry - 1.5 - $trivial) * 1000")")
+  dialog_overheads+=("$(calc "($quarry - 1.5 - $dialog) * 1000")")
 done
 startup_overhead=$(printf '%s\n' "${overheads[@]}" | median)
+startup_dialog_overhead=$(printf '%s\n' "${dialog_overheads[@]}" | median)
 start_seconds=$(printf '%s\n' "${starts[@]}" | median)
 trivial_seconds=$(printf '%s\n' "${trivials[@]}" | median)
+dialog_seconds=$(printf '%s\n' "${dialogs[@]}" | median)
 
 # --- small files -------------------------------------------------------------
-small_ratios=() small_ours=() small_base=()
+small_ratios=() small_floor_ratios=() small_ours=() small_base=() small_floor=()
 for _ in $(seq 1 "$pairs"); do
   fresh "$work/base"
   base=$(timed cabextract -q -d "$work/base" "$work/small.cab")
   [ "$(find "$work/base" -type f | wc -l)" = 20000 ] || { echo "cabextract: files missing" >&2; exit 1; }
   fresh "$work/base"
   ours=$(calc "$(timed wine "$work/small.exe" -s) - 1.5")
-  small_base+=("$base") small_ours+=("$ours")
+  floor=$(timed_ok wine "$bench/create_floor.exe" "Z:$work/floor" 20 1000 4096)
+  small_base+=("$base") small_ours+=("$ours") small_floor+=("$floor")
   small_ratios+=("$(calc "$ours / $base")")
+  small_floor_ratios+=("$(calc "$ours / $floor")")
 done
 small_ratio=$(printf '%s\n' "${small_ratios[@]}" | median)
+small_floor_ratio=$(printf '%s\n' "${small_floor_ratios[@]}" | median)
 small_seconds=$(printf '%s\n' "${small_ours[@]}" | median)
 small_base_seconds=$(printf '%s\n' "${small_base[@]}" | median)
+small_floor_seconds=$(printf '%s\n' "${small_floor[@]}" | median)
 
 # --- integrity check -----------------------------------------------------------
 out=$(run_wine "$bench/integrity_bench.exe" "Z:$work/tree" 100 1000 100 "$pairs")
@@ -175,12 +193,16 @@ echo "extract_peak_working_set_1gib_mib: $(mib "$peak_big")"
 echo "extract_peak_working_set_1mib_mib: $(mib "$peak_tiny")"
 echo "startup_silent_run_seconds: $start_seconds"
 echo "startup_trivial_program_seconds: $trivial_seconds"
+echo "startup_dialog_program_seconds: $dialog_seconds"
 echo "small_files_run_minus_waits_seconds: $small_seconds"
 echo "small_files_cabextract_seconds: $small_base_seconds"
+echo "small_files_platform_create_seconds: $small_floor_seconds"
 echo "extract_ratio_vs_cabextract_stored: $(echo "scale=3; $ratio_stored / 1" | bc -l)"
 echo "extract_ratio_vs_cabextract_mszip: $(echo "scale=3; $ratio_mszip / 1" | bc -l)"
 echo "extract_peak_growth_mib: $(mib "($peak_big - $peak_tiny)")"
 echo "startup_overhead_ms: $(echo "scale=1; $startup_overhead / 1" | bc -l)"
+echo "startup_overhead_above_dialog_program_ms: $(echo "scale=1; $startup_dialog_overhead / 1" | bc -l)"
 echo "small_files_per_file_us: $(echo "scale=1; $small_seconds * 1000000 / 20000" | bc -l)"
 echo "small_files_ratio_vs_cabextract: $(echo "scale=3; $small_ratio / 1" | bc -l)"
+echo "small_files_ratio_vs_platform_create: $(echo "scale=3; $small_floor_ratio / 1" | bc -l)"
 echo "integrity_check_100k_files_s: $integrity_seconds"
