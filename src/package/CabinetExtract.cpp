@@ -144,6 +144,20 @@ bool FinishOpenFile(int descriptor, USHORT date, USHORT time, USHORT attributes)
     return false;
 }
 
+// Opens `path` for the expansion. A creating open that a read-only or
+// hidden file in the way refuses is retried once its attributes are reset;
+// the reset comes only after the failure, since an attribute call on a name
+// that does not exist yet is a folder scan on some file systems, paid for
+// every file of a fresh expansion.
+int OpenReplacing(const std::u16string& path, int oflag, int pmode) {
+    const int descriptor = ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
+    if (descriptor != -1 || !(oflag & _O_CREAT) ||
+        !gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL)) {
+        return descriptor;
+    }
+    return ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
+}
+
 void ApplyAttributes(const std::u16string& path, USHORT attributes) {
     gCabinetFileFunctions.setFileAttributes(Wide(path), attributes & kKeptAttributes);
 }
@@ -173,13 +187,7 @@ struct FdiCallbacks {
                 const INT_PTR packaged = extract->OpenPackaged(path, oflag);
                 if (packaged != 0) return packaged;
             }
-            const INT_PTR descriptor = ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
-            // A read-only file in the way makes a creating open fail.
-            if (descriptor != -1 || !(oflag & _O_CREAT) ||
-                !gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL)) {
-                return descriptor;
-            }
-            return ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
+            return OpenReplacing(path, oflag, pmode);
         } catch (...) {
             // Nothing may unwind through the cabinet library's frames.
             return -1;
@@ -468,19 +476,10 @@ INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
         return -1;
     }
     const std::u16string fullPath = destinationFolder_ + name;
-    // An existing read-only or hidden file is replaced rather than refused:
-    // its attributes are reset only once the open has failed, since an
-    // attribute call on a name that does not exist yet is a folder scan on
-    // some file systems, paid for every file of a fresh expansion.
-    const auto create = [&fullPath] {
-        return ::_wsopen(Wide(fullPath), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
-                         _SH_DENYNO, _S_IREAD | _S_IWRITE);
-    };
-    int descriptor = create();
-    if (descriptor == -1 &&
-        gCabinetFileFunctions.setFileAttributes(Wide(fullPath), FILE_ATTRIBUTE_NORMAL)) {
-        descriptor = create();
-    }
+    // An existing read-only or hidden file is replaced rather than refused.
+    const int descriptor =
+        OpenReplacing(fullPath, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
+                      _S_IREAD | _S_IWRITE);
     current_ = OutputFile();
     if (descriptor == -1) return -1;
     current_.descriptor = descriptor;
