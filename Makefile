@@ -13,7 +13,7 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CMAKE_COMMON := -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: all deps build test wintest win64 wintest64 windows-tests demo bench fuzz clean
+.PHONY: all deps build test native-i386 wintest win64 wintest64 windows-tests demo bench fuzz clean
 
 all: build
 
@@ -41,18 +41,29 @@ test: build
 	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DQUARRY_TESTS=ON \
 	  -DQUARRY_SANITIZE=ON -DQUARRYPACK=$(DIST)/quarrypack $(CMAKE_COMMON) >/dev/null
 	cmake --build $(BUILD)/native -j $(JOBS)
+	$(MAKE) --no-print-directory native-i386
 	@if [ "$$(bash scripts/wine-arch.sh)" = win64 ]; then \
 	  echo "make test: this kernel runs no 32-bit program; the Windows tests run as the 64-bit build under wine64"; \
 	  $(MAKE) --no-print-directory wintest64 && \
 	  bash scripts/make-windows-tests.sh $(BUILD)/wintest64 $(BUILD)/win64/src/quarry.exe \
 	    $(DIST)/quarrypack $(DIST)/quarry-windows-tests-x64.zip && \
-	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/wintest64 $(DIST)/quarry-windows-tests-x64.zip; \
+	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/native-i386 $(BUILD)/wintest64 \
+	    $(DIST)/quarry-windows-tests-x64.zip; \
 	else \
 	  $(MAKE) --no-print-directory wintest && \
 	  bash scripts/make-windows-tests.sh $(BUILD)/wintest $(DIST)/quarry.exe $(DIST)/quarrypack \
 	    $(DIST)/quarry-windows-tests.zip && \
-	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/wintest $(DIST)/quarry-windows-tests.zip; \
+	  bash scripts/run-tests.sh $(BUILD)/native $(BUILD)/native-i386 $(BUILD)/wintest \
+	    $(DIST)/quarry-windows-tests.zip; \
 	fi
+
+# The pure code and its tests as a 32-bit program, with UndefinedBehaviorSanitizer:
+# run directly where the kernel runs 32-bit programs, else under qemu-i386.
+native-i386:
+	cmake -S . -B $(BUILD)/native-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake \
+	  -DCMAKE_BUILD_TYPE=Debug -DQUARRY_TESTS=ON -DQUARRY_TOOLS=OFF -DQUARRY_SANITIZE_UNDEFINED=ON \
+	  $(CMAKE_COMMON) >/dev/null
+	cmake --build $(BUILD)/native-i386 -j $(JOBS)
 
 wintest:
 	cmake -S . -B $(BUILD)/wintest -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686-posix.cmake \
@@ -107,9 +118,9 @@ fuzz: deps
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	mkdir -p $(BUILD)/fuzz/corpus $(BUILD)/fuzz/template-corpus
 	$(BUILD)/fuzz/fuzz/package_directory_fuzz -max_total_time=$(FUZZ_SECONDS) \
-	  $(BUILD)/fuzz/corpus $(ROOT)/fuzz/seeds
+	  $(BUILD)/fuzz/corpus $(ROOT)/fuzz/corpus/package-directory
 	$(BUILD)/fuzz/fuzz/dialog_template_fuzz -max_total_time=$(FUZZ_SECONDS) \
-	  $(BUILD)/fuzz/template-corpus
+	  $(BUILD)/fuzz/template-corpus $(ROOT)/fuzz/corpus/dialog-template
 
 clean:
 	rm -rf $(BUILD) $(DIST)

@@ -32,6 +32,7 @@ std::u16string ReadVersionProductName(const std::u16string& programPath) {
         WORD language;
         WORD codePage;
     };
+    static_assert(sizeof(Translation) == 4, "a translation is two WORDs, packed");
     Translation* translations = nullptr;
     UINT length = 0;
     if (!queryValue(block.data(), L"\\VarFileInfo\\Translation",

@@ -5,6 +5,7 @@
 #include <share.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <new>
 
 #include "common/SystemLibrary.h"
@@ -22,6 +23,8 @@ BOOL SetBasicInformationByHandle(HANDLE file, const FILETIME* time, DWORD attrib
         LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
         DWORD fileAttributes;
     };
+    static_assert(sizeof(BasicInfo) == 40 && offsetof(BasicInfo, fileAttributes) == 32,
+                  "FILE_BASIC_INFO is 40 bytes in 32-bit and 64-bit Windows alike");
     using SetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
     static const auto setInformation = ProcAddress<SetInformationFn>(
         ::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle");
@@ -57,6 +60,16 @@ using FdiCreateFn = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWR
                                       PFNSEEK, int, PERF);
 using FdiCopyFn = BOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
 using FdiDestroyFn = BOOL(DIAMONDAPI*)(HFDI);
+
+// cabinet.dll reads these as its own ABI lays them out: the sizes and key
+// offsets of both the 32-bit program and the 64-bit test build.
+constexpr bool k32BitBuild = sizeof(void*) == 4;
+static_assert(sizeof(ERF) == 12, "ERF: three ints");
+static_assert(sizeof(FDINOTIFICATION) == (k32BitBuild ? 40 : 64) &&
+                  offsetof(FDINOTIFICATION, hf) == (k32BitBuild ? 20 : 40) &&
+                  offsetof(FDINOTIFICATION, date) == (k32BitBuild ? 24 : 48) &&
+                  offsetof(FDINOTIFICATION, fdie) == (k32BitBuild ? 36 : 60),
+              "FDINOTIFICATION layout");
 
 struct FdiFunctions {
     FdiCreateFn create = nullptr;
@@ -286,63 +299,38 @@ bool CExtract::IsCancelRequested() const { return IsSignalled(cancelEvent_); }
 
 void CExtract::ReadCabinetFrom(const std::u16string& path, PackagedCabinet cabinet) {
     packagedPath_ = path;
-    packaged_ = std::move(cabinet);
-    packagedReadEnd_ = 0;
+    packaged_.Reset(std::move(cabinet));
 }
 
 INT_PTR CExtract::OpenPackaged(const std::u16string& path, int flags) {
-    if (packagedPath_.empty() || !packaged_.source || !EqualsNoCase(path, packagedPath_)) {
+    if (packagedPath_.empty() || !packaged_.HasCabinet() || !EqualsNoCase(path, packagedPath_)) {
         return 0;
     }
     // The package is read, never written.
     if (flags & (_O_WRONLY | _O_RDWR | _O_CREAT | _O_TRUNC | _O_APPEND)) return -1;
-    for (int slot = 0; slot < kMaxOpenCabinets; ++slot) {
-        if (packagedOpen_[slot]) continue;
-        packagedOpen_[slot] = true;
-        packagedPosition_[slot] = 0;
-        return kPackagedHandleBase + slot;
-    }
-    return -1;
+    const int slot = packaged_.Open();
+    return slot < 0 ? -1 : kPackagedHandleBase + slot;
 }
 
 bool CExtract::IsPackagedHandle(INT_PTR handle) const {
     const INT_PTR slot = handle - kPackagedHandleBase;
-    return slot >= 0 && slot < kMaxOpenCabinets && packagedOpen_[slot];
+    return slot >= 0 && slot < PackagedCabinetViews::kMaxViews &&
+           packaged_.IsOpen(static_cast<int>(slot));
 }
 
 UINT CExtract::ReadPackaged(INT_PTR handle, void* buffer, UINT length) {
-    std::uint64_t& position = packagedPosition_[handle - kPackagedHandleBase];
-    if (position >= packaged_.size) return 0;
-    const std::uint64_t left = packaged_.size - position;
-    const UINT count = left < length ? static_cast<UINT>(left) : length;
-    if (!packaged_.source->Seek(packaged_.offset + position) ||
-        !packaged_.source->Read(buffer, count)) {
-        return static_cast<UINT>(-1);
-    }
-    UnscrambleBuffer(buffer, count);
-    position += count;
-    if (position > packagedReadEnd_) {
-        const std::uint64_t fresh = position - packagedReadEnd_;
-        packagedReadEnd_ = position;
-        if (packaged_.onRead) packaged_.onRead(fresh);
-    }
-    return count;
+    return static_cast<UINT>(
+        packaged_.Read(static_cast<int>(handle - kPackagedHandleBase), buffer, length));
 }
 
 long CExtract::SeekPackaged(INT_PTR handle, long distance, int origin) {
-    std::uint64_t& position = packagedPosition_[handle - kPackagedHandleBase];
-    std::int64_t base = 0;
-    if (origin == SEEK_CUR) base = static_cast<std::int64_t>(position);
-    else if (origin == SEEK_END) base = static_cast<std::int64_t>(packaged_.size);
-    else if (origin != SEEK_SET) return -1;
-    const std::int64_t target = base + distance;
-    // FDI's seek callback speaks in longs: a cabinet is below 2 GiB.
-    if (target < 0 || target > 0x7FFFFFFF) return -1;
-    position = static_cast<std::uint64_t>(target);
-    return static_cast<long>(target);
+    return static_cast<long>(
+        packaged_.Seek(static_cast<int>(handle - kPackagedHandleBase), distance, origin));
 }
 
-void CExtract::ClosePackaged(INT_PTR handle) { packagedOpen_[handle - kPackagedHandleBase] = false; }
+void CExtract::ClosePackaged(INT_PTR handle) {
+    packaged_.Close(static_cast<int>(handle - kPackagedHandleBase));
+}
 
 // Creates every missing level of `relativeFolder` below the destination,
 // each at most once per expansion.

@@ -21,6 +21,7 @@
 
 #include "common/Result.h"
 #include "package/PackageFormat.h"
+#include "package/PackagedCabinet.h"
 
 namespace quarry {
 
@@ -50,17 +51,6 @@ struct CabinetFileFunctions {
                                 DWORD attributes) = SetBasicInformationByHandle;
 };
 extern CabinetFileFunctions gCabinetFileFunctions;
-
-// A cabinet that is not a file of its own but a region of an open package
-// file, stored with every byte complemented: `size` bytes from `offset` of
-// `source`. `onRead` (may be empty) hears of every byte the expansion reads
-// for the first time, in order, so that progress follows the expansion.
-struct PackagedCabinet {
-    ByteSource* source = nullptr;
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::function<void(std::uint64_t)> onRead;
-};
 
 class CExtract {
 public:
@@ -117,9 +107,8 @@ private:
     INT_PTR OnCloseFileInfo(const FDINOTIFICATION& notification);
     void OnDescriptorClosed(int descriptor);
 
-    // The packaged cabinet, opened by FDI up to kMaxOpenCabinets times at once;
-    // its handles are kPackagedHandleBase + slot, far above any descriptor.
-    static constexpr int kMaxOpenCabinets = 4;
+    // The packaged cabinet's views: its handles are kPackagedHandleBase +
+    // slot, far above any descriptor.
     static constexpr INT_PTR kPackagedHandleBase = 0x7FFF0000;
     INT_PTR OpenPackaged(const std::u16string& path, int flags);
     bool IsPackagedHandle(INT_PTR handle) const;
@@ -144,10 +133,7 @@ private:
     std::u16string cabinetFolder_;
     std::u16string cabinetName_;
     std::u16string packagedPath_;  // empty: every cabinet is a file
-    PackagedCabinet packaged_;
-    std::uint64_t packagedPosition_[kMaxOpenCabinets] = {};
-    bool packagedOpen_[kMaxOpenCabinets] = {};
-    std::uint64_t packagedReadEnd_ = 0;  // how far any read reached so far
+    PackagedCabinetViews packaged_;
     // Folded relative folders made (or found) during this Expand: each level
     // is created once, not once per file in it.
     std::unordered_set<std::u16string> madeFolders_;

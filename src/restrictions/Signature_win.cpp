@@ -18,15 +18,16 @@ SignatureFunctions gSignatureFunctions;
 
 namespace {
 
-// The trust data of a 32-bit program ends at dwUIContext: 48 bytes. Later
-// SDKs append fields that older wintrust.dll builds refuse to read.
-constexpr DWORD kTrustDataSize = 48;
-constexpr DWORD kFileInfoSize = 16;
-static_assert(sizeof(void*) != 4 || offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD) ==
-                                        kTrustDataSize,
+// The trust data ends at dwUIContext: 48 bytes in a 32-bit program, 80 in a
+// 64-bit one. Later SDKs append fields that older wintrust.dll builds refuse
+// to read.
+constexpr bool k32BitBuild = sizeof(void*) == 4;
+constexpr DWORD kTrustDataSize = offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD);
+constexpr DWORD kFileInfoSize = sizeof(WINTRUST_FILE_INFO);
+static_assert(kTrustDataSize == (k32BitBuild ? 48 : 80) &&
+                  offsetof(WINTRUST_DATA, pFile) == (k32BitBuild ? 24 : 40),
               "trust data layout");
-static_assert(sizeof(void*) != 4 || sizeof(WINTRUST_FILE_INFO) == kFileInfoSize,
-              "file info layout");
+static_assert(kFileInfoSize == (k32BitBuild ? 16 : 32), "file info layout");
 
 constexpr DWORD kAllContentTypes = CERT_QUERY_CONTENT_FLAG_ALL;  // 0x3FFE
 constexpr DWORD kAllFormats = CERT_QUERY_FORMAT_FLAG_ALL;        // 14

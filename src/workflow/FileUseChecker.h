@@ -10,6 +10,10 @@
 namespace quarry {
 
 // The four Restart Manager entry points the check needs.
+// Rstrtmgr.dll fills these as laid out in both Windows builds alike.
+static_assert(sizeof(RM_UNIQUE_PROCESS) == 12 && sizeof(RM_PROCESS_INFO) == 668,
+              "Restart Manager structures");
+
 struct RestartManagerApi {
     DWORD(WINAPI* startSession)(DWORD*, DWORD, WCHAR[]) = nullptr;
     DWORD(WINAPI* registerResources)(DWORD, UINT, LPCWSTR[], UINT, RM_UNIQUE_PROCESS[], UINT,
