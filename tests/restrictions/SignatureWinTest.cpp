@@ -63,12 +63,14 @@ TEST_F(SignatureWinTest, OnlyAVerdictOfZeroPasses) {
         gVerdict = c.verdict;
         EXPECT_EQ(c.passes, VerifyFileSignature(path)) << std::hex << c.verdict;
         EXPECT_TRUE(gSeenAction);
-        EXPECT_EQ(48u, gSeen.cbStruct);
+        // The structures end at dwUIContext: 48 and 16 bytes in the 32-bit
+        // program, 80 and 32 in the 64-bit test build.
+        EXPECT_EQ(sizeof(void*) == 4 ? 48u : 80u, gSeen.cbStruct);
         EXPECT_EQ(static_cast<DWORD>(WTD_UI_NONE), gSeen.dwUIChoice);
         EXPECT_EQ(static_cast<DWORD>(WTD_REVOKE_NONE), gSeen.fdwRevocationChecks);
         EXPECT_EQ(static_cast<DWORD>(WTD_CHOICE_FILE), gSeen.dwUnionChoice);
         EXPECT_EQ(0u, gSeen.dwStateAction);
-        EXPECT_EQ(16u, gSeenFile.cbStruct);
+        EXPECT_EQ(sizeof(void*) == 4 ? 16u : 32u, gSeenFile.cbStruct);
         EXPECT_EQ(path, FromWide(gSeenFile.pcwszFilePath));
         EXPECT_EQ(nullptr, gSeenFile.hFile);
     }
