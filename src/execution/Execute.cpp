@@ -3,6 +3,8 @@
 #include "common/WinFile.h"
 #include "execution/Command_win.h"
 #include "execution/ExitCodeSlot.h"
+#include "workflow/DialogMessages.h"
+#include "workflow/Folders.h"
 
 namespace quarry {
 
@@ -33,8 +35,19 @@ HResult ExtractionJob::Execute(const std::u16string& arguments) {
     HResult result = PrepareArgumentString(package.settings, execution, silent, arguments,
                                            runFolder, workFolder, argumentString);
     if (Succeeded(result)) {
-        const std::uint32_t waitSeconds = execution.waitTimed ? execution.WaitTimeout : 0;
-        result = LaunchAndWait(filePath, argumentString, execution.ForceElevation, waitSeconds);
+        // The file that starts is the file that was extracted: held, with the
+        // folders above it, from the check of its content until the run-mode
+        // copy has ended, so that nobody can write, rename or replace it.
+        std::vector<UniqueFile> held;
+        result = package.HoldLaunchFile(execution.FileName, extractedFilesLog, programPath,
+                                        GetFileSize64(programPath), held);
+        if (Failed(result) && ReportError(result, 0) == kAnswerYes && askAfterIntegrityFailure) {
+            result = kResultOk;
+        }
+        if (Succeeded(result)) {
+            const std::uint32_t waitSeconds = execution.waitTimed ? execution.WaitTimeout : 0;
+            result = LaunchAndWait(filePath, argumentString, execution.ForceElevation, waitSeconds);
+        }
     }
     // Whether or not anything was started, files of the package may still be
     // held open; this wait does not change the result.

@@ -157,18 +157,13 @@ bool FinishOpenFile(int descriptor, USHORT date, USHORT time, USHORT attributes)
     return false;
 }
 
-// Opens `path` for the expansion. A creating open that a read-only or
-// hidden file in the way refuses is retried once its attributes are reset;
-// the reset comes only after the failure, since an attribute call on a name
-// that does not exist yet is a folder scan on some file systems, paid for
-// every file of a fresh expansion.
-int OpenReplacing(const std::u16string& path, int oflag, int pmode) {
-    const int descriptor = ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
-    if (descriptor != -1 || !(oflag & _O_CREAT) ||
-        !gCabinetFileFunctions.setFileAttributes(Wide(path), FILE_ATTRIBUTE_NORMAL)) {
-        return descriptor;
-    }
-    return ::_wsopen(Wide(path), oflag, _SH_DENYNO, pmode);
+// Opens `path` for the expansion. Every file is created new, and nobody
+// else may write it while it is being written: one of that name already
+// there came from another name in the cabinet for the same file ("a.exe"
+// and "A.EXE"), or was not made by this run at all.
+int OpenForExpansion(const std::u16string& path, int oflag, int pmode) {
+    if (oflag & _O_CREAT) oflag = (oflag & ~_O_TRUNC) | _O_EXCL;
+    return ::_wsopen(Wide(path), oflag, (oflag & _O_CREAT) ? _SH_DENYWR : _SH_DENYNO, pmode);
 }
 
 void ApplyAttributes(const std::u16string& path, USHORT attributes) {
@@ -200,7 +195,7 @@ struct FdiCallbacks {
                 const INT_PTR packaged = extract->OpenPackaged(path, oflag);
                 if (packaged != 0) return packaged;
             }
-            return OpenReplacing(path, oflag, pmode);
+            return OpenForExpansion(path, oflag, pmode);
         } catch (...) {
             // Nothing may unwind through the cabinet library's frames.
             return -1;
@@ -216,7 +211,9 @@ struct FdiCallbacks {
     static FNWRITE(Write) {
         CExtract* extract = CurrentExtract();
         if (extract && extract->IsPackagedHandle(hf)) return static_cast<UINT>(-1);
-        return static_cast<UINT>(::_write(static_cast<int>(hf), pv, cb));
+        const int written = ::_write(static_cast<int>(hf), pv, cb);
+        if (extract && written > 0) extract->OnWritten(hf, pv, static_cast<UINT>(written));
+        return static_cast<UINT>(written);
     }
 
     static FNSEEK(Seek) {
@@ -464,23 +461,33 @@ INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
         return -1;
     }
     const std::u16string fullPath = destinationFolder_ + name;
-    // An existing read-only or hidden file is replaced rather than refused.
-    const int descriptor =
-        OpenReplacing(fullPath, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
-                      _S_IREAD | _S_IWRITE);
+    const int descriptor = OpenForExpansion(
+        fullPath, _O_WRONLY | _O_CREAT | _O_BINARY | _O_SEQUENTIAL, _S_IREAD | _S_IWRITE);
     current_ = OutputFile();
     if (descriptor == -1) return -1;
     current_.descriptor = descriptor;
     current_.name = name;
     current_.fullPath = fullPath;
     current_.size = currentFileSize_;
+    current_.fingerprinted = !fingerprintPath_.empty() && EqualsNoCase(name, fingerprintPath_);
     return descriptor;
+}
+
+void CExtract::OnWritten(INT_PTR handle, const void* data, UINT count) {
+    if (current_.fingerprinted && current_.descriptor == handle) {
+        current_.fingerprint.Update(data, count);
+    }
 }
 
 INT_PTR CExtract::OnCloseFileInfo(const FDINOTIFICATION& notification) {
     const std::u16string name = DecodeName(notification.psz1, notification.attribs);
     const int descriptor = static_cast<int>(notification.hf);
     const bool safe = IsSafeRelativePath(name);
+    ExtractedFileRecord record{name, currentFileSize_};
+    if (current_.descriptor == descriptor && current_.fingerprinted) {
+        record.fingerprinted = true;
+        record.digest = current_.fingerprint.Finish();
+    }
     bool finished = false;
     if (descriptor > 0) {
         finished = safe && FinishOpenFile(descriptor, notification.date, notification.time,
@@ -490,7 +497,7 @@ INT_PTR CExtract::OnCloseFileInfo(const FDINOTIFICATION& notification) {
     }
     if (!safe) return -1;
     if (!finished) ApplyAttributes(destinationFolder_ + name, notification.attribs);
-    extractedFiles_.push_back({name, currentFileSize_});
+    extractedFiles_.push_back(std::move(record));
     return TRUE;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/Result.h"
+#include "common/Sha256.h"
 #include "package/PackageFormat.h"
 #include "package/PackagedCabinet.h"
 
@@ -86,6 +87,11 @@ public:
     // expansions.
     void ReadCabinetFrom(const std::u16string& path, PackagedCabinet cabinet);
 
+    // Makes the expansion fingerprint the file at `relativePath` (compared
+    // without regard to case) as it is written: its record then carries the
+    // SHA-256 of the bytes the decompressor handed over. Empty: none.
+    void FingerprintFile(const std::u16string& relativePath) { fingerprintPath_ = relativePath; }
+
     // One record per file closed during the last Expand, in cabinet order:
     // its path inside the cabinet and the size the cabinet announced.
     const std::vector<ExtractedFileRecord>& ExtractedFiles() const { return extractedFiles_; }
@@ -98,6 +104,8 @@ private:
         std::u16string name;
         std::u16string fullPath;
         std::uint32_t size = 0;
+        bool fingerprinted = false;
+        Sha256 fingerprint;
     };
 
     bool IsCancelRequested() const;
@@ -106,6 +114,7 @@ private:
     INT_PTR OnPartialFile(const FDINOTIFICATION& notification);
     INT_PTR OnCloseFileInfo(const FDINOTIFICATION& notification);
     void OnDescriptorClosed(int descriptor);
+    void OnWritten(INT_PTR handle, const void* data, UINT count);
 
     // The packaged cabinet's views: its handles are kPackagedHandleBase +
     // slot, far above any descriptor.
@@ -132,6 +141,7 @@ private:
     bool registered_ = false;
     std::u16string cabinetFolder_;
     std::u16string cabinetName_;
+    std::u16string fingerprintPath_;
     std::u16string packagedPath_;  // empty: every cabinet is a file
     PackagedCabinetViews packaged_;
     // Folded relative folders made (or found) during this Expand: each level

@@ -1,6 +1,8 @@
 // The integrity check on the real folders and the extracted-files log.
 #include "package/ExtractedFilesLog_win.h"
 
+#include <vector>
+
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
@@ -89,6 +91,119 @@ HResult PackageReader::WriteExtractedFilesLog(int mode, const std::u16string& lo
     const bool match = CompareFolderTree(folder, folder, expected, differences);
     const HResult code = DifferenceResultCode(match, differences);
     if (match) return code;
+    if (!logPath.empty()) {
+        AppendToLog(logPath, programPath, programSize, FormatLogBlock(folder, code, differences));
+    }
+    return code;
+}
+
+}  // namespace quarry
+
+namespace quarry {
+
+namespace {
+
+// Opens a folder to hold it: others may still list it and create or remove
+// what is inside, but not rename or delete the folder itself. A link in its
+// place is opened as the link, and refused.
+UniqueFile HoldFolder(const std::u16string& folder) {
+    UniqueFile held(::CreateFileW(Wide(folder), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (held && (!::GetFileInformationByHandle(held.Get(), &information) ||
+                 (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                 !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
+        held.Reset();
+    }
+    return held;
+}
+
+// The SHA-256 of the open file from its start, and its size; false when it
+// cannot be read whole or is not a plain file.
+bool FingerprintOpenFile(HANDLE file, Sha256Digest& digest, std::uint64_t& size) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!::GetFileInformationByHandle(file, &information) ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        return false;
+    }
+    size = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) |
+           information.nFileSizeLow;
+    std::vector<std::uint8_t> buffer(1u << 20);
+    Sha256 hash;
+    std::uint64_t read = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            return false;
+        }
+        if (got == 0) break;
+        hash.Update(buffer.data(), got);
+        read += got;
+    }
+    digest = hash.Finish();
+    return read == size;
+}
+
+}  // namespace
+
+HResult PackageReader::HoldLaunchFile(const std::u16string& relativePath,
+                                      const std::u16string& logPath,
+                                      const std::u16string& programPath,
+                                      std::uint64_t programSize,
+                                      std::vector<UniqueFile>& held) {
+    held.clear();
+    const std::u16string folder = WithTrailingBackslash(destinationFolder);
+    std::u16string path = relativePath;
+    for (char16_t& c : path) {
+        if (c == u'/') c = u'\\';
+    }
+    const ExtractedFileRecord* record = nullptr;
+    for (const ExtractedFileRecord& written : destinationFiles) {
+        if (written.fingerprinted && EqualsNoCase(written.relativePath, path)) record = &written;
+    }
+
+    std::vector<UniqueFile> handles;
+    bool same = record != nullptr && IsSafeRelativePath(path);
+    // The folders first, from the top: once one is held, nothing above the
+    // file can be renamed away and replaced while the file is checked.
+    for (std::size_t end = 0; same && end != std::u16string::npos;
+         end = path.find(u'\\', end + 1)) {
+        handles.push_back(HoldFolder(folder + path.substr(0, end)));
+        same = static_cast<bool>(handles.back());
+    }
+    std::uint64_t sizeOnDisk = 0;
+    if (same) {
+        UniqueFile file(::CreateFileW(Wide(folder + path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                                      nullptr));
+        Sha256Digest digest{};
+        same = file && FingerprintOpenFile(file.Get(), digest, sizeOnDisk) &&
+               sizeOnDisk == record->size && digest == record->digest;
+        // The loader and the shell read the file through handles of their
+        // own; this one stays with the others from the first byte on.
+        handles.push_back(std::move(file));
+    }
+    if (same) {
+        held = std::move(handles);
+        return kResultOk;
+    }
+
+    TreeDifferences differences;
+    if (record) {
+        differences.changed.push_back(
+            {static_cast<std::int64_t>(sizeOnDisk - record->size), path});
+    } else {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (::GetFileAttributesExW(Wide(folder + path), GetFileExInfoStandard, &data)) {
+            sizeOnDisk = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        }
+        differences.created.push_back({static_cast<std::int64_t>(sizeOnDisk), path});
+    }
+    const HResult code = DifferenceResultCode(false, differences);
     if (!logPath.empty()) {
         AppendToLog(logPath, programPath, programSize, FormatLogBlock(folder, code, differences));
     }

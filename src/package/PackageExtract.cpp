@@ -23,6 +23,7 @@ HResult PackageReader::ExpandPackagedCabinet(const PackageEntry& entry, HANDLE c
     std::uint64_t counted = 0;
     CExtract extract;
     RETURN_IF_FAILED(extract.Create());
+    extract.FingerprintFile(fingerprintPath);
     const std::u16string path = supportFolder_ + entry.name;
     extract.ReadCabinetFrom(path, {&file_, entry.offset, entry.size, [&](std::uint64_t bytes) {
                                        counted += bytes;
@@ -66,11 +67,17 @@ HResult PackageReader::ExtractAll(const std::u16string& destination, HANDLE canc
                 }
             }
             const std::u16string target = folder + entry.name;
+            ExtractedFileRecord record{prefix + entry.name, entry.size};
+            Sha256 fingerprint;
+            record.fingerprinted = kind != GroupKind::Main && !fingerprintPath.empty() &&
+                                   EqualsNoCase(record.relativePath, fingerprintPath);
             RETURN_IF_FAILED(CopyEntryToFile(entry, target, false, kind != GroupKind::Main,
-                                             buffer.get()));
+                                             buffer.get(),
+                                             record.fingerprinted ? &fingerprint : nullptr));
+            if (record.fingerprinted) record.digest = fingerprint.Finish();
             std::vector<ExtractedFileRecord>& records =
                 kind == GroupKind::Main ? supportFiles : destinationFiles;
-            records.push_back({prefix + entry.name, entry.size});
+            records.push_back(std::move(record));
         }
         if (cabinet) {
             if (IsSignalled(cancelEvent)) return kResultAbort;

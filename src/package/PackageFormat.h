@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/Result.h"
+#include "common/Sha256.h"
 
 namespace quarry {
 
@@ -73,6 +74,10 @@ struct PackageDirectory {
 struct ExtractedFileRecord {
     std::u16string relativePath;
     std::uint64_t size = 0;
+    // The SHA-256 of the bytes written, kept for the file that the run is to
+    // start (PackageReader::fingerprintPath) and for no other.
+    bool fingerprinted = false;
+    Sha256Digest digest{};
 };
 
 // A readable, seekable stream of bytes.

@@ -74,43 +74,36 @@ HResult PackageReader::LoadSettings() {
 
 HResult PackageReader::CopyEntryToFile(const PackageEntry& entry,
                                        const std::u16string& targetPath, bool unscramble,
-                                       bool countProgress, std::uint8_t* buffer) {
+                                       bool countProgress, std::uint8_t* buffer,
+                                       Sha256* fingerprint) {
     if (!file_.Seek(entry.offset)) return kResultPackageUnreadable;
 
-    HResult result = kResultOk;
-    {
-        UniqueFile target(::CreateFileW(Wide(targetPath), GENERIC_WRITE, FILE_SHARE_READ,
-                                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr));
-        if (!target) return kResultOpenFailed;
-
-        std::uint64_t remaining = entry.size;
-        while (remaining != 0) {
-            const DWORD chunk = remaining < kCopyBufferSize
-                                    ? static_cast<DWORD>(remaining)
-                                    : static_cast<DWORD>(kCopyBufferSize);
-            if (!file_.Read(buffer, chunk)) {
-                result = kResultReadFault;
-                break;
-            }
-            if (unscramble) UnscrambleBuffer(buffer, chunk);
-            DWORD written = 0;
-            const bool wrote = ::WriteFile(target.Get(), buffer, chunk, &written, nullptr) &&
-                               written == chunk;
-            if (countProgress) AddProgressDone(chunk);
-            if (!wrote) {
-                result = kResultWriteFault;
-                break;
-            }
-            remaining -= chunk;
-        }
+    // Every file goes into a folder this run made: one that is there
+    // already came from another name of the package for the same file
+    // ("a.exe" and "A.EXE"), and must not be written over.
+    UniqueFile target(::CreateFileW(Wide(targetPath), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                   ? kResultPackageUnreadable
+                   : kResultOpenFailed;
     }
-    if (Failed(result) || !entry.HasLastWriteTime()) return result;
-
-    UniqueFile target(::CreateFileW(Wide(targetPath), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!target) return LastErrorResult();
+    std::uint64_t remaining = entry.size;
+    while (remaining != 0) {
+        const DWORD chunk = remaining < kCopyBufferSize ? static_cast<DWORD>(remaining)
+                                                        : static_cast<DWORD>(kCopyBufferSize);
+        if (!file_.Read(buffer, chunk)) return kResultReadFault;
+        if (unscramble) UnscrambleBuffer(buffer, chunk);
+        DWORD written = 0;
+        const bool wrote =
+            ::WriteFile(target.Get(), buffer, chunk, &written, nullptr) && written == chunk;
+        if (countProgress) AddProgressDone(chunk);
+        if (!wrote) return kResultWriteFault;
+        if (fingerprint) fingerprint->Update(buffer, chunk);
+        remaining -= chunk;
+    }
+    if (!entry.HasLastWriteTime()) return kResultOk;
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(entry.lastWriteTime);
     time.dwHighDateTime = static_cast<DWORD>(entry.lastWriteTime >> 32);

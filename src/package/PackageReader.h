@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "common/Result.h"
+#include "common/Sha256.h"
+#include "common/Unique.h"
 #include "common/WinFile.h"
 #include "package/PackageFormat.h"
 #include "settings/PackageSettings.h"
@@ -45,14 +47,31 @@ public:
     // copy's result.
     HResult LoadSettings();
 
-    // Writes one entry's data to `targetPath` through `buffer` (5 MiB),
-    // complementing each chunk when `unscramble` and adding each chunk to
-    // the progress when `countProgress`. Results: 0; 0x80040006 seek failed;
-    // 0x8007006E target not created; 0x8007001E short read; 0x8007001D write
-    // failed; 0x8007xxxx the last-write time could not be set. A partial file
-    // stays on disk after a failure.
+    // Writes one entry's data to `targetPath`, a new file, through `buffer`
+    // (5 MiB), complementing each chunk when `unscramble`, adding each chunk
+    // to the progress when `countProgress` and to `fingerprint` (may be
+    // null) as written. Results: 0; 0x80040006 seek failed, or a file of
+    // that name is there already (two names of the package for one file);
+    // 0x8007006E target not created; 0x8007001E short read; 0x8007001D
+    // write failed; 0x8007xxxx the last-write time could not be set. A
+    // partial file stays on disk after a failure.
     HResult CopyEntryToFile(const PackageEntry& entry, const std::u16string& targetPath,
-                            bool unscramble, bool countProgress, std::uint8_t* buffer);
+                            bool unscramble, bool countProgress, std::uint8_t* buffer,
+                            Sha256* fingerprint = nullptr);
+
+    // Holds the file that the run starts, `relativePath` below the
+    // destination folder, and the folders from the destination folder down
+    // to it: each opened so that no one can write, rename or delete it while
+    // `held` keeps the handles. The file must be one that ExtractAll wrote
+    // and fingerprinted, with the same content now: SHA-256, so a same-size
+    // rewrite is caught as well. Returns 0 with the handles in `held`;
+    // otherwise 0x80040110 plus severity (the file changed, or cannot be
+    // opened so) or 0x80040130 plus severity (no file of the package by that
+    // name), with the difference appended to the log at `logPath` as
+    // WriteExtractedFilesLog does, and nothing held.
+    HResult HoldLaunchFile(const std::u16string& relativePath, const std::u16string& logPath,
+                           const std::u16string& programPath, std::uint64_t programSize,
+                           std::vector<UniqueFile>& held);
 
     // Compares the files below the destination folder (mode 0) or the
     // Support folder (mode 1) with what was written to it. 0 when the tree is
@@ -95,6 +114,9 @@ public:
     std::u16string destinationFolder;
     std::vector<ExtractedFileRecord> destinationFiles;
     std::vector<ExtractedFileRecord> supportFiles;
+    // The file below `destinationFolder` that the run will start: ExtractAll
+    // fingerprints it as it is written. Empty: none.
+    std::u16string fingerprintPath;
 
 private:
     HResult ExpandPackagedCabinet(const PackageEntry& entry, HANDLE cancelEvent);

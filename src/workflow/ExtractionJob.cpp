@@ -220,9 +220,16 @@ HResult ExtractionJob::Extract() {
     try {
         // Each step either falls through or ends the phase with `result`.
         do {
-            workFolder = workRoot + u"\\" + NewGuidString() + u"\\";
+            // The run's own folders are new, or the run does not use them:
+            // one that is there already was made by someone else.
+            const std::u16string newWorkFolder = workRoot + u"\\" + NewGuidString() + u"\\";
+            if (!CreateNewFolder(newWorkFolder)) {
+                result = kResultFolderNotCreated;
+                break;
+            }
+            workFolder = newWorkFolder;
             supportFolder = workFolder + u"Support\\";
-            if (!CreateFolderIfMissing(workFolder) || !CreateFolderIfMissing(supportFolder)) {
+            if (!CreateNewFolder(supportFolder)) {
                 result = kResultFolderNotCreated;
                 break;
             }
@@ -258,13 +265,15 @@ HResult ExtractionJob::Extract() {
             }
             if (Failed(result)) break;
 
+            // The extract folder was made new by PrepareDestination.
             runFolder = settings.SpecifiedExtractFolder ? extractFolder + u"\\"
                                                         : workFolder + u"Package\\";
-            if (!CreateFolderIfMissing(runFolder)) {
+            if (!settings.SpecifiedExtractFolder && !CreateNewFolder(runFolder)) {
                 result = kResultFolderNotCreated;
                 break;
             }
 
+            package.fingerprintPath = ChooseExecutionSettings(settings).FileName;
             result = package.ExtractAll(runFolder, cancelEvent.Get());
             if (Failed(result)) break;
 
@@ -279,6 +288,7 @@ HResult ExtractionJob::Extract() {
                 workRoot + u"\\" +
                 ExtractedFilesLogName(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                                       now.wSecond, now.wMilliseconds);
+            extractedFilesLog = logPath;
             const HResult destinationCheck =
                 package.WriteExtractedFilesLog(0, logPath, programPath, programSize);
             const HResult supportCheck =
@@ -349,9 +359,9 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
     }
     if (!haveParent || parent.empty()) return kResultFolderNotCreated;
 
-    const std::u16string folderName = settings.TargetFolderName.empty()
-                                          ? FolderNameFromProgramName(FileNamePart(programPath))
-                                          : settings.TargetFolderName;
+    const std::u16string folderName = ExtractFolderName(
+        settings.TargetFolderName.empty() ? FolderNameFromProgramName(FileNamePart(programPath))
+                                          : settings.TargetFolderName);
 
     if (dialog && !silent && settings.SelectExtractFolder) {
         // The folder browser loads much of the shell.
@@ -371,7 +381,11 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
     if (MakeUniqueName(candidate, unique)) candidate = unique;
 
     if (!CheckFreeSpace(required, parent, errorReported)) return kResultNotEnoughSpace;
-    RETURN_IF_FAILED(CreateFolderTree(candidate));
+    // The extract folder is one this run makes, never one that is there:
+    // a failed run removes it with all it holds. A name the shell could not
+    // make unique, or a folder made in between, ends the step.
+    RETURN_IF_FAILED(CreateFolderTree(parent));
+    if (!CreateNewFolder(candidate)) return kResultFolderNotCreated;
     extractFolderPath = candidate;
     return kResultOk;
 }

@@ -81,6 +81,8 @@ public:
     std::u16string extractFolder;
     std::u16string supportFolder;
     std::u16string workFolder;
+    // The extracted-files log of this run, named once the tree is checked.
+    std::u16string extractedFilesLog;
     UniqueHandle workerThread;
     UniqueHandle cancelEvent;
     std::u16string extraArguments;

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "package/PackageFormat.h"
+
 namespace quarry {
 
 std::uint64_t AddWithCarry(std::uint64_t a, std::uint64_t b) {
@@ -63,6 +65,11 @@ std::u16string_view ExtensionPart(std::u16string_view name) {
 std::u16string FolderNameFromProgramName(std::u16string_view programName) {
     const std::u16string name = FileNamePart(programName);
     return name.substr(0, name.size() - ExtensionPart(name).size());
+}
+
+std::u16string ExtractFolderName(std::u16string_view wanted) {
+    return IsSafeEntryName(wanted) ? std::u16string(wanted)
+                                   : std::u16string(kFallbackExtractFolderName);
 }
 
 std::u16string WithTrailingBackslash(std::u16string path) {

@@ -58,6 +58,16 @@ std::u16string_view ExtensionPart(std::u16string_view name);
 // argument counts when it holds a path.
 std::u16string FolderNameFromProgramName(std::u16string_view programName);
 
+// The name under which the extract folder is made: `wanted` when it is one
+// usable folder name, otherwise kFallbackExtractFolderName. Not usable: empty,
+// "." or "..", a path separator or a character Windows refuses in a name
+// (< > : " | ? * and the control characters), a trailing dot or space
+// (Windows drops them, so the name would be another folder's), or a device
+// name (CON, NUL, COM1, ...). A program saved as ".exe" gives an empty name
+// that would make the program's own folder the extract folder.
+inline constexpr char16_t kFallbackExtractFolderName[] = u"Package";
+std::u16string ExtractFolderName(std::u16string_view wanted);
+
 // `path` with a "\" appended when it does not already end in one; an empty
 // path becomes "\".
 std::u16string WithTrailingBackslash(std::u16string path);

@@ -166,6 +166,10 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique) {
     return true;
 }
 
+bool CreateNewFolder(const std::u16string& path) {
+    return ::CreateDirectoryW(Wide(path), nullptr) != FALSE;
+}
+
 HResult CreateFolderTree(const std::u16string& path) {
     const int error = ::SHCreateDirectoryExW(nullptr, Wide(path), nullptr);
     return (error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS) ? kResultOk

@@ -97,4 +97,9 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique);
 // no window). 0 when created or already there; 0x8004000F otherwise.
 HResult CreateFolderTree(const std::u16string& path);
 
+// Creates the folder `path`, whose parent exists. True only when this call
+// made it: a folder (or a link, or a file) of that name already there is a
+// failure, since a run removes its folders with all they hold.
+bool CreateNewFolder(const std::u16string& path);
+
 }  // namespace quarry

@@ -127,5 +127,67 @@ TEST(IntegrityExe, AFileChangedDuringTheRunFailsTheRunOrIsAskedAbout) {
     }
 }
 
+// The file that starts is the file that was extracted: a same-size rewrite
+// of it while the pre-execution message is shown (after the check of the
+// tree) is caught before the launch, logged, and nothing runs.
+TEST(IntegrityExe, TheStartedFileRewrittenAfterTheCheckIsNotStarted) {
+    if (testing::ExpectJapanese()) GTEST_SKIP() << "English texts expected";
+    ScratchFolder folder;
+    ScratchFolder temp;
+    testing::TemporaryFolderOverride useTemp(temp.Path());
+    const std::u16string program = folder / u"Setup.exe";
+    ASSERT_TRUE(::CopyFileW(
+        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/run-message.exe")),
+        Wide(program), FALSE));
+    ProgramDriver driver(program, u"");
+    const HWND message = driver.WaitForMessageBox();
+    ASSERT_TRUE(message);
+
+    // The run's one GUID folder below the work root holds the program.
+    WIN32_FIND_DATAW found;
+    UniqueFind search(::FindFirstFileW(Wide(temp.Path() + u"\\QuarryTool\\{*"), &found));
+    ASSERT_TRUE(search);
+    const std::u16string started =
+        temp.Path() + u"\\QuarryTool\\" + FromWide(found.cFileName) + u"\\Package\\testprog.exe";
+    std::vector<std::uint8_t> bytes = testing::ReadBytes(started);
+    ASSERT_FALSE(bytes.empty());
+    bytes[bytes.size() / 2] ^= 0x5A;
+    ASSERT_TRUE(testing::WriteBytes(started, bytes));
+
+    ProgramDriver::Press(message, IDOK);
+    const HWND error = driver.WaitForMessageBox();
+    ASSERT_TRUE(error);
+    EXPECT_NE(std::u16string::npos, ProgramDriver::MessageText(error).find(u"tampered"));
+    ProgramDriver::Press(error, IDOK);
+    ASSERT_TRUE(driver.WaitForDialog());
+    EXPECT_EQ(0x8004011Fu, driver.CloseWhenStatus(u"Failed."));
+    const std::u16string log = ReadOnlyLog(temp.Path());
+    EXPECT_NE(std::u16string::npos, log.find(u"ErrorCode:\t0x8004011f\r\nChanged:\t0\ttestprog.exe\r\n"))
+        << Utf16ToUtf8(log);
+}
+
+// A package saved as ".exe" names no folder: it extracts into a folder of a
+// fixed name that it makes, and a failed run removes that folder alone,
+// never the user's files beside the package.
+TEST(IntegrityExe, AFailingPackageNamedDotExeLeavesItsNeighboursAlone) {
+    ScratchFolder folder;
+    ScratchFolder temp;
+    testing::TemporaryFolderOverride useTemp(temp.Path());
+    const std::u16string program = folder / u".exe";
+    ASSERT_TRUE(::CopyFileW(
+        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/second-name.exe")),
+        Wide(program), FALSE));
+    ASSERT_TRUE(testing::WriteBytes(folder / u"letter.txt", {'h', 'i'}));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(folder / u"Photos"), nullptr));
+    ASSERT_TRUE(testing::WriteBytes(folder / u"Photos\\one.jpg", {1, 2, 3}));
+
+    ProgramDriver driver(program, u"-s");
+    EXPECT_EQ(static_cast<DWORD>(kResultPackageUnreadable), driver.WaitForExit());
+    EXPECT_TRUE(Exists(program));
+    EXPECT_TRUE(Exists(folder / u"letter.txt"));
+    EXPECT_TRUE(Exists(folder / u"Photos\\one.jpg"));
+    EXPECT_FALSE(Exists(folder / u"Package"));
+}
+
 }  // namespace
 }  // namespace quarry

@@ -138,4 +138,20 @@ settings changing '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderT
 make message-okonly.exe okonly --message "$out/src/plain.xml"
 make message-okcancel.exe okcancel --message "$out/src/plain.xml"
 make message-namespaced.exe okcancel --message "$out/src/namespaced.xml"
+# The pre-execution message before the test program: a test rewrites the
+# program while the message is shown.
+settings run-message '[Message]' 'ShowMessageBox=1' 'DialogButtonType=1' \
+  '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' \
+  '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
+"$pack" create --stub "$stub" --settings "$out/src/run-message.ini" --payload "$out/src/run" \
+  --message "$out/src/plain.xml" -o "$out/run-message.exe" >/dev/null
+# Extracts beside the program under the name the program file gives, and
+# fails there: the flat entry "README.TXT" is a second name for the
+# payload's "readme.txt".
+mkdir -p "$out/src/second-name"
+printf 'second\r\n' > "$out/src/second-name/README.TXT"
+settings second-name '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
+  'OpenExtractFolder=0'
+"$pack" create --stub "$stub" --settings "$out/src/second-name.ini" --payload "$out/src/payload" \
+  --flat "$out/src/second-name" -o "$out/second-name.exe" >/dev/null
 echo "packages in $out"

@@ -326,20 +326,16 @@ TEST_F(CabinetExtractTest, ExpandsMszipAndStoredCabinetsByteForByte) {
     }
 }
 
-TEST_F(CabinetExtractTest, ReplacesExistingReadOnlyAndHiddenFiles) {
-    ASSERT_TRUE(::CreateDirectoryW(Wide(destination + u"docs"), nullptr));
-    ASSERT_TRUE(::CreateDirectoryW(Wide(destination + u"docs\\guide"), nullptr));
-    const std::pair<const char16_t*, DWORD> inTheWay[] = {
-        {u"readme.txt", FILE_ATTRIBUTE_READONLY},
-        {u"docs\\guide\\chapter.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}};
-    for (const auto& [name, attributes] : inTheWay) {
-        ASSERT_TRUE(WriteBytes(destination + name, Pattern(5000, 9)));
-        ASSERT_TRUE(::SetFileAttributesW(Wide(destination + name), attributes));
-    }
-    ASSERT_TRUE(ExpandBytes(ReadCabinet("payload-stored.cab")));
-    EXPECT_EQ(PayloadFile(u"readme.txt"), ReadBytes(destination + u"readme.txt"));
-    EXPECT_EQ(PayloadFile(u"docs\\guide\\chapter.txt"),
-              ReadBytes(destination + u"docs\\guide\\chapter.txt"));
+// Every file is created new: one already there was not written by this
+// run, or is a second name in the cabinet for the same file, and is left as
+// it is.
+TEST_F(CabinetExtractTest, RefusesANameThatIsThereAlreadyAndLeavesItAlone) {
+    const std::u16string inTheWay = destination + u"readme.txt";
+    ASSERT_TRUE(WriteBytes(inTheWay, Pattern(5000, 9)));
+    ASSERT_TRUE(::SetFileAttributesW(Wide(inTheWay), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(ExpandBytes(ReadCabinet("payload-stored.cab")));
+    EXPECT_EQ(Pattern(5000, 9), ReadBytes(inTheWay));
+    ::SetFileAttributesW(Wide(inTheWay), FILE_ATTRIBUTE_NORMAL);
 }
 
 // The same bytes name different files depending on the UTF-8 flag.
@@ -1004,6 +1000,108 @@ TEST_F(PackageExtractTest, EntryCopyFailureStopsWithItsCode) {
     ASSERT_TRUE(::CreateDirectoryW(Wide(destination + u"setup.exe"), nullptr));
     EXPECT_EQ(kResultOpenFailed, reader.ExtractAll(destination, nullptr));
     EXPECT_FALSE(Exists(destination + u"next.txt"));
+}
+
+}  // namespace
+}  // namespace quarry
+
+namespace quarry {
+namespace {
+
+// Two names of the package for one file: the second is refused, the first
+// file keeps its bytes.
+TEST_F(PackageExtractTest, SecondNameForTheSameFileFailsAsUnreadable) {
+    PackageBuilder twoEntries = WithSettings();
+    twoEntries.AddGroup(kFlatGroupName).Add(u"setup.exe", Pattern(70, 1));
+    twoEntries.AddGroup(kFlatGroupName).Add(u"SETUP.EXE", Pattern(70, 2));
+    PackageBuilder entryAndCabinet = WithSettings();
+    entryAndCabinet.Add(kCabinetEntryName, Complemented(ReadCabinet("payload-stored.cab")));
+    entryAndCabinet.AddGroup(kFlatGroupName).Add(u"README.TXT", Pattern(70, 3));
+    const struct {
+        const char* name;
+        PackageBuilder* builder;
+        std::u16string file;
+        Bytes kept;
+    } cases[] = {
+        {"two entries", &twoEntries, u"setup.exe", Pattern(70, 1)},
+        {"an entry after a cabinet member", &entryAndCabinet, u"readme.txt",
+         PayloadFile(u"readme.txt")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder run;
+        const std::u16string target = run / u"Package\\";
+        ASSERT_TRUE(::CreateDirectoryW(Wide(run / u"Support"), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(Wide(target), nullptr));
+        PackageReader fresh;
+        ASSERT_EQ(kResultOk, fresh.Open(c.builder->Write(run), run / u"Support\\"));
+        ASSERT_EQ(kResultOk, fresh.LoadSettings());
+        EXPECT_EQ(kResultPackageUnreadable, fresh.ExtractAll(target, nullptr));
+        EXPECT_EQ(c.kept, ReadBytes(target + c.file));
+    }
+}
+
+std::u16string ReadLog(const std::u16string& path) {
+    const Bytes bytes = ReadBytes(path);
+    std::u16string text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    }
+    return text;
+}
+
+// The file the run starts is fingerprinted as written, whether it came from
+// the cabinet or from an entry. Held, nobody may write it or rename it or
+// its folder; a same-size rewrite made before the hold is caught and
+// logged, and so is a file the package never wrote.
+TEST_F(PackageExtractTest, LaunchFileIsHeldAndAChangeOfItsContentIsCaught) {
+    const struct {
+        std::u16string file;
+        std::u16string folderToRename;  // empty: the file itself
+        HResult changed;
+    } cases[] = {
+        {u"setup.exe", u"", static_cast<HResult>(0x8004011Fu)},
+        {u"docs\\guide\\chapter.txt", u"docs", static_cast<HResult>(0x80040110u)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.file));
+        ScratchFolder run;
+        const std::u16string target = run / u"Package\\";
+        ASSERT_TRUE(::CreateDirectoryW(Wide(run / u"Support"), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(Wide(target), nullptr));
+        PackageBuilder builder = WithSettings();
+        builder.Add(kCabinetEntryName, Complemented(ReadCabinet("payload-mszip.cab")));
+        builder.AddGroup(kFlatGroupName).Add(u"setup.exe", Pattern(7000, 2));
+        PackageReader fresh;
+        ASSERT_EQ(kResultOk, fresh.Open(builder.Write(run), run / u"Support\\"));
+        ASSERT_EQ(kResultOk, fresh.LoadSettings());
+        fresh.fingerprintPath = c.file;
+        ASSERT_EQ(kResultOk, fresh.ExtractAll(target, nullptr));
+        const std::u16string log = run / u"check.log";
+
+        std::vector<UniqueFile> held;
+        ASSERT_EQ(kResultOk, fresh.HoldLaunchFile(c.file, log, u"C:\\p.exe", 1, held));
+        EXPECT_FALSE(held.empty());
+        const std::u16string path = target + c.file;
+        UniqueFile writer(::CreateFileW(Wide(path), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(writer);
+        const std::u16string moved = c.folderToRename.empty() ? path : target + c.folderToRename;
+        EXPECT_FALSE(::MoveFileW(Wide(moved), Wide(moved + u"-planted")));
+        EXPECT_FALSE(Exists(log));
+        held.clear();
+
+        Bytes bytes = ReadBytes(path);
+        bytes[bytes.size() / 2] ^= 0x5A;
+        ASSERT_TRUE(WriteBytes(path, bytes));
+        EXPECT_EQ(c.changed, fresh.HoldLaunchFile(c.file, log, u"C:\\p.exe", 1, held));
+        EXPECT_TRUE(held.empty());
+        EXPECT_NE(std::u16string::npos, ReadLog(log).find(u"Changed:\t0\t" + c.file + u"\r\n"));
+
+        EXPECT_EQ(static_cast<HResult>(0x8004013Fu),
+                  fresh.HoldLaunchFile(u"other.exe", log, u"C:\\p.exe", 1, held));
+    }
 }
 
 }  // namespace

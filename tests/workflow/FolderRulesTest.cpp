@@ -151,6 +151,35 @@ TEST(FolderRules, FileNamePartFollowsTheLastSeparator) {
     }
 }
 
+// A program saved as ".exe" named its own folder as the extract folder, which
+// a failed run then removed with everything in it.
+TEST(FolderRules, ExtractFolderNameFallsBackUnlessItIsOneUsableName) {
+    const struct {
+        std::u16string wanted;
+        std::u16string name;
+    } cases[] = {
+        {u"Setup", u"Setup"},
+        {u"Widget Driver 1.2", u"Widget Driver 1.2"},
+        {FolderNameFromProgramName(u".exe"), kFallbackExtractFolderName},
+        {u"", kFallbackExtractFolderName},
+        {u".", kFallbackExtractFolderName},
+        {u"..", kFallbackExtractFolderName},
+        {u"a\\b", kFallbackExtractFolderName},
+        {u"..\\..\\Windows", kFallbackExtractFolderName},
+        {u"a/b", kFallbackExtractFolderName},
+        {u"C:", kFallbackExtractFolderName},
+        {u"name.", kFallbackExtractFolderName},
+        {u"name ", kFallbackExtractFolderName},
+        {u"a<b", kFallbackExtractFolderName},
+        {u"a\x01b", kFallbackExtractFolderName},
+        {u"con", kFallbackExtractFolderName},
+        {u"LPT1.txt", kFallbackExtractFolderName},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.name, ExtractFolderName(c.wanted)) << std::string(c.wanted.begin(), c.wanted.end());
+    }
+}
+
 TEST(FolderRules, TrailingBackslashIsAddedOnlyWhenMissing) {
     EXPECT_EQ(u"C:\\x\\", WithTrailingBackslash(u"C:\\x"));
     EXPECT_EQ(u"C:\\x\\", WithTrailingBackslash(u"C:\\x\\"));
