@@ -189,5 +189,29 @@ TEST(IntegrityExe, AFailingPackageNamedDotExeLeavesItsNeighboursAlone) {
     EXPECT_FALSE(Exists(folder / u"Package"));
 }
 
+// An extract folder that is there already and that the shell cannot give a
+// unique name (the path would pass MAX_PATH) is never taken over: the run
+// fails with 0x8004000F and the folder keeps what it holds.
+TEST(IntegrityExe, AnExtractFolderThatExistsAndCannotBeMadeUniqueIsNotUsed) {
+    ScratchFolder folder;
+    ScratchFolder temp;
+    testing::TemporaryFolderOverride useTemp(temp.Path());
+    const std::u16string parent = folder / std::u16string(150, u'd') + u"\\";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(parent), nullptr));
+    const std::u16string program = parent + u"Setup.exe";
+    ASSERT_TRUE(::CopyFileW(
+        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/long-name.exe")),
+        Wide(program), FALSE));
+    const std::u16string existing = u"\\\\?\\" + parent + std::u16string(100, u'L');
+    ASSERT_TRUE(::CreateDirectoryW(Wide(existing), nullptr));
+    ASSERT_TRUE(testing::WriteBytes(existing + u"\\mine.txt", {'m'}));
+
+    ProgramDriver driver(program, u"-s");
+    EXPECT_EQ(static_cast<DWORD>(kResultFolderNotCreated), driver.WaitForExit());
+    EXPECT_TRUE(Exists(existing + u"\\mine.txt"));
+    ::DeleteFileW(Wide(existing + u"\\mine.txt"));
+    ::RemoveDirectoryW(Wide(existing));
+}
+
 }  // namespace
 }  // namespace quarry

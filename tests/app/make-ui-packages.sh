@@ -154,4 +154,10 @@ settings second-name '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFold
   'OpenExtractFolder=0'
 "$pack" create --stub "$stub" --settings "$out/src/second-name.ini" --payload "$out/src/payload" \
   --flat "$out/src/second-name" -o "$out/second-name.exe" >/dev/null
+# An extract folder name of 100 characters: below a deep folder, the path is
+# too long for the shell to make a unique name from.
+settings long-name '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
+  "TargetFolderName=$(printf 'L%.0s' $(seq 1 100))" 'OpenExtractFolder=0'
+"$pack" create --stub "$stub" --settings "$out/src/long-name.ini" --payload "$out/src/payload" \
+  -o "$out/long-name.exe" >/dev/null
 echo "packages in $out"
