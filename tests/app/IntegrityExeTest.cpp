@@ -166,6 +166,38 @@ TEST(IntegrityExe, TheStartedFileRewrittenAfterTheCheckIsNotStarted) {
         << Utf16ToUtf8(log);
 }
 
+// The same while a later file is still being written, before the check of
+// the tree: the rewritten script keeps its size, so only its content tells,
+// and it does not run.
+TEST(IntegrityExe, TheStartedFileRewrittenDuringTheExpansionIsNotStarted) {
+    ScratchFolder folder;
+    ScratchFolder temp;
+    testing::TemporaryFolderOverride useTemp(temp.Path());
+    const std::u16string program = folder / u"Setup.exe";
+    ASSERT_TRUE(::CopyFileW(
+        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/changing-run.exe")),
+        Wide(program), FALSE));
+    const std::u16string script = folder / u"Changed\\a-run.cmd";
+    std::atomic<bool> rewritten{false};
+    std::thread attacker([&] {
+        for (int i = 0; i < 30000 && !Exists(folder / u"Changed\\z-big.bin"); ++i) ::Sleep(1);
+        // The script is complete once the large file is begun.
+        UniqueFile file(::CreateFileW(Wide(script), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        rewritten = file && ::WriteFile(file.Get(), "@exit /b 6\r\n", 12, &written, nullptr) &&
+                    written == 12;
+    });
+    ProgramDriver driver(program, u"-s");
+    const DWORD exitCode = driver.WaitForExit();
+    attacker.join();
+    ASSERT_TRUE(rewritten);
+    EXPECT_EQ(0x80040110u, exitCode);
+    EXPECT_NE(std::u16string::npos,
+              ReadOnlyLog(temp.Path()).find(u"ErrorCode:\t0x80040110\r\nChanged:\t0\ta-run.cmd\r\n"));
+}
+
 // A package saved as ".exe" names no folder: it extracts into a folder of a
 // fixed name that it makes, and a failed run removes that folder alone,
 // never the user's files beside the package.

@@ -161,4 +161,14 @@ settings long-name '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolder
   "TargetFolderName=$(printf 'L%.0s' $(seq 1 100))" 'OpenExtractFolder=0'
 "$pack" create --stub "$stub" --settings "$out/src/long-name.ini" --payload "$out/src/payload" \
   -o "$out/long-name.exe" >/dev/null
+# The same with a command script to start ahead of the large file: a test
+# rewrites the script, keeping its size, while the large file is written.
+mkdir -p "$out/src/changing-run"
+printf '@exit /b 5\r\n' > "$out/src/changing-run/a-run.cmd"
+cp "$out/src/changing/z-big.bin" "$out/src/changing-run/"
+settings changing-run '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
+  'TargetFolderName=Changed' 'OpenExtractFolder=0' \
+  '[Execution_x86]' 'FileName=a-run.cmd' '[Execution_x64]' 'FileName=a-run.cmd'
+"$pack" create --stub "$stub" --settings "$out/src/changing-run.ini" \
+  --payload "$out/src/changing-run" --compression none -o "$out/changing-run.exe" >/dev/null
 echo "packages in $out"
