@@ -199,22 +199,25 @@ TEST(IntegrityExe, TheStartedFileRewrittenDuringTheExpansionIsNotStarted) {
 }
 
 // A package saved as ".exe" names no folder: it extracts into a folder of a
-// fixed name that it makes, and a failed run removes that folder alone,
-// never the user's files beside the package.
+// fixed name that it makes, and a failed run (here a file changed during
+// the expansion) removes that folder alone, never the user's files beside
+// the package.
 TEST(IntegrityExe, AFailingPackageNamedDotExeLeavesItsNeighboursAlone) {
     ScratchFolder folder;
     ScratchFolder temp;
     testing::TemporaryFolderOverride useTemp(temp.Path());
     const std::u16string program = folder / u".exe";
     ASSERT_TRUE(::CopyFileW(
-        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/second-name.exe")),
+        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/changing-unnamed.exe")),
         Wide(program), FALSE));
     ASSERT_TRUE(testing::WriteBytes(folder / u"letter.txt", {'h', 'i'}));
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder / u"Photos"), nullptr));
     ASSERT_TRUE(testing::WriteBytes(folder / u"Photos\\one.jpg", {1, 2, 3}));
 
+    ChangeWhenWritten change(folder / u"Package\\z-big.bin", folder / u"Package\\a-first.txt");
     ProgramDriver driver(program, u"-s");
-    EXPECT_EQ(static_cast<DWORD>(kResultPackageUnreadable), driver.WaitForExit());
+    EXPECT_EQ(kChangedText, driver.WaitForExit());
+    ASSERT_TRUE(change.Changed());
     EXPECT_TRUE(Exists(program));
     EXPECT_TRUE(Exists(folder / u"letter.txt"));
     EXPECT_TRUE(Exists(folder / u"Photos\\one.jpg"));

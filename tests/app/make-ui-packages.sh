@@ -145,16 +145,12 @@ settings run-message '[Message]' 'ShowMessageBox=1' 'DialogButtonType=1' \
   '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
 "$pack" create --stub "$stub" --settings "$out/src/run-message.ini" --payload "$out/src/run" \
   --message "$out/src/plain.xml" -o "$out/run-message.exe" >/dev/null
-# Extracts beside the program under the name the program file gives, and
-# fails there: the flat entry "README.TXT" is a second name for the
-# payload's "readme.txt" (quarrypack refuses that; the test needs the
-# program's answer).
-mkdir -p "$out/src/second-name"
-printf 'second\r\n' > "$out/src/second-name/README.TXT"
-settings second-name '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
+# The changing package extracted beside the program under the name the
+# program file gives: a test saves it as ".exe" and makes the run fail.
+settings changing-unnamed '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
   'OpenExtractFolder=0'
-"$pack" create --stub "$stub" --settings "$out/src/second-name.ini" --payload "$out/src/payload" \
-  --flat "$out/src/second-name" --force -o "$out/second-name.exe" >/dev/null 2>&1
+"$pack" create --stub "$stub" --settings "$out/src/changing-unnamed.ini" \
+  --payload "$out/src/changing" --compression none -o "$out/changing-unnamed.exe" >/dev/null
 # An extract folder name of 100 characters: below a deep folder, the path is
 # too long for the shell to make a unique name from.
 settings long-name '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
