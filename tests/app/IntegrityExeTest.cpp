@@ -155,6 +155,7 @@ TEST(IntegrityExe, TheStartedFileRewrittenAfterTheCheckIsNotStarted) {
     ASSERT_TRUE(testing::WriteBytes(started, bytes));
 
     ProgramDriver::Press(message, IDOK);
+    for (int i = 0; i < 400 && ::IsWindow(message); ++i) ::Sleep(25);
     const HWND error = driver.WaitForMessageBox();
     ASSERT_TRUE(error);
     EXPECT_NE(std::u16string::npos, ProgramDriver::MessageText(error).find(u"tampered"));

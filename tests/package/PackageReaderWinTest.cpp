@@ -88,7 +88,7 @@ TEST_F(PackageReaderTest, CopiesAtTheFiveMebibyteChunkBoundaryWithUnscrambling) 
     std::uint64_t expectedDone = 0;
     for (std::size_t i = 0; i < 4; ++i) {
         const PackageEntry& entry = reader.Directory().groups[0].entries[i];
-        const std::u16string target = folder / u"out.bin";
+        const std::u16string target = folder / (u"out" + testing::Utf16(std::to_string(i)));
         ASSERT_EQ(kResultOk, reader.CopyEntryToFile(entry, target, true, true, buffer.get()));
         std::vector<std::uint8_t> expected = builder.contents[i];
         for (std::uint8_t& b : expected) b = static_cast<std::uint8_t>(~b);

@@ -534,6 +534,15 @@ protected:
         job.supportFolder = workFolder + u"Support\\";
         job.runFolder = workFolder + u"Package\\";
         job.programPath = folder / u"missing.exe";
+        // setup.cmd as extraction records it: the file the launch holds and
+        // checks by its fingerprint.
+        job.package.destinationFolder = job.runFolder;
+        ExtractedFileRecord record{u"setup.cmd", 3};
+        record.fingerprinted = true;
+        Sha256 fingerprint;
+        fingerprint.Update("rem", 3);
+        record.digest = fingerprint.Finish();
+        job.package.destinationFiles.push_back(record);
         for (ExecutionSettings* execution :
              {&job.package.settings.Execution_x86, &job.package.settings.Execution_x64}) {
             execution->FileName = fileName;
