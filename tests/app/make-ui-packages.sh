@@ -49,6 +49,9 @@ settings run-exit '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'W
   'WaitTimeout=5' '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
 settings run-sleep '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 30000 5' \
   '[Execution_x64]' 'FileName=testprog.exe' 'Options=sleep 30000 5'
+# Runs long enough for a test to close the window while it runs.
+settings run-short '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 3000 23' \
+  '[Execution_x64]' 'FileName=testprog.exe' 'Options=sleep 3000 23'
 settings run-cmd '[Execution_x86]' 'FileName=Exit Seven.CMD' '[Execution_x64]' 'FileName=Exit Seven.CMD'
 # Extracts beside the program into "Setup", and on a second run into the
 # shell's next free name, "Setup (2)".
@@ -101,7 +104,7 @@ make select.exe select
 for name in os-above os-equal os-build os-below maker wine wine-case; do
   make "$name.exe" "$name"
 done
-for name in run-exit run-sleep run-cmd run-cmd-setup run-elevated run-args; do
+for name in run-exit run-sleep run-short run-cmd run-cmd-setup run-elevated run-args; do
   "$pack" create --stub "$stub" --settings "$out/src/$name.ini" --payload "$out/src/run" \
     -o "$out/$name.exe" >/dev/null
 done
