@@ -44,6 +44,20 @@ void EndProcesses(const std::vector<DWORD>& ids) {
     }
 }
 
+// What cmd.exe of the native processor sets as PROCESSOR_ARCHITECTURE.
+std::string NativeArchitecture() {
+    SYSTEM_INFO info = {};
+    ::GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            return "AMD64";
+        case PROCESSOR_ARCHITECTURE_ARM64:
+            return "ARM64";
+        default:
+            return "x86";
+    }
+}
+
 TEST(ExecutionExe, ExitCodeIsTheConfiguredProgramsSilentOrVisible) {
     ProgramDriver silent(UiData("run-exit.exe"), u"-s");
     EXPECT_EQ(42u, silent.WaitForExit());
@@ -87,6 +101,13 @@ TEST(ExecutionExe, CommandScriptGetsQuotedArgumentsAlsoFromAFolderWithParenthese
         const std::vector<std::uint8_t> bytes = testing::ReadBytes(record);
         EXPECT_EQ(run.echoed, std::string(bytes.begin(), bytes.end()))
             << Utf16ToUtf8(run.arguments);
+        // The file runs in the run folder: here the extract folder.
+        const std::vector<std::uint8_t> cwd = testing::ReadBytes(folder / u"cwd.txt");
+        EXPECT_EQ(Utf16ToUtf8(folder / run.folder) + "\r\n", std::string(cwd.begin(), cwd.end()));
+        // cmd.exe is the system's own, also for the 32-bit program on 64-bit
+        // Windows: the script runs as the native processor.
+        const std::vector<std::uint8_t> arch = testing::ReadBytes(folder / u"arch.txt");
+        EXPECT_EQ(NativeArchitecture() + "\r\n", std::string(arch.begin(), arch.end()));
     }
 }
 

@@ -42,9 +42,11 @@ settings wine-case '[Package]' 'WindowTitle=Quarry UI Test Window' '[Restriction
 mkdir -p "$out/src/run"
 cp "$testprog" "$out/src/run/testprog.exe"
 printf '@echo off\r\nexit /b 7\r\n' > "$out/src/run/Exit Seven.CMD"
-# Writes its arguments, in brackets so that none is no blank, into the folder
-# above its own: the extracted tree is locked against writing.
-printf '@echo off\r\necho [%%*]>"%%~dp0..\\args.txt"\r\nexit /b 8\r\n' > "$out/src/run/Write Args.cmd"
+# Writes its arguments, in brackets so that none is no blank, the folder it
+# runs in and the processor its cmd.exe runs as into the folder above its
+# own: the extracted tree is locked against writing.
+printf '@echo off\r\necho [%%*]>"%%~dp0..\\args.txt"\r\ncd>"%%~dp0..\\cwd.txt"\r\n%s\r\nexit /b 8\r\n' \
+  'echo %PROCESSOR_ARCHITECTURE%>"%~dp0..\arch.txt"' > "$out/src/run/Write Args.cmd"
 settings run-exit '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'WaitMode=1' \
   'WaitTimeout=5' '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
 settings run-sleep '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 30000 5' \
