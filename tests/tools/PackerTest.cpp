@@ -644,7 +644,7 @@ TEST_F(PackerTest, ListShowsTheCabinetsFilesAndTheSignature) {
     EXPECT_NE(std::string::npos,
               run.out.find("signature a certificate table of 16 bytes at offset " +
                            std::to_string(ReadFile(Out()).size() - 16) +
-                           " (present; not verified here)\n"))
+                           " (present; check verifies it)\n"))
         << run.out;
 }
 

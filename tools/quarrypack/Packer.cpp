@@ -813,7 +813,7 @@ Status ListPackage(const std::string& path, std::ostream& out) {
         out << "none (the program file is not signed)\n";
     } else {
         out << "a certificate table of " << image.certificateSize << " bytes at offset "
-            << image.certificateOffset << " (present; not verified here)\n";
+            << image.certificateOffset << " (present; check verifies it)\n";
     }
     out << "groups    " << directory.groups.size() << "\n";
 
