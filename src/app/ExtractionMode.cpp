@@ -174,7 +174,7 @@ HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
             ended = dialog.DoModal(owner, dialog.templateId);
         }
         if (block) ::GlobalFree(block);
-        result = ended < 0 ? static_cast<HResult>(ended) : static_cast<HResult>(ReadExitCodeSlot());
+        result = ExtractionModeResult(ended, dialog.workerDone, dialog.endCode, ReadExitCodeSlot());
     }
     if (SUCCEEDED(com)) ::CoUninitialize();
     return result;

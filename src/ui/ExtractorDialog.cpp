@@ -92,6 +92,18 @@ int MeasuredProgressPosition(std::uint64_t done, std::uint64_t total) {
                                           (kMeasuredLimit - kCreepLimit));
 }
 
+HResult ExtractionModeResult(INT_PTR modalResult, bool workerDone, HResult endCode,
+                             DWORD exitCodeSlot) {
+    if (modalResult < 0) return static_cast<HResult>(modalResult);
+    // A loop ended by a quit message (session end) returns 0 whatever
+    // happened: a failed or cancelled run keeps its code, and before the
+    // worker's last word what the started file returned is not known (the
+    // slot may still say "running").
+    if (Failed(endCode)) return endCode;
+    if (!workerDone) return kResultCancelledByUser;
+    return static_cast<HResult>(exitCodeSlot);
+}
+
 UINT FinishStatusString(HResult result) {
     if (Succeeded(result)) return kStringCompleted;
     return IsCancellation(result) ? kStringCancelled : kStringFailed;
@@ -251,8 +263,29 @@ void CExtractorDialog::OnCancelCommand() {
 }
 
 void CExtractorDialog::OnClose() {
-    StopJob();
-    EndDialog(0);
+    // The window's X, Task Manager's End task and taskkill all come here, to
+    // a hidden silent dialog too. Ending the dialog now would end the
+    // process before its worker, with no code that tells what happened: a
+    // close is handled as the button is, and the process ends with the
+    // worker's result.
+    if (finished || executing) {
+        // Finished: ends with the end code. Running the file: the window
+        // hides, the run goes on and ends with the file's exit code.
+        OnCancelCommand();
+        return;
+    }
+    // Before the launch a close is a cancel. Whoever closed the window wants
+    // it gone: it hides and the dialog ends as soon as the worker has
+    // cleaned up, with the cancel's code. The cancel goes first: hiding can
+    // take a while (the shell is told), and the worker must not get past
+    // its last cancel check meanwhile.
+    if (job) {
+        ::SetEvent(job->cancelEvent.Get());
+    } else {
+        cancelBeforeJob = true;
+    }
+    hiddenByUser = true;
+    ShowOrHide(true);
 }
 
 void CExtractorDialog::OnQueryEndSession(LPARAM lParam) {
@@ -321,6 +354,7 @@ void CExtractorDialog::OnLaunchEnded(HResult result) {
 }
 
 void CExtractorDialog::OnWorkerDone(HResult result) {
+    workerDone = true;
     finished = true;
     endCode = result;
     SetStatusText(FinishStatusString(result));

@@ -95,6 +95,9 @@ public:
     bool executing = false;
     bool finished = false;
     bool hiddenByUser = false;
+    // The worker's last message (0x8119) has arrived: the exit-code slot
+    // holds what the run leaves.
+    bool workerDone = false;
     std::u16string defaultTitle;
     std::u16string messageCaption;
     std::u16string windowTitle;
@@ -131,6 +134,15 @@ private:
 // Where the measured share puts the bar: 100 + done / total * 890, truncated
 // (total not 0).
 int MeasuredProgressPosition(std::uint64_t done, std::uint64_t total);
+
+// The process exit code of extraction mode once the modal loop has ended
+// with `modalResult`: a negative modal result as it is, else `endCode`
+// when it is a failure; else the exit-code slot when the worker had
+// finished, or 0x80040002 when it had not. So a loop that ends without the
+// end code (a quit message) never turns a failure or an unfinished run into
+// 0 or 259.
+HResult ExtractionModeResult(INT_PTR modalResult, bool workerDone, HResult endCode,
+                             DWORD exitCodeSlot);
 
 // The status text id after the worker's final result: Completed, Cancelled
 // (E_ABORT, a cancelled elevation, or the user's cancel) or Failed.

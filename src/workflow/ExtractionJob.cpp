@@ -172,8 +172,12 @@ HResult ExtractionJob::Run() {
         if (dialogWindow) ::SendMessageW(dialogWindow, kMsgLeavingExtraction, result, 0);
     } else {
         HResult waitResult = kResultOk;
-        CancelRequested(1000, waitResult);
-        if (Failed(waitResult)) {
+        // A cancel in this pause, as one during the extraction, comes before
+        // anything was started: both end with the one code a deployment tool
+        // reads as "cancelled before the launch".
+        if (CancelRequested(1000, waitResult)) {
+            result = kResultCancelledByUser;
+        } else if (Failed(waitResult)) {
             result = waitResult;
         } else {
             const PackageSettings& settings = package.settings;

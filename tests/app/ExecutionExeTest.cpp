@@ -44,6 +44,20 @@ void EndProcesses(const std::vector<DWORD>& ids) {
     }
 }
 
+// What cmd.exe of the native processor sets as PROCESSOR_ARCHITECTURE.
+std::string NativeArchitecture() {
+    SYSTEM_INFO info = {};
+    ::GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+        case PROCESSOR_ARCHITECTURE_AMD64:
+            return "AMD64";
+        case PROCESSOR_ARCHITECTURE_ARM64:
+            return "ARM64";
+        default:
+            return "x86";
+    }
+}
+
 TEST(ExecutionExe, ExitCodeIsTheConfiguredProgramsSilentOrVisible) {
     ProgramDriver silent(UiData("run-exit.exe"), u"-s");
     EXPECT_EQ(42u, silent.WaitForExit());
@@ -87,6 +101,13 @@ TEST(ExecutionExe, CommandScriptGetsQuotedArgumentsAlsoFromAFolderWithParenthese
         const std::vector<std::uint8_t> bytes = testing::ReadBytes(record);
         EXPECT_EQ(run.echoed, std::string(bytes.begin(), bytes.end()))
             << Utf16ToUtf8(run.arguments);
+        // The file runs in the run folder: here the extract folder.
+        const std::vector<std::uint8_t> cwd = testing::ReadBytes(folder / u"cwd.txt");
+        EXPECT_EQ(Utf16ToUtf8(folder / run.folder) + "\r\n", std::string(cwd.begin(), cwd.end()));
+        // cmd.exe is the system's own, also for the 32-bit program on 64-bit
+        // Windows: the script runs as the native processor.
+        const std::vector<std::uint8_t> arch = testing::ReadBytes(folder / u"arch.txt");
+        EXPECT_EQ(NativeArchitecture() + "\r\n", std::string(arch.begin(), arch.end()));
     }
 }
 
@@ -104,11 +125,10 @@ TEST(ExecutionExe, ForceElevationForAnAdministratorRunsAndRemovesTheWorkFolder) 
         ProgramDriver program(UiData("run-elevated.exe"), u"-s");
         EXPECT_EQ(42u, program.WaitForExit());
     }
-    const std::u16string workRoot = temp / u"QuarryTool";
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(workRoot))) << "no run at all";
-    WIN32_FIND_DATAW found = {};
-    const UniqueFind runFolders(::FindFirstFileW(Wide(workRoot + u"\\{*"), &found));
-    EXPECT_FALSE(runFolders) << "left behind: " << Utf16ToUtf8(FromWide(found.cFileName));
+    bool ran = false;
+    const std::u16string left = ProgramDriver::WorkFolderLeft(temp.Path(), ran);
+    EXPECT_TRUE(ran) << "no run at all";
+    EXPECT_TRUE(left.empty()) << "left behind: " << Utf16ToUtf8(left);
 }
 
 TEST(ExecutionExe, ProgramGetsOptionsModeOptionsPlaceholdersAndExtraArguments) {
@@ -126,6 +146,40 @@ TEST(ExecutionExe, ProgramGetsOptionsModeOptionsPlaceholdersAndExtraArguments) {
     EXPECT_NE(std::u16string::npos, line.find(u"}\\Package \"100% sure|x\" /silent extra|1 50%"))
         << Utf16ToUtf8(line);
     EXPECT_EQ(line.size(), line.find(u"50%") + 3) << "no trailing blank";
+}
+
+// While the file runs, the window's X, End task or taskkill (all WM_CLOSE)
+// do what the Close button does: the window hides, the run goes on, and the
+// process ends with the file's own code once it has ended, with the work
+// folder removed. A silent run's hidden dialog takes a close alike.
+TEST(ExecutionExe, CloseWhileTheFileRunsEndsWithItsCodeAndCleansUp) {
+    const struct {
+        const char* name;
+        bool silent;
+        bool button;  // the Close button instead of WM_CLOSE
+    } cases[] = {{"close", false, false}, {"button", false, true}, {"silent close", true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::ScratchFolder temp;
+        testing::TemporaryFolderOverride useTemp(temp.Path());
+        ProgramDriver program(UiData("run-short.exe"), c.silent ? u"-s" : u"");
+        const HWND dialog = program.WaitForDialog();
+        ASSERT_TRUE(dialog);
+        ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
+        if (c.button) {
+            ProgramDriver::Press(dialog, IDCANCEL);
+        } else {
+            ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+        }
+        for (int i = 0; i < 200 && ::IsWindowVisible(dialog); ++i) ::Sleep(10);
+        EXPECT_FALSE(::IsWindowVisible(dialog));
+        EXPECT_TRUE(program.Running()) << "the run goes on";
+        EXPECT_EQ(23u, program.WaitForExit());
+        bool ran = false;
+        const std::u16string left = ProgramDriver::WorkFolderLeft(temp.Path(), ran);
+        EXPECT_TRUE(ran);
+        EXPECT_TRUE(left.empty()) << "left behind: " << Utf16ToUtf8(left);
+    }
 }
 
 // A session end cancels the run while the program runs: the run-mode copy

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/WinTestSupport.h"
+#include "execution/ExitCodeSlot.h"
 #include "ui/ExtractorDialog.h"
 
 namespace quarry {
@@ -121,6 +122,34 @@ TEST(ExtractorDialogRules, FinishTextFollowsTheResult) {
     EXPECT_EQ(UINT{kStringCancelled}, FinishStatusString(kResultCancelledByUser));
     EXPECT_EQ(UINT{kStringFailed}, FinishStatusString(kResultNotEnoughSpace));
     EXPECT_EQ(UINT{kStringFailed}, FinishStatusString(kResultFail));
+}
+
+// A deployment tool reads the exit code alone: a loop that ended before the
+// worker's last word never passes for success or for "still running".
+TEST(ExtractorDialogRules, ExitCodeIsTheSlotOnlyOnceTheWorkerIsDone) {
+    const struct {
+        INT_PTR modal;
+        bool workerDone;
+        HResult endCode;
+        DWORD slot;
+        HResult expected;
+    } cases[] = {
+        {-1, false, kResultCancelledByUser, 0, static_cast<HResult>(-1)},
+        {static_cast<INT_PTR>(kResultNotEnoughSpace), true, kResultNotEnoughSpace, 0,
+         kResultNotEnoughSpace},
+        {0, true, 0, 3010, 3010},
+        {0, true, 1, 0, 0},
+        // A quit message ends the loop with 0 after a cancelled run.
+        {0, true, kResultAbort, kExitCodeStillRunning, kResultAbort},
+        {0, false, kResultCancelledByUser, 0, kResultCancelledByUser},
+        {0, false, kResultCancelledByUser, kExitCodeStillRunning, kResultCancelledByUser},
+        {0, false, kResultNotEnoughSpace, 0, kResultNotEnoughSpace},
+        {0, false, 0, 0, kResultCancelledByUser},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, ExtractionModeResult(c.modal, c.workerDone, c.endCode, c.slot))
+            << c.modal << " " << c.workerDone << " " << c.endCode << " " << c.slot;
+    }
 }
 
 }  // namespace

@@ -105,6 +105,27 @@ TEST_F(ExtractorDialogExe, CancelWhileExtractingShowsCancelledAndEndsWithTheEndC
     EXPECT_EQ(0x80040002u, program.WaitForExit());
 }
 
+// Before the launch a close is a cancel: the worker stops, removes the work
+// folder, and the process ends by itself with the cancel's code, visible or
+// silent; never with 0.
+TEST_F(ExtractorDialogExe, CloseWhileExtractingCancelsCleansUpAndEnds) {
+    for (bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "silent" : "visible");
+        testing::ScratchFolder temp;
+        testing::TemporaryFolderOverride useTemp(temp.Path());
+        ProgramDriver program(Package("basic.exe"), silent ? u"-s" : u"");
+        const HWND dialog = program.WaitForDialog();
+        ASSERT_TRUE(dialog);
+        ASSERT_TRUE(program.WaitForStatus(dialog, u"Extracting files..."));
+        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(0x80040002u, program.WaitForExit());
+        bool ran = false;
+        const std::u16string left = ProgramDriver::WorkFolderLeft(temp.Path(), ran);
+        EXPECT_TRUE(ran);
+        EXPECT_TRUE(left.empty()) << "left behind: " << Utf16ToUtf8(left);
+    }
+}
+
 // A session that is ending asks first: the dialog agrees and cancels the run.
 TEST_F(ExtractorDialogExe, SessionEndQueryCancelsTheRun) {
     ProgramDriver program(Package("basic.exe"), u"");

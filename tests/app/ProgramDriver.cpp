@@ -186,6 +186,16 @@ std::u16string ProgramDriver::MessageText(HWND box) {
 
 std::u16string ProgramDriver::Caption(HWND window) { return WindowText(window); }
 
+std::u16string ProgramDriver::WorkFolderLeft(const std::u16string& temporaryFolder, bool& hadRoot) {
+    std::u16string workRoot = temporaryFolder;
+    if (!workRoot.empty() && workRoot.back() != u'\\') workRoot += u'\\';
+    workRoot += u"QuarryTool";
+    hadRoot = ::GetFileAttributesW(Wide(workRoot)) != INVALID_FILE_ATTRIBUTES;
+    WIN32_FIND_DATAW found = {};
+    const UniqueFind runFolders(::FindFirstFileW(Wide(workRoot + u"\\{*"), &found));
+    return runFolders ? FromWide(found.cFileName) : std::u16string();
+}
+
 void ProgramDriver::Press(HWND window, int id) {
     ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(window, id)));

@@ -37,6 +37,10 @@ public:
     static std::u16string ButtonText(HWND dialog);
     static std::u16string MessageText(HWND box);
     static std::u16string Caption(HWND window);
+    // The name of a run's work folder left in the work root below
+    // `temporaryFolder` (the TEMP of the runs), or empty when none is left.
+    // `hadRoot` tells whether a run made the work root at all.
+    static std::u16string WorkFolderLeft(const std::u16string& temporaryFolder, bool& hadRoot);
     // Presses button `id` (IDOK, IDCANCEL, IDYES, IDNO, ...) of `window`.
     static void Press(HWND window, int id);
 

@@ -42,13 +42,18 @@ settings wine-case '[Package]' 'WindowTitle=Quarry UI Test Window' '[Restriction
 mkdir -p "$out/src/run"
 cp "$testprog" "$out/src/run/testprog.exe"
 printf '@echo off\r\nexit /b 7\r\n' > "$out/src/run/Exit Seven.CMD"
-# Writes its arguments, in brackets so that none is no blank, into the folder
-# above its own: the extracted tree is locked against writing.
-printf '@echo off\r\necho [%%*]>"%%~dp0..\\args.txt"\r\nexit /b 8\r\n' > "$out/src/run/Write Args.cmd"
+# Writes its arguments, in brackets so that none is no blank, the folder it
+# runs in and the processor its cmd.exe runs as into the folder above its
+# own: the extracted tree is locked against writing.
+printf '@echo off\r\necho [%%*]>"%%~dp0..\\args.txt"\r\ncd>"%%~dp0..\\cwd.txt"\r\n%s\r\nexit /b 8\r\n' \
+  'echo %PROCESSOR_ARCHITECTURE%>"%~dp0..\arch.txt"' > "$out/src/run/Write Args.cmd"
 settings run-exit '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' 'WaitMode=1' \
   'WaitTimeout=5' '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
 settings run-sleep '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 30000 5' \
   '[Execution_x64]' 'FileName=testprog.exe' 'Options=sleep 30000 5'
+# Runs long enough for a test to close the window while it runs.
+settings run-short '[Execution_x86]' 'FileName=testprog.exe' 'Options=sleep 3000 23' \
+  '[Execution_x64]' 'FileName=testprog.exe' 'Options=sleep 3000 23'
 settings run-cmd '[Execution_x86]' 'FileName=Exit Seven.CMD' '[Execution_x64]' 'FileName=Exit Seven.CMD'
 # Extracts beside the program into "Setup", and on a second run into the
 # shell's next free name, "Setup (2)".
@@ -101,7 +106,7 @@ make select.exe select
 for name in os-above os-equal os-build os-below maker wine wine-case; do
   make "$name.exe" "$name"
 done
-for name in run-exit run-sleep run-cmd run-cmd-setup run-elevated run-args; do
+for name in run-exit run-sleep run-short run-cmd run-cmd-setup run-elevated run-args; do
   "$pack" create --stub "$stub" --settings "$out/src/$name.ini" --payload "$out/src/run" \
     -o "$out/$name.exe" >/dev/null
 done

@@ -126,6 +126,38 @@ TEST(PackageSettingsWin, LoadsEverySectionOfARealFile) {
     EXPECT_EQ(1500u, x64.WaitTimeout);
 }
 
+// quarrypack check splits lines at CR LF, LF and a CR alone; the profile
+// reader must read a file in each form as the CR LF original.
+TEST(PackageSettingsWin, EveryLineEndReadsAsCrLf) {
+    ScratchFolder folder;
+    PackageSettings original;
+    ASSERT_EQ(kResultOk, original.Load(WriteSettings(folder, u"Settings.ini", kFullFile)));
+    for (const char16_t* end : {u"\n", u"\r"}) {
+        std::u16string text;
+        for (std::size_t at = 0; at < kFullFile.size(); ++at) {
+            if (kFullFile.compare(at, 2, u"\r\n") == 0) {
+                text += end;
+                ++at;
+            } else {
+                text += kFullFile[at];
+            }
+        }
+        PackageSettings settings;
+        ASSERT_EQ(kResultOk, settings.Load(WriteSettings(folder, u"Other.ini", text)));
+        EXPECT_EQ(original.WindowTitle, settings.WindowTitle);
+        EXPECT_EQ(original.TotalFileSize, settings.TotalFileSize);
+        EXPECT_EQ(original.ManufacturerName, settings.ManufacturerName);
+        EXPECT_EQ(original.WritableItems, settings.WritableItems);
+        EXPECT_EQ(original.TargetFolderName, settings.TargetFolderName);
+        for (auto member : {&PackageSettings::Execution_x86, &PackageSettings::Execution_x64}) {
+            EXPECT_EQ((original.*member).FileName, (settings.*member).FileName);
+            EXPECT_EQ((original.*member).Options, (settings.*member).Options);
+            EXPECT_EQ((original.*member).WaitTimeout, (settings.*member).WaitTimeout);
+        }
+        EXPECT_EQ(u"setup32.exe", settings.Execution_x86.FileName);
+    }
+}
+
 TEST(PackageSettingsWin, FileWithOnlyPackageKeysGivesDefaults) {
     ScratchFolder folder;
     const std::u16string path = WriteSettings(

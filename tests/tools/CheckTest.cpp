@@ -54,6 +54,34 @@ TEST(Check, CleanSettingsGiveNoFinding) {
     EXPECT_EQ(std::vector<std::string>{}, Lines(CheckPackageInputs(Inputs(settings))));
 }
 
+// The profile reader ends lines at CR LF, LF and a CR alone: the same
+// settings give the same findings (line numbers included) in each form.
+TEST(Check, EveryLineEndIsReadAlike) {
+    const std::string settings =
+        "[Package]\nWindowTitle=Error\n[Execution_x86]\nFileName=setup.exe\n"
+        "[Execution_x64]\nFileName=missing.exe\n";
+    const std::vector<std::string> expected = Lines(CheckPackageInputs(Inputs(settings)));
+    ASSERT_EQ(2u, expected.size()) << Joined(expected);
+    EXPECT_NE(std::string::npos, expected[1].find("Settings.ini:6: error: FileName")) << expected[1];
+    for (const char* end : {"\r\n", "\r"}) {
+        std::string converted;
+        for (char c : settings) converted += c == '\n' ? std::string(end) : std::string(1, c);
+        EXPECT_EQ(expected, Lines(CheckPackageInputs(Inputs(converted)))) << end[1];
+    }
+}
+
+// `""Widget Tool.msi" /qn"` is the documented way to begin a value with a
+// quoted word: the reader takes the outer pair away and the inner quotes
+// arrive. Only quotes that would be lost are warned about.
+TEST(Check, DoubledLeadingQuoteKeepsTheInnerQuotesWithoutAWarning) {
+    for (const char* value : {"\"\"Widget Tool.msi\" /qn\"", "\"\"a\" \"b\"\"", "'x' y"}) {
+        const std::string settings = std::string(kRunsSetup) + "Options=" + value + "\n";
+        EXPECT_EQ(std::vector<std::string>{}, Lines(CheckPackageInputs(Inputs(settings)))) << value;
+    }
+    const std::string lost = std::string(kRunsSetup) + "Options='a b' 'c'\n";
+    EXPECT_EQ(1u, CheckPackageInputs(Inputs(lost)).size());
+}
+
 // Each broken file and one line its findings must hold, word for word.
 TEST(Check, BrokenSettingsProduceTheirLine) {
     const struct {

@@ -76,6 +76,9 @@ TEST(IniText, FindsKeysLikeTheProfileReader) {
     EXPECT_FALSE(HasProfileKey(u"[Other]\nTotalFileSize=1\n", u"Package", u"TotalFileSize"));
     EXPECT_FALSE(HasProfileKey(u"[Package]\nTotalFileSizeX=1\n", u"Package", u"TotalFileSize"));
     EXPECT_FALSE(HasProfileKey(u"[Package\nTotalFileSize=1\n", u"Package", u"TotalFileSize"));
+    EXPECT_TRUE(HasProfileKey(u"[Package]\rTotalFileSize=1\r", u"Package", u"TotalFileSize"));
+    EXPECT_FALSE(HasProfileKey(u"[Package]\rA=1\r[B]\rTotalFileSize=1", u"Package",
+                               u"TotalFileSize"));
 }
 
 TEST(IniText, AddsTheKeyAtTheEndOfTheSection) {
@@ -96,6 +99,11 @@ TEST(IniText, AddsTheKeyAtTheEndOfTheSection) {
         // No section: added at the end.
         {u"[Extraction]\r\nA=1", u"[Extraction]\r\nA=1\r\n\r\n[Package]\r\nTotalFileSize=42\r\n"},
         {u"", u"[Package]\r\nTotalFileSize=42\r\n"},
+        // CR alone ends a line for the profile reader: kept, and the key
+        // lands inside the section, not after the whole text.
+        {u"[Package]\rProductName=Demo\r\r[B]\rx=1\r",
+         u"[Package]\rProductName=Demo\rTotalFileSize=42\r\r[B]\rx=1\r"},
+        {u"[B]\rx=1\r", u"[B]\rx=1\r\r[Package]\rTotalFileSize=42\r"},
     };
     for (const Case& c : cases) {
         std::u16string text = c.before;

@@ -249,7 +249,6 @@ TEST_F(ExtractionJobTest, ReportsFailuresOnceWithTheCodeTheDialogKnows) {
 
 TEST_F(ExtractionJobTest, CancelAtEachStageEndsWithoutAnErrorReport) {
     const std::uint32_t cancelled = 0x80040002u;
-    const std::uint32_t aborted = 0x80004004u;
     struct Case {
         UINT cancelOn;
         std::vector<Message> notices;
@@ -264,10 +263,11 @@ TEST_F(ExtractionJobTest, CancelAtEachStageEndsWithoutAnErrorReport) {
          {{kMsgPackageOpened, 0}, {kMsgExtractionBegins, 0}, {kMsgExtractionDone, cancelled},
           {kMsgCleanupBegins, cancelled}, {kMsgWorkerDone, cancelled}},
          {{kMsgLeavingExtraction, cancelled}}},
-        // After the extraction phase the hand-over is skipped altogether.
+        // After the extraction phase the hand-over is skipped altogether;
+        // nothing was started yet, so the code is the same cancel's.
         {kMsgExtractionDone,
          {{kMsgPackageOpened, 0}, {kMsgExtractionBegins, 0}, {kMsgExtractionDone, 0},
-          {kMsgCleanupBegins, aborted}, {kMsgWorkerDone, aborted}},
+          {kMsgCleanupBegins, cancelled}, {kMsgWorkerDone, cancelled}},
          {}},
     };
     for (const Case& c : cases) {

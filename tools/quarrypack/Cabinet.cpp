@@ -379,4 +379,136 @@ Status ListCabinet(CabinetReader read, void* context, std::uint64_t size,
     return Status();
 }
 
+std::uint32_t CabinetChecksum(const std::uint8_t* data, std::size_t size, std::uint32_t seed) {
+    std::uint32_t sum = seed;
+    std::size_t at = 0;
+    for (; at + 4 <= size; at += 4) sum ^= LoadLE32(data + at);
+    std::uint32_t last = 0;
+    switch (size - at) {
+        case 3:
+            last |= static_cast<std::uint32_t>(data[at++]) << 16;
+            [[fallthrough]];
+        case 2:
+            last |= static_cast<std::uint32_t>(data[at++]) << 8;
+            [[fallthrough]];
+        case 1:
+            last |= data[at];
+            break;
+        default:
+            break;
+    }
+    return sum ^ last;
+}
+
+Status CheckCabinetData(CabinetReader read, void* context, std::uint64_t size,
+                        std::vector<std::string>& problems, CabinetDataSummary& summary) {
+    summary = CabinetDataSummary();
+    constexpr std::uint16_t kFlagPrevious = 0x1;
+    constexpr std::uint16_t kFlagNext = 0x2;
+    constexpr std::uint16_t kFlagReserve = 0x4;
+    std::uint8_t header[36];
+    if (size < sizeof header || !read(context, 0, header, sizeof header) ||
+        std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF") {
+        problems.push_back("the payload cabinet has no cabinet header");
+        return Status();
+    }
+    const std::uint32_t declared = LoadLE32(header + 8);
+    if (declared != size) {
+        problems.push_back("the payload cabinet's header says " + std::to_string(declared) +
+                           " bytes, its entry holds " + std::to_string(size));
+    }
+    const unsigned folderCount = header[26] | (header[27] << 8);
+    const unsigned fileCount = header[28] | (header[29] << 8);
+    const unsigned flags = header[30] | (header[31] << 8);
+    if (flags & (kFlagPrevious | kFlagNext)) {
+        problems.push_back("the payload cabinet is one of a set; the program expands one cabinet");
+        return Status();
+    }
+    std::uint64_t at = sizeof header;
+    unsigned folderReserve = 0;
+    unsigned dataReserve = 0;
+    if (flags & kFlagReserve) {
+        std::uint8_t reserve[4];
+        if (!read(context, at, reserve, sizeof reserve)) {
+            problems.push_back("the payload cabinet's header is cut short");
+            return Status();
+        }
+        at += sizeof reserve + (reserve[0] | (reserve[1] << 8));
+        folderReserve = reserve[2];
+        dataReserve = reserve[3];
+    }
+
+    // Uncompressed bytes of each folder, for the file records below.
+    std::vector<std::uint64_t> folderBytes(folderCount, 0);
+    std::vector<std::uint8_t> block;
+    for (unsigned folder = 0; folder < folderCount; ++folder) {
+        std::uint8_t record[8];
+        if (at + sizeof record > size || !read(context, at, record, sizeof record)) {
+            problems.push_back("the payload cabinet's folder records are cut short");
+            return Status();
+        }
+        at += sizeof record + folderReserve;
+        std::uint64_t blockAt = LoadLE32(record);
+        const unsigned blockCount = record[4] | (record[5] << 8);
+        for (unsigned i = 0; i < blockCount; ++i) {
+            // CFDATA: csum, cbData, cbUncomp, the reserve, then the data.
+            const std::size_t headerSize = 8 + dataReserve;
+            block.resize(headerSize);
+            if (blockAt + headerSize > size || !read(context, blockAt, block.data(), headerSize)) {
+                problems.push_back("data block " + std::to_string(i + 1) + " of folder " +
+                                   std::to_string(folder + 1) + " lies outside the cabinet");
+                return Status();
+            }
+            const std::uint32_t stored = LoadLE32(block.data());
+            const std::size_t dataSize = block[4] | (block[5] << 8);
+            folderBytes[folder] += block[6] | (block[7] << 8);
+            block.resize(headerSize + dataSize);
+            if (blockAt + headerSize + dataSize > size ||
+                !read(context, blockAt + headerSize, block.data() + headerSize, dataSize)) {
+                problems.push_back("data block " + std::to_string(i + 1) + " of folder " +
+                                   std::to_string(folder + 1) + " lies outside the cabinet");
+                return Status();
+            }
+            ++summary.blocks;
+            if (stored == 0) {
+                ++summary.uncheckedBlocks;
+            } else {
+                const std::uint32_t sum = CabinetChecksum(
+                    block.data() + 4, headerSize - 4,
+                    CabinetChecksum(block.data() + headerSize, dataSize, 0));
+                if (sum != stored) {
+                    problems.push_back("data block " + std::to_string(i + 1) + " of folder " +
+                                       std::to_string(folder + 1) + " at cabinet byte " +
+                                       std::to_string(blockAt) +
+                                       " does not match its checksum: the payload is damaged");
+                }
+            }
+            blockAt += headerSize + dataSize;
+        }
+    }
+
+    at = LoadLE32(header + 16);
+    for (unsigned i = 0; i < fileCount; ++i) {
+        std::uint8_t record[16];
+        if (at + sizeof record > size || !read(context, at, record, sizeof record)) {
+            problems.push_back("the payload cabinet's file records are cut short");
+            return Status();
+        }
+        at += sizeof record;
+        for (char c = 1; c != '\0'; ++at) {
+            if (at >= size || !read(context, at, &c, 1)) {
+                problems.push_back("a name in the payload cabinet's file records is cut short");
+                return Status();
+            }
+        }
+        const std::uint64_t end = std::uint64_t{LoadLE32(record)} + LoadLE32(record + 4);
+        const unsigned folder = record[8] | (record[9] << 8);
+        if (folder >= folderCount || end > folderBytes[folder]) {
+            problems.push_back("file record " + std::to_string(i + 1) +
+                               " lies outside its folder's data");
+        }
+    }
+    return Status();
+}
+
 }  // namespace quarry::pack

@@ -84,4 +84,22 @@ using CabinetReader = bool (*)(void* context, std::uint64_t offset, void* buffer
 Status ListCabinet(CabinetReader read, void* context, std::uint64_t size,
                    std::vector<CabinetListing>& members);
 
+// Reads a whole cabinet of `size` bytes through `read` as an expander
+// would and checks what can be checked without expanding it: the size in
+// its header, every folder's data blocks lying inside the cabinet, each
+// block's checksum (a checksum of 0 means none was stored, and counts as
+// unchecked), and every file lying inside its folder's data. Each fault is
+// one reason in `problems`. A checksum covers a block's data, so any
+// changed data byte is found; the header and the file records carry none.
+struct CabinetDataSummary {
+    std::uint32_t blocks = 0;
+    std::uint32_t uncheckedBlocks = 0;
+};
+Status CheckCabinetData(CabinetReader read, void* context, std::uint64_t size,
+                        std::vector<std::string>& problems, CabinetDataSummary& summary);
+
+// The cabinet data block checksum (the XOR of the little-endian 32-bit
+// words, the last partial word taken in reverse byte order), from `seed`.
+std::uint32_t CabinetChecksum(const std::uint8_t* data, std::size_t size, std::uint32_t seed);
+
 }  // namespace quarry::pack

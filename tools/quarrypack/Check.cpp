@@ -63,12 +63,14 @@ IniFile ParseIni(std::u16string_view text, const std::string& file, std::vector<
     int number = 0;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find(u'\n', start);
+        // The profile reader ends a line at CR LF, at LF and at a CR alone,
+        // so a file saved with old Mac line ends is read line by line too.
+        std::size_t end = text.find_first_of(u"\r\n", start);
         if (end == std::u16string_view::npos) end = text.size();
-        std::u16string_view raw = text.substr(start, end - start);
+        const std::u16string_view raw = text.substr(start, end - start);
         start = end + 1;
+        if (end + 1 < text.size() && text[end] == u'\r' && text[end + 1] == u'\n') ++start;
         ++number;
-        if (!raw.empty() && raw.back() == u'\r') raw.remove_suffix(1);
         const std::u16string_view line = TrimWhite(raw);
         if (line.empty() || line.front() == u';') continue;
         if (line.front() == u'[') {
@@ -497,8 +499,12 @@ std::vector<Finding> CheckPackageInputs(const CheckInputs& inputs) {
             continue;
         }
         const std::u16string& value = line.value;
+        // `"a" "b"` arrives as `a" "b`: the quotes the author meant to keep
+        // are lost. A value that begins with the quote again, as in
+        // `""Widget Tool.msi" /qn"`, is the way to keep them, and is meant.
         if (line.written.size() != value.size() &&
-            value.find(line.written.front()) != std::u16string::npos) {
+            value.find(line.written.front()) != std::u16string::npos &&
+            value.front() != line.written.front()) {
             report.Add(Severity::Warning, file, line.number, line.key,
                        "the reader removes the quotes at both ends, so the program reads " +
                            U8(value) + "; begin the value with something other than a quote");

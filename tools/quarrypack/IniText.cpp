@@ -14,18 +14,18 @@ struct Line {
     bool terminated;    // followed by a line end
 };
 
-// Splits at LF; a CR before the LF belongs to the line end.
+// Splits as the profile reader does: at CR LF, at LF, and at a CR alone.
 std::vector<Line> SplitLines(std::u16string_view text) {
     std::vector<Line> lines;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t lf = text.find(u'\n', start);
-        const bool terminated = lf != std::u16string_view::npos;
-        if (!terminated) lf = text.size();
-        std::size_t end = lf;
-        if (terminated && end > start && text[end - 1] == u'\r') --end;
-        lines.push_back(Line{start, end, terminated ? lf + 1 : lf, terminated});
-        start = terminated ? lf + 1 : lf;
+        std::size_t end = text.find_first_of(u"\r\n", start);
+        const bool terminated = end != std::u16string_view::npos;
+        if (!terminated) end = text.size();
+        std::size_t next = terminated ? end + 1 : end;
+        if (terminated && text[end] == u'\r' && next < text.size() && text[next] == u'\n') ++next;
+        lines.push_back(Line{start, end, next, terminated});
+        start = next;
     }
     return lines;
 }
@@ -46,9 +46,10 @@ std::u16string_view KeyName(std::u16string_view line) {
 }
 
 std::u16string LineEnd(std::u16string_view text) {
-    const std::size_t lf = text.find(u'\n');
-    if (lf != std::u16string_view::npos && (lf == 0 || text[lf - 1] != u'\r')) return u"\n";
-    return u"\r\n";
+    const std::size_t end = text.find_first_of(u"\r\n");
+    if (end == std::u16string_view::npos) return u"\r\n";
+    if (text[end] == u'\n') return u"\n";
+    return end + 1 < text.size() && text[end + 1] == u'\n' ? u"\r\n" : u"\r";
 }
 
 // Index of the first header line of `section`, or lines.size().
@@ -140,7 +141,7 @@ void AddProfileKey(std::u16string& text, std::u16string_view section, std::u16st
     if (header == lines.size()) {
         std::u16string added;
         if (!text.empty()) {
-            if (text.back() != u'\n') added += eol;
+            if (text.back() != u'\n' && text.back() != u'\r') added += eol;
             added += eol;
         }
         added += u'[';

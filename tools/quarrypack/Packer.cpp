@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 
+#include "Authenticode.h"
 #include "Check.h"
 #include "FileIo.h"
 #include "FileTime.h"
@@ -626,14 +627,110 @@ Status CheckSources(const CreateOptions& options, std::vector<Finding>& findings
     return Status();
 }
 
-Status CheckPackedProgram(const std::string& path, std::vector<Finding>& findings) {
+namespace {
+
+constexpr std::uint64_t kCertificateAlignment = 8;  // signing pads the file to this
+
+// Where the package lies in the file: behind the image, every entry's data
+// inside the file and ahead of any certificate table, and nothing behind the
+// last entry that belongs to nothing (a directory whose sizes were changed
+// leaves bytes over, or claims bytes of the certificate table).
+void CheckLayout(const OpenedPackage& package, const PeImage& image, const std::string& path,
+                 std::vector<Finding>& findings) {
+    if (package.offset < image.imageEnd) {
+        findings.push_back({Severity::Error, path, 0, "",
+                            "the package begins at byte " + std::to_string(package.offset) +
+                                ", inside the program image (which ends at byte " +
+                                std::to_string(image.imageEnd) + ")"});
+    }
+    const bool signedFile = image.certificateSize != 0;
+    const std::uint64_t end = signedFile ? image.certificateOffset : package.fileSize;
+    if (package.dataEnd > end) {
+        findings.push_back({Severity::Error, path, 0, "",
+                            "the entries' data end at byte " + std::to_string(package.dataEnd) +
+                                ", inside the certificate table (at byte " + std::to_string(end) +
+                                "): the directory is damaged"});
+        return;
+    }
+    // Signing pads the file to a multiple of 8 before the table.
+    const std::uint64_t slack = signedFile ? kCertificateAlignment - 1 : 0;
+    if (end - package.dataEnd > slack) {
+        findings.push_back({Severity::Error, path, 0, "",
+                            std::to_string(end - package.dataEnd) + " bytes after the last "
+                            "entry (from byte " + std::to_string(package.dataEnd) +
+                                ") belong to no entry: the directory is damaged, or something "
+                                "was appended"});
+    }
+}
+
+// The payload cabinet's data blocks against their checksums.
+Status CheckCabinetEntry(const OpenedPackage& package, const PackageEntry& entry,
+                         const std::string& path, std::vector<Finding>& findings,
+                         std::vector<std::string>* notes) {
+    CabinetWindow window;
+    window.fd = package.fd.Get();
+    window.base = entry.offset;
+    window.size = entry.size;
+    std::vector<std::string> problems;
+    CabinetDataSummary summary;
+    RETURN_IF_ERROR(
+        CheckCabinetData(&CabinetWindow::Read, &window, entry.size, problems, summary).WithPath(path));
+    for (const std::string& problem : problems) {
+        findings.push_back({Severity::Error, path + ":" + Utf16ToUtf8(kCabinetEntryName), 0, "",
+                            problem});
+    }
+    if (notes) {
+        std::string note = "payload cabinet: " + std::to_string(summary.blocks) + " data blocks";
+        if (!problems.empty()) {
+            note += ", damaged (below)";
+        } else if (summary.uncheckedBlocks == 0) {
+            note += ", each matching its checksum";
+        } else {
+            note += ", " + std::to_string(summary.uncheckedBlocks) + " without a checksum";
+        }
+        notes->push_back(note);
+    }
+    return Status();
+}
+
+// The signature, where there is one.
+Status CheckSignature(const OpenedPackage& package, const PeImage& image, const std::string& path,
+                      std::vector<Finding>& findings, std::vector<std::string>* notes) {
+    if (image.certificateSize == 0) {
+        if (notes) notes->push_back("signature: none (the program file is not signed)");
+        return Status();
+    }
+    SignatureReport report;
+    RETURN_IF_ERROR(CheckAuthenticode(package.fd.Get(), package.fileSize, image, report).WithPath(path));
+    for (const std::string& problem : report.problems) {
+        findings.push_back({Severity::Error, path, 0, "", "signature: " + problem});
+    }
+    if (notes) {
+        notes->push_back(report.problems.empty()
+                             ? "signature: the " + report.digestAlgorithm +
+                                   " digest of the file matches the signed one; signed by " +
+                                   (report.signer.empty() ? "an unnamed certificate"
+                                                          : "\"" + report.signer + "\"") +
+                                   " (whether Windows trusts that certificate is not checked here)"
+                             : "signature: does not verify");
+    }
+    return Status();
+}
+
+}  // namespace
+
+Status CheckPackedProgram(const std::string& path, std::vector<Finding>& findings,
+                          std::vector<std::string>* notes) {
     OpenedPackage package;
     RETURN_IF_ERROR(OpenPackage(path, package));
     CheckInputs inputs;
     inputs.settingsFile = path + ":Settings.ini";
     inputs.programSigned = false;
     PeImage image;
-    if (ReadProgramHeaders(package, image).Ok()) inputs.programSigned = image.certificateSize != 0;
+    RETURN_IF_ERROR(ReadProgramHeaders(package, image).WithPath(path));
+    inputs.programSigned = image.certificateSize != 0;
+    CheckLayout(package, image, path, findings);
+    RETURN_IF_ERROR(CheckSignature(package, image, path, findings, notes));
 
     const PackageEntry* settings = nullptr;
     const PackageEntry* message = nullptr;
@@ -671,6 +768,7 @@ Status CheckPackedProgram(const std::string& path, std::vector<Finding>& finding
         RETURN_IF_ERROR(ReadEntry(package, path, *message, false, kMaxSettingsSize, inputs.messageBytes));
     }
     if (cabinet != nullptr) {
+        RETURN_IF_ERROR(CheckCabinetEntry(package, *cabinet, path, findings, notes));
         std::vector<CabinetListing> members;
         RETURN_IF_ERROR(ListPackedCabinet(package, *cabinet, members).WithPath(path));
         for (const CabinetListing& member : members) {
@@ -715,7 +813,7 @@ Status ListPackage(const std::string& path, std::ostream& out) {
         out << "none (the program file is not signed)\n";
     } else {
         out << "a certificate table of " << image.certificateSize << " bytes at offset "
-            << image.certificateOffset << " (present; not verified here)\n";
+            << image.certificateOffset << " (present; check verifies it)\n";
     }
     out << "groups    " << directory.groups.size() << "\n";
 

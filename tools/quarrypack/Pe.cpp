@@ -64,12 +64,15 @@ Status ReadPeHeaders(const std::uint8_t* data, std::size_t size, std::uint64_t f
         countPosition = 108;
     else
         return NotPe("unknown optional header");
+    constexpr std::uint64_t kChecksumField = 64;  // the same in PE32 and PE32+
+    if (kChecksumField + 4 <= optionalSize) image.checksumPosition = optionalOffset + kChecksumField;
     if (countPosition + 4 <= optionalSize) {
         const std::uint32_t directoryCount = LoadLE32(optional + countPosition);
         const std::uint64_t entry = countPosition + 4 + 8 * std::uint64_t{kSecurityDirectory};
         if (directoryCount > kSecurityDirectory && entry + 8 <= optionalSize) {
             image.certificateOffset = LoadLE32(optional + entry);
             image.certificateSize = LoadLE32(optional + entry + 4);
+            image.securityEntryPosition = optionalOffset + entry;
         }
     }
 

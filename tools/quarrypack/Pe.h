@@ -15,6 +15,11 @@ struct PeImage {
     std::uint64_t packageOffset = 0;    // DOS header bytes 32..39
     std::uint32_t certificateSize = 0;    // size in the security data directory
     std::uint32_t certificateOffset = 0;  // its file offset
+    // File offsets of the two header fields that signing changes, which the
+    // Authenticode digest leaves out: the optional header's checksum and
+    // the security data directory entry (0 when the header has none).
+    std::uint64_t checksumPosition = 0;
+    std::uint64_t securityEntryPosition = 0;
 };
 
 // Reads the layout of a program file held in memory. Errors (without the

@@ -63,7 +63,12 @@ const char kCheckUsage[] =
     "\n"
     "check    reads a packed program (or the inputs of create) and prints one line per\n"
     "         finding: FILE:LINE: error|warning: KEY: what is wrong. Exit status 1 when\n"
-    "         there are errors (with --strict, also for warnings), else 0.\n";
+    "         there are errors (with --strict, also for warnings), else 0.\n"
+    "         A packed program is read as list and extract read it, and more: every\n"
+    "         entry must lie inside the file and ahead of any certificate table, every\n"
+    "         data block of the payload cabinet must match its checksum, and a\n"
+    "         signature's digest must match the file as Windows computes it (a line\n"
+    "         says whether the file is signed; certificate trust is not checked).\n";
 
 const char kUsage[] =
     "Usage:\n"
@@ -301,16 +306,18 @@ int Check(int argc, char** argv) {
     const quarry::pack::CreateOptions options =
         ParseCreateOptions(argc, argv, true, time, positional);
     std::vector<quarry::pack::Finding> findings;
+    std::vector<std::string> notes;
     Status status;
     if (positional.size() == 1 && options.settingsPath.empty() && options.payloadFolder.empty() &&
         options.messagePath.empty() && options.flatFolder.empty() && options.groups.empty()) {
-        status = quarry::pack::CheckPackedProgram(positional[0], findings);
+        status = quarry::pack::CheckPackedProgram(positional[0], findings, &notes);
     } else if (positional.empty() && !options.settingsPath.empty() &&
                !options.payloadFolder.empty()) {
         status = quarry::pack::CheckSources(options, findings);
     } else {
         throw UsageError{"check takes a packed FILE, or --settings and --payload"};
     }
+    for (const std::string& note : notes) std::printf("%s\n", note.c_str());
     PrintFindings(findings, stdout);
     std::fflush(stdout);
     if (!status.Ok()) {
