@@ -43,13 +43,13 @@ struct GroupPlan {
 };
 
 Status CheckEntryName(const std::u16string& name, const std::string& where) {
-    std::string reason;
     if (name.size() >= kMaxNameLength) {
         return Status::FileError(where, "name is 32,000 UTF-16 units or longer");
     }
-    if (!IsSafeEntryName(name) || !CheckWindowsName(name, reason)) {
-        return Status::FileError(where, "cannot be stored under the name " + Quoted(name) +
-                                            (reason.empty() ? "" : ": " + reason));
+    const NameFault fault = NameComponentFault(name);
+    if (fault != NameFault::None) {
+        return Status::FileError(where, "cannot be stored under the name " + Quoted(name) + ": " +
+                                            NameFaultReason(fault, name));
     }
     return Status();
 }
@@ -133,24 +133,15 @@ Status CheckGroupName(const std::u16string& name, const std::string& text) {
     if (name.size() >= kMaxNameLength) {
         return Status::Error(where + ": name is 32,000 UTF-16 units or longer");
     }
-    if (!IsValidUtf8(text) || !IsSafeGroupName(name)) {
+    const NameFault fault = RelativePathFault(name, u"\\");
+    if (!IsValidUtf8(text) || fault != NameFault::None) {
         return Status::Error(where +
                              ": not a safe group name (no \"/\", \":\", \".\" or \"..\" "
-                             "parts; \"\\\" separates subfolders)");
+                             "parts; \"\\\" separates subfolders)" +
+                             (fault != NameFault::None ? ": " + NameFaultReason(fault, name) : ""));
     }
     if (ClassifyGroup(name) != GroupKind::Other) {
         return Status::Error(where + ": reserved name of the main or the flat group");
-    }
-    const std::u16string folder = NormalizedFolder(name);
-    std::size_t start = 0;
-    while (start <= folder.size()) {
-        std::size_t end = folder.find(u'\\', start);
-        if (end == std::u16string::npos) end = folder.size();
-        std::string reason;
-        if (!CheckWindowsName(folder.substr(start, end - start), reason)) {
-            return Status::Error(where + ": " + reason);
-        }
-        start = end + 1;
     }
     return Status();
 }
