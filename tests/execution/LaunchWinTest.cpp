@@ -14,6 +14,7 @@
 #include "common/Text.h"
 #include "common/WinTestSupport.h"
 #include "execution/ExitCodeSlot.h"
+#include "execution/ProcessTestSupport.h"
 #include "workflow/ExtractionJob.h"
 
 namespace quarry {
@@ -28,6 +29,29 @@ void PrepareJob(ExtractionJob& job, const std::u16string& runFolder) {
     job.runFolder = runFolder;
     // No console window for the scripts.
     job.silent = true;
+}
+
+// Run mode takes requests only from a copy of its own program file, and this
+// test program is none: a suspended quarry.exe stands in for the
+// extraction-mode copy, and the launch's shell call starts the run-mode copy
+// as its child, in the folder the request names.
+struct StandInParent {
+    StandInParent() {
+        parent = group.Start(testing::WindowsPathOf(QUARRY_EXE_PATH), u"-run", nullptr,
+                             nullptr, true);
+    }
+    testing::ProcessGroup group;
+    UniqueHandle parent;
+};
+StandInParent* gStandIn = nullptr;
+
+BOOL WINAPI StartAsChildOfStandIn(SHELLEXECUTEINFOW* request) {
+    UniqueHandle process = gStandIn->group.Start(
+        FromWide(request->lpFile), request->lpParameters ? FromWide(request->lpParameters) : u"",
+        nullptr, gStandIn->parent.Get(), false, request->lpDirectory);
+    if (!process) return FALSE;
+    request->hProcess = process.Release();
+    return TRUE;
 }
 
 std::u16string ReadAscii(const std::u16string& path) {
@@ -57,6 +81,9 @@ TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
         // The launcher trims the trailing blank the argument string keeps.
         {u"/q ", 11, u"[/q]"},
     };
+    StandInParent standIn;
+    ASSERT_TRUE(standIn.parent);
+    gStandIn = &standIn;
     int round = 0;
     for (const Case& c : cases) {
         const std::u16string name = u"Write Args " + testing::Utf16(std::to_string(++round));
@@ -68,6 +95,7 @@ TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
 
         ExtractionJob job(nullptr, nullptr);
         PrepareJob(job, runFolder);
+        job.launchFunctions.shellExecuteEx = StartAsChildOfStandIn;
         EXPECT_EQ(kResultOk, job.LaunchAndWait(script, c.arguments, false, 0))
             << Utf16ToUtf8(c.arguments);
         EXPECT_EQ(c.exitCode, ReadExitCodeSlot()) << Utf16ToUtf8(c.arguments);
