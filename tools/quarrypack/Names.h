@@ -22,7 +22,13 @@ std::string NameFaultReason(NameFault fault, std::u16string_view name);
 // The text with every unit folded as EqualsNoCase folds it, for use as a key.
 std::u16string FoldedKey(std::u16string_view text);
 
-// Text for messages: the UTF-8 form in double quotes.
+// A name for printing: UTF-8, with every control character (below 0x20,
+// 0x7F, 0x80 to 0x9F) written as "\x" and two lower-case hex digits, so
+// that a name can neither move the cursor, nor start a terminal escape,
+// nor pass for two lines. A "\" is printed as it is: it separates folders.
+std::string Printable(std::u16string_view text);
+
+// Text for messages: the Printable form in double quotes.
 std::string Quoted(std::u16string_view text);
 
 }  // namespace quarry::pack
