@@ -8,6 +8,14 @@
 // extraction-mode process starts it through the shell, and for "runas"
 // Windows makes the caller the parent of the elevated process as well.
 //
+// What it does not stop: a process of the same user may open a running
+// copy of the package and name it as the parent of a process it starts
+// (the parent-process attribute of CreateProcess, Windows Vista on), or
+// simply take that copy over; a user's own processes are not kept apart
+// from each other. What it stops is the request from anything else, and
+// above all a "runas" that shows this program's publisher in the consent
+// prompt for a file that is not the package's.
+//
 // A second condition on the file named (that it lies in the run folder) is
 // left out on purpose: the current folder that would show the run folder is
 // set by whoever starts the process, so it tells nothing about a caller
