@@ -25,8 +25,9 @@ constexpr std::uint64_t kSelfCreated = 0x01DB000000001000ull;
 
 // What the fake process list and process queries answer.
 struct FakeProcesses {
-    bool listed = true;       // the list names kFakeParentId as the parent
-    bool parentOpens = true;  // and that process can be queried
+    bool listed = true;        // the list names kFakeParentId as the parent
+    bool parentOpens = true;   // and that process can be queried through a handle
+    bool parentInList = true;  // or read from the process list
     ProcessIdentity self;
     ProcessIdentity parent;
 };
@@ -50,10 +51,23 @@ bool FakeProcessIdentity(DWORD processId, ProcessIdentity& identity) {
     return false;
 }
 
+bool FakeListedProcessIdentity(DWORD processId, ProcessIdentity& identity) {
+    if (processId == ::GetCurrentProcessId()) {
+        identity = gFake.self;
+        return true;
+    }
+    if (processId == kFakeParentId && gFake.parentInList) {
+        identity = gFake.parent;
+        return true;
+    }
+    return false;
+}
+
 RunModeGateFunctions FakeGate() {
     RunModeGateFunctions functions;
     functions.parentProcessId = FakeParentProcessId;
     functions.processIdentity = FakeProcessIdentity;
+    functions.listedProcessIdentity = FakeListedProcessIdentity;
     return functions;
 }
 
@@ -83,6 +97,13 @@ TEST(RunModeGateWin, ElevatedCopyWhoseParentIsTheExtractionCopyRuns) {
     RequestForTestProgram run(u"exit 42");
     ASSERT_TRUE(run.event);
     EXPECT_EQ(42, RunExecutor(run.guid, run.record, run.arguments, FakeGate()));
+    // Elevated under another account (an administrator's name typed into a
+    // standard user's consent prompt): the parent cannot be opened, and the
+    // process list tells the same.
+    gFake.parentOpens = false;
+    RequestForTestProgram otherAccount(u"exit 43");
+    EXPECT_EQ(43, RunExecutor(otherAccount.guid, otherAccount.record, otherAccount.arguments,
+                              FakeGate()));
 }
 
 TEST(RunModeGateWin, AnyOtherParentGetsMalformedAndNothingStarts) {
@@ -93,18 +114,22 @@ TEST(RunModeGateWin, AnyOtherParentGetsMalformedAndNothingStarts) {
         const char* what;
         bool listed;
         bool parentOpens;
+        bool parentInList;
         ProcessIdentity parent;
     } cases[] = {
-        {"a stranger", true, true, {u"C:\\Tools\\launcher.exe", kSelfCreated - 1}},
-        {"its id reused after it ended", true, true, {self.imagePath, kSelfCreated + 1}},
-        {"not in the process list", false, true, self},
-        {"gone or closed to queries", true, false, self},
+        {"a stranger", true, true, true, {u"C:\\Tools\\launcher.exe", kSelfCreated - 1}},
+        {"a stranger read from the list", true, false, true,
+         {u"C:\\Tools\\launcher.exe", kSelfCreated - 1}},
+        {"its id reused after it ended", true, true, true, {self.imagePath, kSelfCreated + 1}},
+        {"no parent in the process list", false, true, true, self},
+        {"gone", true, false, false, self},
     };
     for (const auto& c : cases) {
         gFake = FakeProcesses();
         gFake.self = self;
         gFake.listed = c.listed;
         gFake.parentOpens = c.parentOpens;
+        gFake.parentInList = c.parentInList;
         gFake.parent = c.parent;
         RequestForTestProgram run(u"args \"" + output + u"\"");
         EXPECT_EQ(kResultRunRequestMalformed,
@@ -131,6 +156,27 @@ TEST(RunModeGateWin, SystemNamesTheParentItsProgramFileAndWhenItStarted) {
     EXPECT_LE(self.creationTime, started.creationTime);
     // This test program's own parent runs another program.
     EXPECT_FALSE(IsStartedBySameProgram(RunModeGateFunctions()));
+}
+
+TEST(RunModeGateWin, ProcessListTellsTheSameWithoutAHandle) {
+    QUARRY_SKIP_UNDER_WINE("Wine 8 answers no SystemProcessIdInformation query");
+    testing::ProcessGroup group;
+    DWORD childId = 0;
+    const UniqueHandle child = group.Start(TestProgram(), u"exit 0", &childId, nullptr, true);
+    ASSERT_TRUE(child);
+    ProcessIdentity opened;
+    ASSERT_TRUE(ReadProcessIdentity(childId, opened));
+    ProcessIdentity listed;
+    ASSERT_TRUE(ReadListedProcessIdentity(childId, listed));
+    EXPECT_EQ(opened.creationTime, listed.creationTime);
+    // The system's own form of the path ends as the other does.
+    const std::u16string name = u"\\quarry_testprog.exe";
+    ASSERT_GE(listed.imagePath.size(), name.size());
+    EXPECT_TRUE(EqualsNoCase(name, listed.imagePath.substr(listed.imagePath.size() - name.size())))
+        << Utf16ToUtf8(listed.imagePath);
+    ProcessIdentity self;
+    ASSERT_TRUE(ReadListedProcessIdentity(::GetCurrentProcessId(), self));
+    EXPECT_LE(self.creationTime, listed.creationTime);
 }
 
 TEST(RunModeGateWin, ElevatedRequestFromAStrangerStartsNothing) {
