@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -62,6 +63,10 @@ struct ListedProcess {
     LONG basePriority;
     HANDLE uniqueProcessId;
 };
+
+static_assert(offsetof(ListedProcess, createTime) == 0x20, "the record's creation time");
+static_assert(offsetof(ListedProcess, uniqueProcessId) == (sizeof(void*) == 8 ? 0x50 : 0x44),
+              "the record's process id");
 
 struct ProcessIdInformation {
     HANDLE processId;
