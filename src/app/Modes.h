@@ -11,8 +11,16 @@ namespace quarry {
 HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
                           bool askAfterIntegrityFailure, bool askAfterRestrictionFailure);
 
+struct RunModeGateFunctions;
+
 // Run mode: the second copy that starts the configured file and waits for it.
+// It takes the request only from the extraction-mode copy of its own program
+// file, its parent process (RunModeGate.h): from anyone else it ends with
+// 0x80040001 before it starts anything. The second form asks `gate` instead
+// of the system who that parent is.
 HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& runRequest,
                     const std::u16string& extraArguments);
+HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& runRequest,
+                    const std::u16string& extraArguments, const RunModeGateFunctions& gate);
 
 }  // namespace quarry

@@ -11,6 +11,7 @@
 #include "common/WinResult.h"
 #include "execution/FsRedirection.h"
 #include "execution/ProcessTreeWatcher.h"
+#include "execution/RunModeGate_win.h"
 #include "execution/RunRequest.h"
 
 namespace quarry {
@@ -39,9 +40,17 @@ bool TracksAnotherProcess(const TrackedProcesses& tracked, DWORD self) {
 
 HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& runRequest,
                     const std::u16string& extraArguments) {
+    return RunExecutor(runEventGuid, runRequest, extraArguments, RunModeGateFunctions());
+}
+
+HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& runRequest,
+                    const std::u16string& extraArguments, const RunModeGateFunctions& gate) {
     if (runEventGuid.empty() || runRequest.empty()) return kResultRunRequestMissing;
     const std::optional<RunRequest> request = DecodeRunRequest(runRequest);
     if (!request) return kResultRunRequestMalformed;
+    // A request from any other process is refused like a malformed one,
+    // before the event is even looked for.
+    if (!IsStartedBySameProgram(gate)) return kResultRunRequestMalformed;
     // Seconds to milliseconds in 32-bit unsigned arithmetic, as the sender
     // expects: a huge wait wraps rather than saturates.
     const DWORD waitMilliseconds = request->waitSeconds * 1000u;

@@ -104,10 +104,13 @@ ProgramCommand BatchProgramCommand(const std::u16string& filePath, const std::u1
     // "/S" it always drops exactly that pair, so the line is given one more.
     // The blanks that end the argument string would now stand inside that
     // pair, out of reach of the launcher's trimming: they go here.
+    // "/D" keeps the AutoRun commands of the user's and the machine's
+    // "Command Processor" keys out of the launch: they would run before the
+    // batch file, elevated too when the launch is.
     std::u16string line = u"\"" + filePath + u"\"";
     const std::u16string trimmed = TrimTrailingSpaces(arguments);
     if (!trimmed.empty()) line += u" " + trimmed;
-    command.arguments = u"/S /C \"" + line + u"\"";
+    command.arguments = u"/D /S /C \"" + line + u"\"";
     command.systemProgram = true;
     return command;
 }

@@ -72,13 +72,13 @@ enum class ProgramKind {
 };
 ProgramKind ClassifyProgramFile(std::u16string_view extension);
 
-// A batch file through `systemFolder` + "\cmd.exe" with "/S /C" and the
-// command in one more pair of quotes: the file path in double quotes and
-// then, when not empty, a space and `arguments` without the spaces at its
-// end, as in /S /C ""C:\Setup (2)\a.cmd" "one arg"". A system program,
-// hidden when `silent`. Without a system folder the file itself is handed
-// over with `arguments`, as the shell runs batch files by their own
-// association.
+// A batch file through `systemFolder` + "\cmd.exe" with "/D /S /C" (no
+// AutoRun commands) and the command in one more pair of quotes: the file
+// path in double quotes and then, when not empty, a space and `arguments`
+// without the spaces at its end, as in
+// /D /S /C ""C:\Setup (2)\a.cmd" "one arg"". A system program, hidden when
+// `silent`. Without a system folder the file itself is handed over with
+// `arguments`, as the shell runs batch files by their own association.
 ProgramCommand BatchProgramCommand(const std::u16string& filePath, const std::u16string& arguments,
                                    bool silent, const std::u16string& systemFolder);
 

@@ -14,7 +14,7 @@ namespace quarry {
 // rules in Command.h.
 
 // The program by file type: ".bat" and ".cmd" through the system folder's
-// cmd.exe ("/S /C" and, in one more pair of quotes, the quoted file path
+// cmd.exe ("/D /S /C" and, in one more pair of quotes, the quoted file path
 // and the arguments; hidden when `silent`), ".exe" itself, anything else
 // through its file association.
 ProgramCommand BuildProgramCommand(const std::u16string& filePath, const std::u16string& arguments,

@@ -207,7 +207,7 @@ bool ProcessTreeWatcher::RunPass(UniqueFile& snapshot) {
     return true;
 }
 
-std::u16string GetProcessImagePath(DWORD processId) {
+UniqueHandle OpenProcessForQuery(DWORD processId) {
     // The limited rights come second: Windows XP does not know them, and a
     // process of a higher integrity level grants only them.
     constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION, Vista on
@@ -222,12 +222,21 @@ std::u16string GetProcessImagePath(DWORD processId) {
         process.Reset(::OpenProcess(access, FALSE, processId));
         if (process) break;
     }
-    if (!process) return {};
+    return process;
+}
+
+std::u16string ModuleImagePath(HANDLE process) {
     const GetModuleFileNameExFunction moduleFileNameEx = ModuleFileNameExFunction();
     if (!moduleFileNameEx) return {};
     wchar_t path[MAX_PATH] = {};
-    const DWORD length = moduleFileNameEx(process.Get(), nullptr, path, MAX_PATH);
+    const DWORD length = moduleFileNameEx(process, nullptr, path, MAX_PATH);
     return FromWide(path, length < MAX_PATH ? length : MAX_PATH - 1);
+}
+
+std::u16string GetProcessImagePath(DWORD processId) {
+    const UniqueHandle process = OpenProcessForQuery(processId);
+    if (!process) return {};
+    return ModuleImagePath(process.Get());
 }
 
 }  // namespace quarry

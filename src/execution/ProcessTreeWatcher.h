@@ -71,4 +71,13 @@ private:
 // read.
 std::u16string GetProcessImagePath(DWORD processId);
 
+// Opens a process with the first of these rights that the system grants:
+// query information and read memory, limited query and read memory, query
+// information, limited query. Empty when none is granted.
+UniqueHandle OpenProcessForQuery(DWORD processId);
+
+// The full path of the process's main module (GetModuleFileNameExW, 260
+// characters), or empty when it cannot be read.
+std::u16string ModuleImagePath(HANDLE process);
+
 }  // namespace quarry

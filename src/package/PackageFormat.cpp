@@ -87,6 +87,24 @@ bool IsDotsAndSpaces(std::u16string_view part) {
     return true;
 }
 
+// The digits, and the superscript 1, 2 and 3 that Windows also takes for
+// digits after COM and LPT.
+bool IsDeviceDigit(char16_t c) {
+    return (c >= u'0' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';
+}
+
+bool IsDeviceName(std::u16string_view name) {
+    // Windows looks at the part before the first dot, less the spaces
+    // that end it: "nul .txt" is the device too.
+    std::u16string_view stem = name.substr(0, name.find(u'.'));
+    while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+    for (const char16_t* device : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+        if (EqualsNoCase(stem, device)) return true;
+    }
+    return stem.size() == 4 && IsDeviceDigit(stem[3]) &&
+           (EqualsNoCase(stem.substr(0, 3), u"COM") || EqualsNoCase(stem.substr(0, 3), u"LPT"));
+}
+
 }  // namespace
 
 HResult ReadHeader(ByteSource& source, std::uint64_t& packageOffset, PackageHeader& header) {
@@ -149,37 +167,48 @@ HResult ReadDirectory(ByteSource& source, const PackageHeader& header,
     return kResultOk;
 }
 
+NameFault NameComponentFault(std::u16string_view name) {
+    if (name.empty()) return NameFault::Empty;
+    if (IsDotsAndSpaces(name)) return NameFault::DotsOnly;
+    if (name.size() > kMaxNameComponentLength) return NameFault::TooLong;
+    for (char16_t c : name) {
+        if (c < 0x20 || c == 0x7F) return NameFault::ControlCharacter;
+        if (c == u':') return NameFault::Colon;
+        if (std::u16string_view(u"<>\"/\\|?*").find(c) != std::u16string_view::npos) {
+            return NameFault::ReservedCharacter;
+        }
+    }
+    if (name.back() == u'.' || name.back() == u' ') return NameFault::TrailingDotOrSpace;
+    if (IsDeviceName(name)) return NameFault::DeviceName;
+    return NameFault::None;
+}
+
+NameFault RelativePathFault(std::u16string_view path, std::u16string_view separators) {
+    if (path.empty()) return NameFault::Empty;
+    if (separators.find(path.front()) != std::u16string_view::npos) return NameFault::Rooted;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of(separators, start);
+        if (end == std::u16string_view::npos) end = path.size();
+        if (end > start) {
+            const NameFault fault = NameComponentFault(path.substr(start, end - start));
+            if (fault != NameFault::None) return fault;
+        }
+        start = end + 1;
+    }
+    return NameFault::None;
+}
+
 bool IsSafeEntryName(std::u16string_view name) {
-    if (name.empty() || IsDotsAndSpaces(name)) return false;
-    return name.find_first_of(u"\\/:") == std::u16string_view::npos;
+    return NameComponentFault(name) == NameFault::None;
 }
 
 bool IsSafeGroupName(std::u16string_view name) {
-    if (name.empty() || name.front() == u'\\') return false;
-    if (name.find_first_of(u"/:") != std::u16string_view::npos) return false;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find(u'\\', start);
-        if (end == std::u16string_view::npos) end = name.size();
-        const std::u16string_view part = name.substr(start, end - start);
-        if (!part.empty() && IsDotsAndSpaces(part)) return false;
-        start = end + 1;
-    }
-    return true;
+    return RelativePathFault(name, u"\\") == NameFault::None;
 }
 
 bool IsSafeRelativePath(std::u16string_view path) {
-    if (path.empty() || path.front() == u'\\' || path.front() == u'/') return false;
-    if (path.find(u':') != std::u16string_view::npos) return false;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find_first_of(u"\\/", start);
-        if (end == std::u16string_view::npos) end = path.size();
-        const std::u16string_view part = path.substr(start, end - start);
-        if (!part.empty() && IsDotsAndSpaces(part)) return false;
-        start = end + 1;
-    }
-    return true;
+    return RelativePathFault(path) == NameFault::None;
 }
 
 HResult WriteDirectory(const PackageDirectory& directory, std::vector<std::uint8_t>& out) {

@@ -116,21 +116,58 @@ HResult ReadHeader(ByteSource& source, std::uint64_t& packageOffset, PackageHead
 // groups with their entries, gives every entry its absolute offset (data
 // start + running sum across groups) and returns the data start. Returns 0,
 // or 0x80040006 for a short read, a name of 32,000 units or more, or a name
-// that is unsafe as a path part (see ValidateDirectoryNames). `directory`
+// that is unsafe as a path part (IsSafeGroupName, IsSafeEntryName). `directory`
 // holds what was read before a failure.
 HResult ReadDirectory(ByteSource& source, const PackageHeader& header,
                       PackageDirectory& directory, std::uint64_t& dataStart);
 
+// What keeps a name from being a part of a path that Windows creates as
+// named. The packager refuses such names when it packs, and the runner
+// refuses them when it reads the directory or expands the cabinet; both use
+// the functions below, so the two cannot disagree.
+enum class NameFault {
+    None,
+    Empty,               // no name at all
+    Rooted,              // a path that starts with "\" or "/"
+    DotsOnly,            // ".", ".." or only dots and spaces: the folder or its parent
+    Colon,               // ":": a drive ("C:x") or an alternate data stream ("a:b")
+    ControlCharacter,    // a unit below 0x20, or 0x7F
+    ReservedCharacter,   // one of < > " / \ | ? *
+    TrailingDotOrSpace,  // Windows drops it, so two names would meet on disk
+    DeviceName,          // CON, NUL, COM1, ... with or without an extension
+    TooLong,             // more than kMaxNameComponentLength units
+};
+
+// The longest single file or folder name NTFS and FAT hold, in UTF-16 units.
+// The length of the whole path is left to the run: it depends on the folder
+// the files go to, which is known only then, and a path too long for the
+// system fails where the file is created.
+constexpr std::size_t kMaxNameComponentLength = 255;
+
+// One file or folder name. Device names are the ones Windows reserves for
+// devices, which it opens whatever the folder: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0 to
+// COM9 and LPT0 to LPT9, with the superscript digits 1, 2 and 3 as well
+// (Windows counts them as digits there), compared without regard to case,
+// with any extension and with spaces before the extension. Windows 11 no
+// longer takes "nul.txt" for the device, but the older systems this program
+// runs on do.
+NameFault NameComponentFault(std::u16string_view name);
+
+// A relative path: not empty, not rooted, and every part between the
+// characters of `separators` passes NameComponentFault. Empty parts
+// ("a\\b", a trailing separator) are allowed: Windows folds them away.
+// "a:b" and "C:x" fail on the colon, "\\server" on the leading separator.
+NameFault RelativePathFault(std::u16string_view path, std::u16string_view separators = u"\\/");
+
 // Entry and group names become path parts of the extracted files. An entry
-// name must be a single file name: not empty, not "." or "..", no "\", "/"
-// or ":". A group name may hold subfolders below the destination but must not
-// be empty, start with "\", hold "/" or ":", or have a "." or ".." part.
+// name is a single file name (NameComponentFault); a group name is a
+// relative path with "\" between its folders ("/" is refused in it).
 bool IsSafeEntryName(std::u16string_view name);
 bool IsSafeGroupName(std::u16string_view name);
 
 // A relative path inside a cabinet that stays inside the folder it is joined
-// to: not empty, no drive or UNC prefix, not rooted, no "." or ".." part.
-// "/" and "\" both separate parts.
+// to and that Windows creates as named; "/" and "\" both separate parts
+// (RelativePathFault).
 bool IsSafeRelativePath(std::u16string_view path);
 
 // Serialises the header and directory records (everything before the data

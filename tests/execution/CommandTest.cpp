@@ -119,17 +119,17 @@ TEST(Command, BatchFileRunsThroughTheCommandInterpreterInOneMorePairOfQuotes) {
         const char16_t* commandLine;
     };
     const Case cases[] = {
-        {u"C:\\Run Dir\\setup.cmd", u"/q %x%", u"/S /C \"\"C:\\Run Dir\\setup.cmd\" /q %x%\""},
-        {u"C:\\R\\a.bat", u"", u"/S /C \"\"C:\\R\\a.bat\"\""},
-        {u"C:\\Setup (2)\\a.cmd", u"", u"/S /C \"\"C:\\Setup (2)\\a.cmd\"\""},
-        {u"C:\\R\\a.cmd", u"\"one arg\"", u"/S /C \"\"C:\\R\\a.cmd\" \"one arg\"\""},
+        {u"C:\\Run Dir\\setup.cmd", u"/q %x%", u"/D /S /C \"\"C:\\Run Dir\\setup.cmd\" /q %x%\""},
+        {u"C:\\R\\a.bat", u"", u"/D /S /C \"\"C:\\R\\a.bat\"\""},
+        {u"C:\\Setup (2)\\a.cmd", u"", u"/D /S /C \"\"C:\\Setup (2)\\a.cmd\"\""},
+        {u"C:\\R\\a.cmd", u"\"one arg\"", u"/D /S /C \"\"C:\\R\\a.cmd\" \"one arg\"\""},
         {u"C:\\R\\a.cmd", u"/quiet \"C:\\Program Files\\x y\" /norestart",
-         u"/S /C \"\"C:\\R\\a.cmd\" /quiet \"C:\\Program Files\\x y\" /norestart\""},
-        {u"C:\\R\\a.cmd", u"\"\"", u"/S /C \"\"C:\\R\\a.cmd\" \"\"\""},
+         u"/D /S /C \"\"C:\\R\\a.cmd\" /quiet \"C:\\Program Files\\x y\" /norestart\""},
+        {u"C:\\R\\a.cmd", u"\"\"", u"/D /S /C \"\"C:\\R\\a.cmd\" \"\"\""},
         // The argument string ends in a blank, which would stand inside the
         // quotes, where the launcher's trimming cannot reach it.
-        {u"C:\\R\\a.cmd", u"/q \"x \"  ", u"/S /C \"\"C:\\R\\a.cmd\" /q \"x \"\""},
-        {u"C:\\R\\a.cmd", u"   ", u"/S /C \"\"C:\\R\\a.cmd\"\""},
+        {u"C:\\R\\a.cmd", u"/q \"x \"  ", u"/D /S /C \"\"C:\\R\\a.cmd\" /q \"x \"\""},
+        {u"C:\\R\\a.cmd", u"   ", u"/D /S /C \"\"C:\\R\\a.cmd\"\""},
     };
     for (const Case& c : cases) {
         for (bool silent : {false, true}) {

@@ -138,7 +138,7 @@ TEST(ProgramCommand, BatchFilesRunThroughTheSystemCommandInterpreter) {
         for (bool silent : {false, true}) {
             const ProgramCommand command = BuildProgramCommand(name, u"/q", silent);
             EXPECT_EQ(SystemFolder() + u"\\cmd.exe", command.program);
-            EXPECT_EQ(u"/S /C \"\"" + std::u16string(name) + u"\" /q\"", command.arguments);
+            EXPECT_EQ(u"/D /S /C \"\"" + std::u16string(name) + u"\" /q\"", command.arguments);
             EXPECT_TRUE(command.systemProgram);
             EXPECT_EQ(silent, command.hideWindow);
         }

@@ -14,6 +14,7 @@
 #include "common/Text.h"
 #include "common/WinTestSupport.h"
 #include "execution/ExitCodeSlot.h"
+#include "execution/ProcessTestSupport.h"
 #include "workflow/ExtractionJob.h"
 
 namespace quarry {
@@ -28,6 +29,29 @@ void PrepareJob(ExtractionJob& job, const std::u16string& runFolder) {
     job.runFolder = runFolder;
     // No console window for the scripts.
     job.silent = true;
+}
+
+// Run mode takes requests only from a copy of its own program file, and this
+// test program is none: a suspended quarry.exe stands in for the
+// extraction-mode copy, and the launch's shell call starts the run-mode copy
+// as its child, in the folder the request names.
+struct StandInParent {
+    StandInParent() {
+        parent = group.Start(testing::WindowsPathOf(QUARRY_EXE_PATH), u"-run", nullptr,
+                             nullptr, true);
+    }
+    testing::ProcessGroup group;
+    UniqueHandle parent;
+};
+StandInParent* gStandIn = nullptr;
+
+BOOL WINAPI StartAsChildOfStandIn(SHELLEXECUTEINFOW* request) {
+    UniqueHandle process = gStandIn->group.Start(
+        FromWide(request->lpFile), request->lpParameters ? FromWide(request->lpParameters) : u"",
+        nullptr, gStandIn->parent.Get(), false, request->lpDirectory);
+    if (!process) return FALSE;
+    request->hProcess = process.Release();
+    return TRUE;
 }
 
 std::u16string ReadAscii(const std::u16string& path) {
@@ -57,6 +81,9 @@ TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
         // The launcher trims the trailing blank the argument string keeps.
         {u"/q ", 11, u"[/q]"},
     };
+    StandInParent standIn;
+    ASSERT_TRUE(standIn.parent);
+    gStandIn = &standIn;
     int round = 0;
     for (const Case& c : cases) {
         const std::u16string name = u"Write Args " + testing::Utf16(std::to_string(++round));
@@ -68,12 +95,62 @@ TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
 
         ExtractionJob job(nullptr, nullptr);
         PrepareJob(job, runFolder);
+        job.launchFunctions.shellExecuteEx = StartAsChildOfStandIn;
         EXPECT_EQ(kResultOk, job.LaunchAndWait(script, c.arguments, false, 0))
             << Utf16ToUtf8(c.arguments);
         EXPECT_EQ(c.exitCode, ReadExitCodeSlot()) << Utf16ToUtf8(c.arguments);
         EXPECT_EQ(std::u16string(c.echoed) + u"\r\n", ReadAscii(runFolder + name + u".txt"))
             << Utf16ToUtf8(c.arguments);
     }
+    gStandIn = nullptr;
+}
+
+TEST(Launch, CommandScriptRunsWithoutTheUsersAutoRunCommands) {
+    QUARRY_SKIP_UNDER_WINE("Wine's cmd.exe reads no AutoRun value");
+    ScratchFolder scratch;
+    const std::u16string marker = scratch / u"autorun ran.txt";
+    const std::u16string script = scratch / u"setup.cmd";
+    const std::string text = "@exit /b 5\r\n";
+    ASSERT_TRUE(testing::WriteBytes(script, std::vector<std::uint8_t>(text.begin(), text.end())));
+
+    // The user's own AutoRun command, put back as it was afterwards.
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Command Processor", 0,
+                                nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key.Put(),
+                                nullptr));
+    DWORD type = 0;
+    DWORD size = 0;
+    const bool hadValue =
+        ::RegQueryValueExW(key.Get(), L"AutoRun", nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+    std::vector<std::uint8_t> saved(size);
+    if (hadValue) {
+        ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key.Get(), L"AutoRun", nullptr, &type,
+                                                    saved.data(), &size));
+    }
+    ScopeExit restore([&] {
+        if (hadValue) {
+            ::RegSetValueExW(key.Get(), L"AutoRun", 0, type, saved.data(), size);
+        } else {
+            ::RegDeleteValueW(key.Get(), L"AutoRun");
+        }
+    });
+    const std::u16string command = u"echo ran>\"" + marker + u"\"";
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::RegSetValueExW(key.Get(), L"AutoRun", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(Wide(command)),
+                               static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
+
+    StandInParent standIn;
+    ASSERT_TRUE(standIn.parent);
+    gStandIn = &standIn;
+    ExtractionJob job(nullptr, nullptr);
+    PrepareJob(job, scratch.Path());
+    job.launchFunctions.shellExecuteEx = StartAsChildOfStandIn;
+    EXPECT_EQ(kResultOk, job.LaunchAndWait(script, u"", false, 0));
+    gStandIn = nullptr;
+    EXPECT_EQ(5u, ReadExitCodeSlot());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(marker)));
 }
 
 // What the fake system functions saw and answer.

@@ -1,7 +1,11 @@
 // The shipped quarry.exe in run mode, started the way the extraction-mode
 // process starts it: the test creates the cancel event, starts
 // "quarry.exe -run {GUID} RECORD ARGUMENTS" and reads the full 32-bit exit
-// code. The test program stands in for the configured file.
+// code. The test program stands in for the configured file. Run mode takes
+// requests only from a copy of its own program file as its parent, so a
+// suspended quarry.exe stands in for the extraction-mode copy and the test
+// starts run mode as its child (the parent-process attribute), which is what
+// a caller who spoofs its parent can do too.
 #include <windows.h>
 #include <objbase.h>
 
@@ -13,6 +17,7 @@
 namespace quarry {
 namespace {
 
+using testing::NewGuid;
 using testing::ProcessGroup;
 using testing::ScratchFolder;
 using testing::TestProgram;
@@ -22,14 +27,6 @@ constexpr DWORD kExecutorTimeout = 60000;
 // Other processes may join the tree (a console host for a console program).
 constexpr char16_t kTestProgramName[] = u"quarry_testprog.exe";
 
-std::u16string NewGuid() {
-    GUID guid = {};
-    ::CoCreateGuid(&guid);
-    wchar_t text[40] = {};
-    ::StringFromGUID2(guid, text, 40);
-    return FromWide(text);
-}
-
 RunRequest Request(std::uint32_t waitSeconds, const std::u16string& program) {
     RunRequest request;
     request.waitSeconds = waitSeconds;
@@ -37,10 +34,25 @@ RunRequest Request(std::uint32_t waitSeconds, const std::u16string& program) {
     return request;
 }
 
+std::u16string QuarryExe() { return testing::WindowsPathOf(QUARRY_EXE_PATH); }
+
+// Who starts the run-mode copy.
+enum class Caller {
+    SameProgram,  // a copy of quarry.exe from the same file, as extraction mode does
+    Stranger,     // the test process itself
+};
+
 // One executor run with its own cancel event.
 class Executor {
 public:
-    explicit Executor(bool createEvent = true) : guid_(NewGuid()) {
+    explicit Executor(bool createEvent = true, Caller caller = Caller::SameProgram,
+                      const std::u16string& parentProgram = QuarryExe())
+        : guid_(NewGuid()) {
+        if (caller == Caller::SameProgram) {
+            // Never resumed: it only has to exist, from this file, before
+            // the run-mode copy does.
+            parent_ = group_.Start(parentProgram, u"-run", nullptr, nullptr, true);
+        }
         if (createEvent) {
             event_.Reset(::CreateEventW(nullptr, TRUE, FALSE,
                                         Wide(u"Local\\Quarry_Exec_" + guid_)));
@@ -51,7 +63,7 @@ public:
         StartRaw(RunModeParameters(guid_, request, arguments));
     }
     void StartRaw(const std::u16string& parameters) {
-        process_ = group_.Start(testing::WindowsPathOf(QUARRY_EXE_PATH), parameters, &id_);
+        process_ = group_.Start(QuarryExe(), parameters, &id_, parent_.Get());
         started_ = ::GetTickCount();
     }
     // The exit code, or 0xDEADBEEF when it did not end in time.
@@ -75,6 +87,7 @@ public:
 
 private:
     ProcessGroup group_;
+    UniqueHandle parent_;
     std::u16string guid_;
     UniqueHandle event_;
     UniqueHandle process_;
@@ -208,6 +221,26 @@ TEST(RunMode, BatchFileExitCodeComesThrough) {
     // And handed to the shell directly, through its association.
     Executor direct;
     EXPECT_EQ(7u, direct.Run(Request(0, batch), u""));
+}
+
+TEST(RunMode, RequestFromAnyoneButACopyOfTheSameFileStartsNothing) {
+    ScratchFolder folder;
+    const std::u16string output = folder / u"out.txt";
+    // The test process itself, with a well-formed request and the event in
+    // place: only who asks is wrong.
+    Executor stranger(true, Caller::Stranger);
+    EXPECT_EQ(0x80040001u, stranger.Run(Request(0, TestProgram()), u"args \"" + output + u"\""));
+    // The same program, but another copy of its file.
+    const std::u16string copy = folder / u"quarry.exe";
+    ASSERT_TRUE(::CopyFileW(Wide(QuarryExe()), Wide(copy), TRUE));
+    Executor otherCopy(true, Caller::SameProgram, copy);
+    EXPECT_EQ(0x80040001u,
+              otherCopy.Run(Request(0, TestProgram()), u"args \"" + output + u"\""));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(output)));
+    // The same request from the program's own file runs.
+    Executor same;
+    EXPECT_EQ(0u, same.Run(Request(0, TestProgram()), u"args \"" + output + u"\""));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(output)));
 }
 
 }  // namespace

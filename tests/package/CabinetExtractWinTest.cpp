@@ -916,6 +916,34 @@ TEST_F(PackageExtractTest, UnsafeCabinetNameFailsWithNothingCreated) {
     EXPECT_TRUE(reader.destinationFiles.empty());
 }
 
+TEST_F(PackageExtractTest, CabinetNamesWindowsWouldNotCreateAsNamedFailAsUnreadable) {
+    // The names quarrypack refuses when it packs: "setup.exe." would land on
+    // "setup.exe", "a:b" in a stream of "a", "CON" on the console.
+    const std::string names[] = {"setup.exe.", "sub\\trailing ", "setup.exe:evil",
+                                 "CON",        "sub\\nul.txt",   "lpt1.log",
+                                 "a\x01b.txt", "a|b.txt",         std::string(256, 'n')};
+    for (const std::string& name : names) {
+        for (std::uint16_t attributes : {0x20, 0xA0}) {
+            SCOPED_TRACE(name + (attributes & 0x80 ? " (UTF-8)" : ""));
+            // Each round starts from empty folders, as a run does.
+            for (const std::u16string& emptied : {support, destination}) {
+                testing::RemoveTree(emptied);
+                ASSERT_TRUE(::CreateDirectoryW(Wide(emptied), nullptr));
+            }
+            PackageBuilder builder = WithSettings();
+            builder.Add(kCabinetEntryName, Complemented(SingleFileCabinet(name, attributes)));
+            // A reader of its own, so that the package file is closed again
+            // before the next round writes it.
+            PackageReader round;
+            ASSERT_EQ(kResultOk, round.Open(builder.Write(folder), support));
+            ASSERT_EQ(kResultOk, round.LoadSettings());
+            EXPECT_EQ(kResultPackageUnreadable, round.ExtractAll(destination, nullptr));
+            EXPECT_TRUE(Tree(destination).empty());
+            EXPECT_TRUE(round.destinationFiles.empty());
+        }
+    }
+}
+
 TEST_F(PackageExtractTest, DamagedCabinetFailsAndNoCopyOfItIsWritten) {
     Bytes damaged = ReadCabinet("payload-mszip.cab");
     damaged.resize(damaged.size() / 2);

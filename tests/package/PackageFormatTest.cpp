@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "common/Text.h"
+
 namespace quarry {
 namespace {
 
@@ -152,8 +154,10 @@ std::vector<std::uint8_t> RawImage(std::uint32_t groupNameLength, std::uint32_t 
     AppendLE32(image, 1);
     AppendLE32(image, groupNameLength);
     AppendLE32(image, 1);
+    // A folder path of 99-unit parts, so that a long group name is still
+    // made of names Windows can create.
     for (std::uint32_t i = 0; i < groupNameLength; ++i) {
-        image.push_back('g');
+        image.push_back(i % 100 == 99 ? '\\' : 'g');
         image.push_back(0);
     }
     AppendLE32(image, entryNameLength);
@@ -169,10 +173,12 @@ std::vector<std::uint8_t> RawImage(std::uint32_t groupNameLength, std::uint32_t 
 TEST(PackageFormat, NamesBelow32000UnitsOnly) {
     PackageDirectory directory;
     std::uint64_t dataStart = 0;
-    EXPECT_EQ(kResultOk, Parse(RawImage(31999, 31999), directory, dataStart));
+    EXPECT_EQ(kResultOk, Parse(RawImage(31999, 255), directory, dataStart));
     ASSERT_EQ(1u, directory.groups.size());
     EXPECT_EQ(31999u, directory.groups[0].name.size());
-    EXPECT_EQ(31999u, directory.groups[0].entries[0].name.size());
+    EXPECT_EQ(255u, directory.groups[0].entries[0].name.size());
+    // Within the format's bound, but longer than a file name can be.
+    EXPECT_EQ(kResultPackageUnreadable, Parse(RawImage(1, 256), directory, dataStart));
     EXPECT_EQ(kResultPackageUnreadable, Parse(RawImage(32000, 1), directory, dataStart));
     EXPECT_EQ(kResultPackageUnreadable, Parse(RawImage(1, 32000), directory, dataStart));
     // A huge length is refused before anything is allocated for it.
@@ -189,7 +195,8 @@ TEST(PackageFormat, NamesBelow32000UnitsOnly) {
 
 TEST(PackageFormat, UnsafeNamesMakeThePackageUnreadable) {
     const std::u16string badEntries[] = {u"", u".", u"..", u"...", u". .", u"a\\b", u"..\\x",
-                                         u"a/b", u"c:x", u"C:"};
+                                         u"a/b", u"c:x", u"C:", u"CON", u"setup.exe.",
+                                         u"a\x01", u"setup.exe:evil"};
     for (const std::u16string& name : badEntries) {
         EXPECT_FALSE(IsSafeEntryName(name));
         PackageDirectory directory = SampleDirectory();
@@ -200,7 +207,8 @@ TEST(PackageFormat, UnsafeNamesMakeThePackageUnreadable) {
     }
     const std::u16string badGroups[] = {u"", u"\\x", u"\\\\server\\share", u"a/b", u"c:",
                                         u"C:\\Windows", u".", u"..", u"a\\..\\..\\b",
-                                        u"a\\.", u"..\\a", u"a\\ .. "};
+                                        u"a\\.", u"..\\a", u"a\\ .. ", u"Drivers\\NUL",
+                                        u"Drivers \\x"};
     for (const std::u16string& name : badGroups) {
         EXPECT_FALSE(IsSafeGroupName(name));
         PackageDirectory directory = SampleDirectory();
@@ -214,6 +222,90 @@ TEST(PackageFormat, UnsafeNamesMakeThePackageUnreadable) {
     }
     for (const char16_t* name : {u"Drivers", u"Drivers\\Audio", u"a..b\\c", u"Sub Folder"}) {
         EXPECT_TRUE(IsSafeGroupName(name));
+    }
+}
+
+TEST(PackageFormat, NameComponentFaultsFollowWhatWindowsCreates) {
+    const struct {
+        std::u16string name;
+        NameFault fault;
+    } cases[] = {
+        {u"setup.exe", NameFault::None},
+        {u".hidden", NameFault::None},
+        {u"a..b", NameFault::None},
+        {u"CONSOLE", NameFault::None},
+        {u"COM10", NameFault::None},
+        {u"LPT", NameFault::None},
+        {u"xNUL.txt", NameFault::None},
+        {u"COM1x.txt", NameFault::None},
+        {u"\u00DCn\u00EFc\u00F6d\u00E9 \u30D5\u30A1\u30A4\u30EB.txt", NameFault::None},
+        {std::u16string(255, u'n'), NameFault::None},
+        {u"", NameFault::Empty},
+        {u".", NameFault::DotsOnly},
+        {u"..", NameFault::DotsOnly},
+        {u". .", NameFault::DotsOnly},
+        {std::u16string(256, u'n'), NameFault::TooLong},
+        {u"a\x01", NameFault::ControlCharacter},
+        {u"tab\there", NameFault::ControlCharacter},
+        {u"a\x7F", NameFault::ControlCharacter},
+        {u"a:b", NameFault::Colon},
+        {u"setup.exe:Zone.Identifier", NameFault::Colon},
+        {u"C:", NameFault::Colon},
+        {u"a<b", NameFault::ReservedCharacter},
+        {u"a>b", NameFault::ReservedCharacter},
+        {u"a\"b", NameFault::ReservedCharacter},
+        {u"a|b", NameFault::ReservedCharacter},
+        {u"a?b", NameFault::ReservedCharacter},
+        {u"a*b", NameFault::ReservedCharacter},
+        {u"a\\b", NameFault::ReservedCharacter},
+        {u"a/b", NameFault::ReservedCharacter},
+        {u"a.", NameFault::TrailingDotOrSpace},
+        {u"a ", NameFault::TrailingDotOrSpace},
+        {u"setup.exe.", NameFault::TrailingDotOrSpace},
+        {u"AUX.", NameFault::TrailingDotOrSpace},
+        {u"CON", NameFault::DeviceName},
+        {u"con.txt", NameFault::DeviceName},
+        {u"Prn.tar.gz", NameFault::DeviceName},
+        {u"nul .txt", NameFault::DeviceName},
+        {u"LPT1", NameFault::DeviceName},
+        {u"COM9", NameFault::DeviceName},
+        {u"com0.log", NameFault::DeviceName},
+        {u"COM\u00B9", NameFault::DeviceName},
+        {u"lpt\u00B3.txt", NameFault::DeviceName},
+        {u"CONIN$", NameFault::DeviceName},
+        {u"conout$.x", NameFault::DeviceName},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.fault, NameComponentFault(c.name)) << Utf16ToUtf8(c.name);
+        EXPECT_EQ(c.fault == NameFault::None, IsSafeEntryName(c.name)) << Utf16ToUtf8(c.name);
+    }
+}
+
+TEST(PackageFormat, RelativePathFaultsLookAtEveryPart) {
+    const struct {
+        std::u16string path;
+        const char16_t* separators;
+        NameFault fault;
+    } cases[] = {
+        {u"sub\\dir\\file.txt", u"\\/", NameFault::None},
+        {u"a/b", u"\\/", NameFault::None},
+        {u"a\\\\b\\", u"\\/", NameFault::None},
+        {u"", u"\\/", NameFault::Empty},
+        {u"\\abs", u"\\/", NameFault::Rooted},
+        {u"/abs", u"\\/", NameFault::Rooted},
+        {u"\\\\srv\\s\\x", u"\\/", NameFault::Rooted},
+        {u"C:\\x", u"\\/", NameFault::Colon},
+        {u"a/../x", u"\\/", NameFault::DotsOnly},
+        {u"a/CON/b", u"\\/", NameFault::DeviceName},
+        {u"sub\\setup.exe.", u"\\/", NameFault::TrailingDotOrSpace},
+        {u"sub\\" + std::u16string(256, u'n') + u"\\x", u"\\/", NameFault::TooLong},
+        {u"sub\\a\x1B[2J", u"\\/", NameFault::ControlCharacter},
+        // A group name: only "\\" separates.
+        {u"Drivers\\Audio", u"\\", NameFault::None},
+        {u"Drivers/Audio", u"\\", NameFault::ReservedCharacter},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.fault, RelativePathFault(c.path, c.separators)) << Utf16ToUtf8(c.path);
     }
 }
 

@@ -365,6 +365,9 @@ TEST_F(PackerTest, BadInputFailsWithOneLineNamingTheFileAndLeavesNoOutput) {
         {{"--group", "../up=" + In("drivers")}, "group \"../up\": not a safe group name"},
         {{"--group", "a:b=" + In("drivers")}, "not a safe group name"},
         {{"--group", "x\\..\\y=" + In("drivers")}, "not a safe group name"},
+        {{"--group", "Lpt\u00B9=" + In("drivers")}, "a Windows device name"},
+        {{"--group", "sub.=" + In("drivers")}, "trailing dot"},
+        {{"--group", "a|b=" + In("drivers")}, "character '|' is not allowed"},
         {{"--group", "drivers=" + In("drivers")}, "group \"drivers\": given twice"},
         {{"--group", "!!!e8ff0748-2339-49f9-9a79-824d7561736c=" + In("drivers")}, "reserved"},
         {{"--group", "nowhere\\sub=" + In("drivers")}, "parent folder \"nowhere\""},
@@ -499,6 +502,75 @@ TEST_F(PackerTest, ExtractRefusesCabinetMembersOutsideTheFolder) {
     EXPECT_NE(std::string::npos, run.err.find("\"..\\evil.txt\" refused")) << run.err;
     EXPECT_TRUE(test::ListFolder(dir_ / "x/target/Package").empty());
     EXPECT_EQ(std::vector<std::string>{"target"}, test::ListFolder(dir_ / "x"));
+}
+
+TEST_F(PackerTest, ExtractFollowsNoSymbolicLinkBelowTheOutputFolder) {
+    ASSERT_EQ(0, RunTool(CreateArgs(Out())).exitCode);
+    const std::string outside = dir_ / "outside";
+    const std::string victim = outside + "/victim.txt";
+    const std::string out = dir_ / "x";
+    const struct {
+        const char* link;  // below the output folder ("" for the folder itself)
+        std::string target;
+        const char* named;  // in the message, before ": is a symbolic link"
+    } cases[] = {
+        {"Package/setup.exe", victim, "x/Package/setup.exe"},  // a payload file
+        {"Package/data", outside, "x/Package/data"},           // a payload folder
+        {"Package/flat.txt", victim, "x/Package/flat.txt"},    // an entry of the flat group
+        {"Package/Drivers", outside, "x/Package/Drivers"},     // a named group's folder
+        {"Support/Settings.ini", victim, "x/Support/Settings.ini"},
+        {"Support", outside, "x/Support"},
+        {"", outside, "x"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(out);
+        std::filesystem::remove_all(outside);
+        WriteFile(victim, "mine");
+        const std::string link = c.link[0] ? out + "/" + c.link : out;
+        std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+        ASSERT_EQ(0, ::symlink(c.target.c_str(), link.c_str())) << c.link;
+
+        const test::ToolRun run = RunTool({"extract", Out(), out});
+        EXPECT_EQ(1, run.exitCode) << c.link;
+        EXPECT_NE(std::string::npos,
+                  run.err.find(dir_ / (std::string(c.named) + ": is a symbolic link")))
+            << run.err;
+        EXPECT_EQ(std::vector<std::string>{"victim.txt"}, test::ListFolder(outside)) << c.link;
+        EXPECT_EQ(test::ToBytes("mine"), ReadFile(victim)) << c.link;
+    }
+    // Into a folder that holds the files already, nothing is written over.
+    std::filesystem::remove_all(out);
+    ASSERT_EQ(0, RunTool({"extract", Out(), out}).exitCode);
+    WriteFile(out + "/Package/setup.exe", "mine");
+    const test::ToolRun again = RunTool({"extract", Out(), out});
+    EXPECT_EQ(1, again.exitCode);
+    EXPECT_NE(std::string::npos, again.err.find("exists already")) << again.err;
+    EXPECT_EQ(test::ToBytes("mine"), ReadFile(out + "/Package/setup.exe"));
+}
+
+TEST_F(PackerTest, ListAndExtractPrintControlCharactersEscaped) {
+    WriteFile(dir_ / "red.txt", "red");
+    WriteFile(dir_ / "red.cab", Bytes());
+    const std::u16string name = u"a\x1B[31mred\x01\x7F\u0085.txt";
+    ASSERT_TRUE(WriteCabinet({{dir_ / "red.txt", name, 3, kEpoch}}, Compression::Mszip,
+                             dir_ / "red.cab")
+                    .Ok());
+    WriteCraftedPackage(dir_ / "red.exe",
+                        {{kMainGroupName,
+                          {{kSettingsEntryName, EncodeUtf16LeWithBom(u"[Package]\r\n")},
+                           {kCabinetEntryName, Complement(ReadFile(dir_ / "red.cab"))}}}});
+    const std::string printed = "a\\x1b[31mred\\x01\\x7f\\x85.txt";
+
+    const test::ToolRun list = RunTool({"list", dir_ / "red.exe"});
+    ASSERT_EQ(0, list.exitCode) << list.err;
+    EXPECT_NE(std::string::npos, list.out.find("  " + printed + "\n")) << list.out;
+    const test::ToolRun extract = RunTool({"extract", dir_ / "red.exe", dir_ / "x"});
+    EXPECT_EQ(1, extract.exitCode);
+    EXPECT_NE(std::string::npos, extract.err.find("\"" + printed + "\" refused: control character"))
+        << extract.err;
+    for (const std::string& text : {list.out, extract.err}) {
+        for (unsigned char c : text) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7F)) << int(c);
+    }
 }
 
 TEST_F(PackerTest, ExtractPlacesEntriesAsTheRunnerDoes) {

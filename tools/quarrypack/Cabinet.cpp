@@ -146,8 +146,10 @@ Status WalkFolder(PayloadWalk& walk, const fs::path& folder, const std::u16strin
         const std::string leaf = child.filename().native();
         if (!IsValidUtf8(leaf)) return Status::FileError(diskPath, "file name is not UTF-8");
         const std::u16string leafName = Utf8ToUtf16(leaf);
-        std::string reason;
-        if (!CheckWindowsName(leafName, reason)) return Status::FileError(diskPath, reason);
+        const NameFault fault = NameComponentFault(leafName);
+        if (fault != NameFault::None) {
+            return Status::FileError(diskPath, NameFaultReason(fault, leafName));
+        }
         const std::u16string name = prefix + leafName;
 
         struct stat linkInfo;
@@ -296,9 +298,10 @@ Status ExpandCabinet(const std::string& cabinetPath, const std::string& destinat
             const std::uint32_t attributes = gcab_file_get_attributes(file);
             std::u16string name;
             RETURN_IF_ERROR(DecodeMemberName(raw, attributes, name));
-            if (!IsSafeRelativePath(name)) {
+            const NameFault fault = RelativePathFault(name);
+            if (fault != NameFault::None) {
                 return Status::Error("cabinet member " + Quoted(name) +
-                                     " refused: absolute, drive, UNC or \"..\" path");
+                                     " refused: " + NameFaultReason(fault, name));
             }
             std::string relative = Utf16ToUtf8(name);
             std::replace(relative.begin(), relative.end(), '\\', '/');

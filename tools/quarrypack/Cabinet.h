@@ -62,9 +62,9 @@ struct ExpandedFile {
 // names flagged 0x80 are UTF-8, others are in the Windows-1252 code page;
 // "\" and "/" separate folders, which are created as needed; each file gets
 // its stored date as modification time (UTC with attribute 0x100, local time
-// otherwise). Every member name is checked first with IsSafeRelativePath: a
-// cabinet with an absolute, drive, UNC or ".." name is refused before any
-// file is written. Errors are reasons without a file name; the caller
+// otherwise). Every member name is checked first with RelativePathFault: a
+// cabinet with an absolute, drive, UNC or ".." name, or with a name Windows
+// would not create as named, is refused before any file is written. Errors are reasons without a file name; the caller
 // names the package.
 Status ExpandCabinet(const std::string& cabinetPath, const std::string& destination,
                      std::vector<ExpandedFile>& files);

@@ -238,19 +238,21 @@ bool IsPlaceholderStart(std::u16string_view text, std::size_t at) {
 
 // A relative path below the destination whose parts Windows accepts.
 bool CheckRelativePath(std::u16string_view path, std::string& reason) {
-    if (!IsSafeRelativePath(path)) {
+    const NameFault fault = RelativePathFault(path);
+    switch (fault) {
+    case NameFault::None:
+        return true;
+    case NameFault::Empty:
+    case NameFault::Rooted:
+    case NameFault::DotsOnly:
+    case NameFault::Colon:
         reason = "not a relative path that stays inside the package's folder (no drive, no "
                  "leading \"\\\", no \".\" or \"..\" parts)";
         return false;
+    default:
+        reason = NameFaultReason(fault, path);
+        return false;
     }
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find_first_of(u"\\/", start);
-        if (end == std::u16string_view::npos) end = path.size();
-        if (end > start && !CheckWindowsName(path.substr(start, end - start), reason)) return false;
-        start = end + 1;
-    }
-    return true;
 }
 
 std::u16string Backslashed(std::u16string_view path) {

@@ -1,5 +1,6 @@
 #include "FileIo.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace quarry::pack {
 
@@ -238,17 +240,118 @@ Status MakeDirectories(const std::string& path) {
     return Status();
 }
 
-Status SetModificationTime(const std::string& path, std::int64_t unixSeconds,
-                           std::uint32_t nanoseconds) {
-    struct timespec times[2];
+namespace {
+
+// Access time untouched, modification time as given.
+void ModificationTimes(struct timespec (&times)[2], std::int64_t unixSeconds,
+                       std::uint32_t nanoseconds) {
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(unixSeconds);
     times[1].tv_nsec = static_cast<long>(nanoseconds);
+}
+
+}  // namespace
+
+Status SetModificationTime(const std::string& path, std::int64_t unixSeconds,
+                           std::uint32_t nanoseconds) {
+    struct timespec times[2];
+    ModificationTimes(times, unixSeconds, nanoseconds);
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
         return Status::FileError(path, ErrnoText(errno));
     }
     return Status();
+}
+
+Status SetModificationTime(int fd, const std::string& shown, std::int64_t unixSeconds,
+                           std::uint32_t nanoseconds) {
+    struct timespec times[2];
+    ModificationTimes(times, unixSeconds, nanoseconds);
+    if (::futimens(fd, times) != 0) return Status::FileError(shown, ErrnoText(errno));
+    return Status();
+}
+
+namespace {
+
+// The reason an existing name was refused: a link, or simply there.
+Status ExistingNameError(int parent, const std::string& name, const std::string& shown,
+                         const char* what) {
+    struct stat info;
+    if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+        return Status::FileError(shown, "is a symbolic link; it is not followed");
+    }
+    return Status::FileError(shown, what);
+}
+
+}  // namespace
+
+Status OpenFolderAt(int parent, const std::string& name, bool create, const std::string& shown,
+                    UniqueFd& folder) {
+    if (create && ::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        return Status::FileError(shown, ErrnoText(errno));
+    }
+    UniqueFd opened(
+        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!opened.Valid()) {
+        if (errno == ELOOP || errno == ENOTDIR) {
+            return ExistingNameError(parent, name, shown, "exists and is not a folder");
+        }
+        return Status::FileError(shown, ErrnoText(errno));
+    }
+    folder = std::move(opened);
+    return Status();
+}
+
+Status CreateNewFileAt(int parent, const std::string& name, const std::string& shown,
+                       UniqueFd& file) {
+    UniqueFd created(::openat(parent, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!created.Valid()) {
+        if (errno == EEXIST) {
+            return ExistingNameError(parent, name, shown,
+                                     "exists already; files are only written new");
+        }
+        return Status::FileError(shown, ErrnoText(errno));
+    }
+    file = std::move(created);
+    return Status();
+}
+
+Status MoveNewAt(int from, int to, const std::string& name, const std::string& shown) {
+    auto failed = [&] {
+        if (errno == EEXIST) {
+            return ExistingNameError(to, name, shown, "exists already; files are only written new");
+        }
+        return Status::FileError(shown, ErrnoText(errno));
+    };
+    if (::renameat2(from, name.c_str(), to, name.c_str(), RENAME_NOREPLACE) == 0) return Status();
+    if (errno != EINVAL && errno != ENOSYS) return failed();
+    // A file system without RENAME_NOREPLACE: a new link, which never
+    // replaces anything either, then the old name goes.
+    if (::linkat(from, name.c_str(), to, name.c_str(), 0) != 0) return failed();
+    ::unlinkat(from, name.c_str(), 0);
+    return Status();
+}
+
+void RemoveTreeAt(int parent, const std::string& name) {
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        ::unlinkat(parent, name.c_str(), 0);
+        return;
+    }
+    DIR* listing = ::fdopendir(fd);  // takes the descriptor
+    if (listing == nullptr) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string child = entry->d_name;
+        if (child != "." && child != "..") names.push_back(child);
+    }
+    for (const std::string& child : names) RemoveTreeAt(::dirfd(listing), child);
+    ::closedir(listing);
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
 }
 
 }  // namespace quarry::pack

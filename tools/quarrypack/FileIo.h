@@ -116,5 +116,33 @@ Status MakeDirectories(const std::string& path);
 // Sets a file's modification time; the access time stays.
 Status SetModificationTime(const std::string& path, std::int64_t unixSeconds,
                            std::uint32_t nanoseconds);
+// The same for an open file; `shown` names it in messages.
+Status SetModificationTime(int fd, const std::string& shown, std::int64_t unixSeconds,
+                           std::uint32_t nanoseconds);
+
+// The calls below work relative to an open folder and never follow a
+// symbolic link in the name they are given, so that whoever can write to
+// that folder cannot send a write elsewhere. `shown` names the object in
+// messages.
+
+// Opens the folder `name` inside `parent` (a descriptor or AT_FDCWD),
+// creating it first when `create` and it is missing. A symbolic link or
+// anything else that is not a folder is refused.
+Status OpenFolderAt(int parent, const std::string& name, bool create, const std::string& shown,
+                    UniqueFd& folder);
+
+// Creates the file `name` inside `parent` for writing. A name that exists,
+// a symbolic link included, is refused: the file must be new.
+Status CreateNewFileAt(int parent, const std::string& name, const std::string& shown,
+                       UniqueFd& file);
+
+// Moves `name` from the folder `from` to the folder `to` under the same
+// name, refusing a name that exists in `to` (a symbolic link included)
+// rather than replacing it.
+Status MoveNewAt(int from, int to, const std::string& name, const std::string& shown);
+
+// Deletes `name` inside `parent` with everything below it, following no
+// symbolic link; nothing when it is missing.
+void RemoveTreeAt(int parent, const std::string& name);
 
 }  // namespace quarry::pack

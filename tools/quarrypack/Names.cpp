@@ -10,41 +10,41 @@ bool IsValidUtf8(std::string_view text) {
     return Utf16ToUtf8(Utf8ToUtf16(text)) == text;
 }
 
-bool CheckWindowsName(std::u16string_view name, std::string& reason) {
-    if (name.empty()) {
-        reason = "empty name";
-        return false;
-    }
-    for (char16_t c : name) {
-        if (c < 0x20 || c == 0x7F) {
-            reason = "control character in the name";
-            return false;
+std::string NameFaultReason(NameFault fault, std::u16string_view name) {
+    switch (fault) {
+    case NameFault::None:
+        return "";
+    case NameFault::Empty:
+        return "empty name";
+    case NameFault::Rooted:
+        return "starts with a folder separator";
+    case NameFault::DotsOnly:
+        return "a \".\" or \"..\" part (or only dots and spaces)";
+    case NameFault::Colon:
+        return "':' is not allowed in Windows file names (a drive or a stream)";
+    case NameFault::ControlCharacter:
+        return "control character in the name";
+    case NameFault::ReservedCharacter:
+        // The separators last: in a path only the one that is no separator
+        // there can be the fault.
+        for (std::u16string_view set : {u"<>\"|?*", u"/\\"}) {
+            for (char16_t c : name) {
+                if (set.find(c) != std::u16string_view::npos) {
+                    return std::string("character '") + static_cast<char>(c) +
+                           "' is not allowed in Windows file names";
+                }
+            }
         }
-        if (std::u16string_view(u"<>:\"/\\|?*").find(c) != std::u16string_view::npos) {
-            reason = std::string("character '") + static_cast<char>(c) +
-                     "' is not allowed in Windows file names";
-            return false;
-        }
+        return "a character that is not allowed in Windows file names";
+    case NameFault::TrailingDotOrSpace:
+        return "Windows drops a trailing dot or space from file names";
+    case NameFault::DeviceName:
+        return "a Windows device name";
+    case NameFault::TooLong:
+        return "a name longer than " + std::to_string(kMaxNameComponentLength) +
+               " UTF-16 units";
     }
-    if (name.back() == u'.' || name.back() == u' ') {
-        reason = "Windows drops a trailing dot or space from file names";
-        return false;
-    }
-    // The part before the first dot must not be a device name.
-    std::u16string_view stem = name.substr(0, name.find(u'.'));
-    stem = TrimWhite(stem);
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    bool device = false;
-    for (const char* d : kDevices) device = device || EqualsNoCase(stem, Ascii(d));
-    if (stem.size() == 4 &&
-        (EqualsNoCase(stem.substr(0, 3), u"COM") || EqualsNoCase(stem.substr(0, 3), u"LPT"))) {
-        device = device || (stem[3] >= u'1' && stem[3] <= u'9');
-    }
-    if (device) {
-        reason = "a Windows device name";
-        return false;
-    }
-    return true;
+    return "not a Windows file name";
 }
 
 std::u16string FoldedKey(std::u16string_view text) {
@@ -53,8 +53,30 @@ std::u16string FoldedKey(std::u16string_view text) {
     return key;
 }
 
+std::string Printable(std::u16string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::u16string plain;
+    std::string out;
+    auto flush = [&] {
+        out += Utf16ToUtf8(plain);
+        plain.clear();
+    };
+    for (char16_t c : text) {
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            flush();
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            plain.push_back(c);
+        }
+    }
+    flush();
+    return out;
+}
+
 std::string Quoted(std::u16string_view text) {
-    return "\"" + Utf16ToUtf8(text) + "\"";
+    return "\"" + Printable(text) + "\"";
 }
 
 }  // namespace quarry::pack

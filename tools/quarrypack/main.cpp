@@ -81,9 +81,12 @@ const char kUsage[] =
 
 const char kOtherUsage[] =
     "list     prints the package header, whether the file is signed, every group with\n"
-    "         its entries and the files inside the payload cabinet\n"
+    "         its entries and the files inside the payload cabinet; control\n"
+    "         characters in names are printed as \\xNN\n"
     "extract  writes the entries as quarry.exe does: DIR/Support/ (main group),\n"
-    "         DIR/Package/ (payload and flat group), DIR/Package/NAME/ (groups)\n";
+    "         DIR/Package/ (payload and flat group), DIR/Package/NAME/ (groups);\n"
+    "         every file is created new, and a symbolic link in DIR's place or\n"
+    "         below it fails the command rather than being followed\n";
 
 struct UsageError {
     std::string message;
