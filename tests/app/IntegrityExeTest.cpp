@@ -60,6 +60,12 @@ private:
     std::thread thread_;
 };
 
+// Copies the test package `name` of testdata/ui to `program`.
+bool CopyPackage(const char* name, const std::u16string& program) {
+    const std::string source = std::string(QUARRY_TEST_DATA) + "/ui/" + name;
+    return ::CopyFileW(Wide(testing::WindowsPathOf(source)), Wide(program), FALSE) != FALSE;
+}
+
 // The one extracted-files log below `folder`, as text without its byte-order
 // mark; empty when there is none.
 std::u16string ReadOnlyLog(const std::u16string& folder) {
@@ -94,9 +100,7 @@ TEST(IntegrityExe, AFileChangedDuringTheRunFailsTheRunOrIsAskedAbout) {
         ScratchFolder temp;
         testing::TemporaryFolderOverride useTemp(temp.Path());
         const std::u16string program = folder / u"Setup.exe";
-        ASSERT_TRUE(::CopyFileW(
-            Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/changing.exe")),
-            Wide(program), FALSE));
+        ASSERT_TRUE(CopyPackage("changing.exe", program));
         ChangeWhenWritten change(folder / u"Changed\\z-big.bin", folder / u"Changed\\a-first.txt");
 
         ProgramDriver driver(program, run.arguments);
@@ -136,9 +140,7 @@ TEST(IntegrityExe, TheStartedFileRewrittenAfterTheCheckIsNotStarted) {
     ScratchFolder temp;
     testing::TemporaryFolderOverride useTemp(temp.Path());
     const std::u16string program = folder / u"Setup.exe";
-    ASSERT_TRUE(::CopyFileW(
-        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/run-message.exe")),
-        Wide(program), FALSE));
+    ASSERT_TRUE(CopyPackage("run-message.exe", program));
     ProgramDriver driver(program, u"");
     const HWND message = driver.WaitForMessageBox();
     ASSERT_TRUE(message);
@@ -175,9 +177,7 @@ TEST(IntegrityExe, TheStartedFileRewrittenDuringTheExpansionIsNotStarted) {
     ScratchFolder temp;
     testing::TemporaryFolderOverride useTemp(temp.Path());
     const std::u16string program = folder / u"Setup.exe";
-    ASSERT_TRUE(::CopyFileW(
-        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/changing-run.exe")),
-        Wide(program), FALSE));
+    ASSERT_TRUE(CopyPackage("changing-run.exe", program));
     const std::u16string script = folder / u"Changed\\a-run.cmd";
     std::atomic<bool> rewritten{false};
     std::thread attacker([&] {
@@ -208,9 +208,7 @@ TEST(IntegrityExe, AFailingPackageNamedDotExeLeavesItsNeighboursAlone) {
     ScratchFolder temp;
     testing::TemporaryFolderOverride useTemp(temp.Path());
     const std::u16string program = folder / u".exe";
-    ASSERT_TRUE(::CopyFileW(
-        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/changing-unnamed.exe")),
-        Wide(program), FALSE));
+    ASSERT_TRUE(CopyPackage("changing-unnamed.exe", program));
     ASSERT_TRUE(testing::WriteBytes(folder / u"letter.txt", {'h', 'i'}));
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder / u"Photos"), nullptr));
     ASSERT_TRUE(testing::WriteBytes(folder / u"Photos\\one.jpg", {1, 2, 3}));
@@ -235,9 +233,7 @@ TEST(IntegrityExe, AnExtractFolderThatExistsAndCannotBeMadeUniqueIsNotUsed) {
     const std::u16string parent = folder / std::u16string(150, u'd') + u"\\";
     ASSERT_TRUE(::CreateDirectoryW(Wide(parent), nullptr));
     const std::u16string program = parent + u"Setup.exe";
-    ASSERT_TRUE(::CopyFileW(
-        Wide(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/long-name.exe")),
-        Wide(program), FALSE));
+    ASSERT_TRUE(CopyPackage("long-name.exe", program));
     const std::u16string existing = u"\\\\?\\" + parent + std::u16string(100, u'L');
     ASSERT_TRUE(::CreateDirectoryW(Wide(existing), nullptr));
     ASSERT_TRUE(testing::WriteBytes(existing + u"\\mine.txt", {'m'}));
