@@ -34,16 +34,35 @@ TEST(Sha256, MatchesTheStandardVectorsWhateverThePieces) {
         {std::string(1000000, 'a'),
          "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
+    for (const bool extensions : {false, true}) {
+    if (extensions && !Sha256::HasExtensions()) continue;
     for (const Vector& vector : vectors) {
-        Sha256 whole;
+        Sha256 whole(extensions);
         whole.Update(vector.input.data(), vector.input.size());
         EXPECT_EQ(vector.digest, Hex(whole.Finish())) << vector.input.size();
-        Sha256 pieces;
+        Sha256 pieces(extensions);
         for (std::size_t at = 0, step = 1; at < vector.input.size(); at += step, step = step * 3 % 127 + 1) {
             const std::size_t take = std::min(step, vector.input.size() - at);
             pieces.Update(vector.input.data() + at, take);
         }
         EXPECT_EQ(vector.digest, Hex(pieces.Finish())) << vector.input.size();
+    }
+    }
+}
+
+// The processor's SHA instructions, where it has them, give what the
+// portable code gives, at every length around the block size.
+TEST(Sha256, ExtensionsAgreeWithThePortableCode) {
+    if (!Sha256::HasExtensions()) GTEST_SKIP() << "this processor has no SHA extensions";
+    std::vector<std::uint8_t> bytes(4096 + 130);
+    std::uint32_t x = 12345;
+    for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    for (std::size_t length = 0; length < bytes.size(); length += length < 200 ? 1 : 509) {
+        Sha256 portable(false);
+        Sha256 fast(true);
+        portable.Update(bytes.data(), length);
+        fast.Update(bytes.data(), length);
+        EXPECT_EQ(portable.Finish(), fast.Finish()) << length;
     }
 }
 
