@@ -70,7 +70,17 @@ bool RunsAsAdministrator();
 // digest only) on any other system.
 #define QUARRY_SKIP_OFF_WINE(why) \
     if (!::quarry::testing::RunsUnderWine()) GTEST_SKIP() << "expects Wine: " << why
+// Removes a folder and everything below it; a link is removed as a link
+// (never entered) on Windows and left alone under Wine, where removing it
+// by name would delete what it points at.
 void RemoveTree(const std::u16string& folder);
+// Puts a symbolic link at `link` to `target` (a folder when `folder`). On
+// Windows with CreateSymbolicLinkW, which needs the privilege or developer
+// mode; under Wine, whose CreateSymbolicLinkW makes nothing, by moving the
+// link that tests/workflow/make-packages.sh made at `preparedUnderWine` to
+// the same target. False when no link could be made.
+bool PlantLink(const std::u16string& link, const std::u16string& target, bool folder,
+               const std::u16string& preparedUnderWine);
 bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadBytes(const std::u16string& path);
 // UTF-16LE text with a byte-order mark, as the settings file is stored.

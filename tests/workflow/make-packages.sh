@@ -37,4 +37,27 @@ make Setup.exe unnamed "$out/src/payload"
 # quarrypack refuses the parent type 7; the test needs the program's answer.
 make badparent.exe badparent "$out/src/payload" --force
 make nopayload.exe basic "$out/src/empty"
+
+# Symbolic links for the tests that plant one in a run's tree or make one
+# the work root. The Wine test process cannot start a Linux program, and
+# Wine's CreateSymbolicLinkW makes nothing, so they are made here; a test
+# moves a link into place (a rename moves the link itself). Each test has
+# its own set, made afresh before every run.
+links="$out/links"
+user_folder() {  # a folder of the user's, with a file at two depths
+  mkdir -p "$1/inner"
+  printf 'mine\r\n' > "$1/mine.txt"
+  printf 'deep\r\n' > "$1/inner/deep.txt"
+}
+user_folder "$links/cleanup/user"
+mkdir -p "$links/cleanup/tree/sub"
+printf 'a\r\n' > "$links/cleanup/tree/a.txt"
+printf 'b\r\n' > "$links/cleanup/tree/sub/b.txt"
+ln -s "$links/cleanup/user" "$links/cleanup/tree/folderlink"
+ln -s "$links/cleanup/user" "$links/cleanup/tree/sub/deeplink"
+user_folder "$links/run/user"
+mkdir -p "$links/run/Temp"
+ln -s "$links/run/user" "$links/run/folderlink"
+mkdir -p "$links/root/Temp" "$links/root/elsewhere"
+ln -s "$links/root/elsewhere" "$links/root/Temp/QuarryTool"
 echo "packages in $out"
