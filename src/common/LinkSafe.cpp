@@ -176,4 +176,46 @@ void ForEachEntry(const OpenedEntry& held, const std::u16string& folder,
     }
 }
 
+namespace {
+
+bool HoldEntry(const std::u16string& path, DWORD listedAttributes, bool top,
+               std::vector<UniqueFile>& held, const LinkSafeFunctions& functions) {
+    // No DELETE: a folder held with it could not be listed by name, which
+    // is how the tree reset that follows finds its way.
+    OpenedEntry entry = OpenEntry(path, listedAttributes, FILE_LIST_DIRECTORY);
+    if (!entry.handle) entry = OpenEntry(path, listedAttributes, 0);
+    switch (entry.judgement.kind) {
+    case TreeEntryKind::Unknown:
+        return false;
+    case TreeEntryKind::Link: {
+        if (top) return false;
+        // Opened again to delete it (the first handle shares no deletion),
+        // and judged again: it must still be a link.
+        entry.handle.Reset();
+        OpenedEntry link = OpenEntry(path, listedAttributes, DELETE);
+        return link.judgement.kind == TreeEntryKind::Link && DeleteEntry(link, path, functions);
+    }
+    case TreeEntryKind::File:
+        held.push_back(std::move(entry.handle));
+        return true;
+    case TreeEntryKind::Folder:
+        break;
+    }
+    bool clean = true;
+    ForEachEntry(entry, path, functions, [&](const std::u16string& child, DWORD attributes) {
+        if (!HoldEntry(child, attributes, false, held, functions)) clean = false;
+    });
+    held.push_back(std::move(entry.handle));
+    return clean;
+}
+
+}  // namespace
+
+bool HoldTreeWithoutLinks(const std::u16string& path, std::vector<UniqueFile>& held,
+                          const LinkSafeFunctions& functions) {
+    std::u16string top = path;
+    while (top.size() > 1 && top.back() == u'\\') top.pop_back();
+    return HoldEntry(top, ::GetFileAttributesW(Wide(top)), true, held, functions);
+}
+
 }  // namespace quarry

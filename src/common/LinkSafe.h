@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "common/TreeEntry.h"
 #include "common/Unique.h"
@@ -67,5 +68,15 @@ bool DeleteEntry(OpenedEntry& entry, const std::u16string& path, const LinkSafeF
 using EntryVisitor = std::function<void(const std::u16string& path, DWORD listedAttributes)>;
 void ForEachEntry(const OpenedEntry& held, const std::u16string& folder,
                   const LinkSafeFunctions& functions, const EntryVisitor& visit);
+
+// Opens the entry at `path` and, when it is a folder, everything below it,
+// without following links, and keeps every handle in `held`, so that while
+// they are held nothing in the tree can be renamed, deleted or swapped for
+// a link. A link found below `path` is removed as a link. False when `path`
+// itself is a link or cannot be opened, or a link below it could not be
+// removed (the platform opened what it points at, or access was denied):
+// a walk by name over that tree would follow it.
+bool HoldTreeWithoutLinks(const std::u16string& path, std::vector<UniqueFile>& held,
+                          const LinkSafeFunctions& functions);
 
 }  // namespace quarry

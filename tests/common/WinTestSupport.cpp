@@ -1,5 +1,6 @@
 #include "WinTestSupport.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstdlib>
@@ -71,6 +72,30 @@ void RemoveTree(const std::u16string& folder) {
     }
     find.Reset();
     ::RemoveDirectoryW(Wide(base));
+}
+
+DWORD SecurityFromSddl(const std::wstring& sddl, PSID* owner, PACL* dacl,
+                       PSECURITY_DESCRIPTOR* descriptor) {
+    if (sddl.empty()) {
+        static PSID administrators = nullptr;
+        if (!administrators) ::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators);
+        *descriptor = ::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
+        ::InitializeSecurityDescriptor(*descriptor, SECURITY_DESCRIPTOR_REVISION);
+        ::SetSecurityDescriptorDacl(*descriptor, TRUE, nullptr, FALSE);
+        *dacl = nullptr;
+        if (owner) *owner = administrators;
+        return ERROR_SUCCESS;
+    }
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                descriptor, nullptr)) {
+        return ::GetLastError();
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+    if (!present) *dacl = nullptr;
+    if (owner) ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+    return ERROR_SUCCESS;
 }
 
 bool PlantLink(const std::u16string& link, const std::u16string& target, bool folder,

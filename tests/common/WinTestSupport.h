@@ -74,6 +74,12 @@ bool RunsAsAdministrator();
 // (never entered) on Windows and left alone under Wine, where removing it
 // by name would delete what it points at.
 void RemoveTree(const std::u16string& folder);
+// A security descriptor read from SDDL as GetNamedSecurityInfoW returns one
+// (owner and DACL pointers into it, LocalFree to release); an empty text is
+// a descriptor with a null DACL owned by Administrators (Wine reads the SDDL
+// "NO_ACCESS_CONTROL" as an empty list instead). A Win32 error, or 0.
+DWORD SecurityFromSddl(const std::wstring& sddl, PSID* owner, PACL* dacl,
+                       PSECURITY_DESCRIPTOR* descriptor);
 // Puts a symbolic link at `link` to `target` (a folder when `folder`). On
 // Windows with CreateSymbolicLinkW, which needs the privilege or developer
 // mode; under Wine, whose CreateSymbolicLinkW makes nothing, by moving the

@@ -68,23 +68,7 @@ DWORD WINAPI ReadGivenList(LPCWSTR path, SE_OBJECT_TYPE type, SECURITY_INFORMATI
         return ::GetNamedSecurityInfoW(path, type, information, owner, group, dacl, sacl,
                                        descriptor);
     }
-    if (given->second.empty()) {
-        *descriptor = ::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-        ::InitializeSecurityDescriptor(*descriptor, SECURITY_DESCRIPTOR_REVISION);
-        ::SetSecurityDescriptorDacl(*descriptor, TRUE, nullptr, FALSE);
-        *dacl = nullptr;
-        return ERROR_SUCCESS;
-    }
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(given->second.c_str(),
-                                                                SDDL_REVISION_1, descriptor,
-                                                                nullptr)) {
-        return ::GetLastError();
-    }
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
-    if (!present) *dacl = nullptr;
-    return ERROR_SUCCESS;
+    return testing::SecurityFromSddl(given->second, owner, dacl, descriptor);
 }
 
 class AccessControlWinTest : public ::testing::Test {
@@ -100,8 +84,9 @@ protected:
 };
 
 // Users inherit full control, Everyone read, and an account that no longer
-// exists full control: the lock denies Users the write-type rights, with the
-// inheritance of the entry they come from, and nobody else anything.
+// exists full control: the lock denies Users the locked rights (writing,
+// deleting, renaming, re-permitting), with the inheritance of the entry they
+// come from, nobody else anything, and gives OWNER RIGHTS reading alone.
 TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
     const std::u16string folder = scratch / u"locked";
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
@@ -111,11 +96,86 @@ TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
     ASSERT_EQ(1u, gResets.size());
     const ResetCall& lock = gResets[0];
     EXPECT_EQ(folder, lock.path);
-    ASSERT_EQ(1u, lock.entries.size());
+    ASSERT_EQ(2u, lock.entries.size());
     EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, lock.entries[0].Header.AceType);
     EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, lock.entries[0].Header.AceFlags);
-    EXPECT_EQ(kWriteTypeRights, lock.entries[0].Mask);
+    EXPECT_EQ(kLockedRights, lock.entries[0].Mask);
+    EXPECT_EQ(0xD0156u, lock.entries[0].Mask);
     EXPECT_EQ("S-1-5-32-545", lock.trustees[0]);
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, lock.entries[1].Header.AceType);
+    EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, lock.entries[1].Header.AceFlags);
+    EXPECT_EQ(kOwnerRightsAccess, lock.entries[1].Mask);
+    EXPECT_EQ("S-1-3-4", lock.trustees[1]);
+}
+
+// The run's own identities are never denied: it must undo the lock and
+// delete the tree. A run that is not elevated counts its account among
+// them; an elevated one does not, since its account is also the same
+// user's unelevated programs. An OWNER RIGHTS entry already there is kept.
+TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
+    const std::u16string folder = scratch / u"own";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
+    const RunIdentity self = CurrentRunIdentity();
+    ASSERT_FALSE(self.account.empty());
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<BYTE*>(self.account.data()), &text));
+    const std::wstring account = text;
+    ::LocalFree(text);
+    gLists[folder] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FA;;;" + account +
+                     L")(A;OICIID;0x1200a9;;;OW)";
+
+    for (const bool privileged : {false, true}) {
+        gResets.clear();
+        gAccessControlFunctions.runIdentity = privileged ? [] {
+            RunIdentity run = CurrentRunIdentity();
+            run.privileged = true;
+            return run;
+        } : [] {
+            RunIdentity run = CurrentRunIdentity();
+            run.privileged = false;
+            return run;
+        };
+        EXPECT_TRUE(SetTreeAccess(folder, false));
+        ASSERT_EQ(1u, gResets.size());
+        std::vector<std::string> denied;
+        for (std::size_t i = 0; i < gResets[0].entries.size(); ++i) {
+            EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, gResets[0].entries[i].Header.AceType);
+            denied.push_back(gResets[0].trustees[i]);
+        }
+        EXPECT_EQ(privileged ? std::vector<std::string>{Utf16ToUtf8(FromWide(account.c_str()))}
+                             : std::vector<std::string>{},
+                  denied)
+            << "privileged " << privileged;
+    }
+}
+
+// A folder created with the run's protected list is locked already when
+// only the run can write it: nothing is reset (a reset would make it
+// inherit from its parent). One that grants others write cannot be locked.
+TEST_F(AccessControlWinTest, ProtectedListIsLockedAlreadyOrNotAtAll) {
+    const std::u16string mine = scratch / u"mine";
+    const std::u16string shared = scratch / u"shared";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(mine), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(shared), nullptr));
+    gLists[mine] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;BU)";
+    gLists[shared] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x100116;;;BU)";
+    EXPECT_TRUE(SetTreeAccess(mine, false));
+    EXPECT_FALSE(SetTreeAccess(shared, false));
+    EXPECT_TRUE(gResets.empty());
+}
+
+// A lock that has no one to deny holds even where the reset cannot be made
+// (Windows XP, Wine); one that has someone to deny then fails.
+TEST_F(AccessControlWinTest, LockWithoutResetHoldsOnlyWhenNoOneIsToBeDenied) {
+    gAccessControlFunctions.findTreeReset = FindNoReset;
+    const std::u16string closed = scratch / u"closed";
+    const std::u16string open = scratch / u"open";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(closed), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(open), nullptr));
+    gLists[closed] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FR;;;BU)";
+    gLists[open] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;0x100116;;;BU)";
+    EXPECT_TRUE(SetTreeAccess(closed, false));
+    EXPECT_FALSE(SetTreeAccess(open, false));
 }
 
 // An explicit entry behind an inherited one: first a reset to pure
@@ -128,7 +188,7 @@ TEST_F(AccessControlWinTest, OutOfOrderListIsResetBeforeTheLock) {
     EXPECT_TRUE(SetTreeAccess(folder, false));
     ASSERT_EQ(2u, gResets.size());
     EXPECT_TRUE(gResets[0].entries.empty());
-    ASSERT_EQ(1u, gResets[1].entries.size());
+    ASSERT_EQ(2u, gResets[1].entries.size());
     EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, gResets[1].entries[0].Header.AceType);
 }
 
@@ -147,7 +207,7 @@ TEST_F(AccessControlWinTest, UnlockGrantsBackOnlyBelowALock) {
     ASSERT_EQ(2u, gResets.size());
     ASSERT_EQ(1u, gResets[0].entries.size());
     EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, gResets[0].entries[0].Header.AceType);
-    EXPECT_EQ(kWriteTypeRights, gResets[0].entries[0].Mask);
+    EXPECT_EQ(kLockedRights, gResets[0].entries[0].Mask);
     EXPECT_TRUE(gResets[1].entries.empty());
 }
 
@@ -168,6 +228,114 @@ TEST_F(AccessControlWinTest, NullListLocksNothingAndFails) {
     gLists[folder] = L"";
     EXPECT_FALSE(SetTreeAccess(folder, false));
     EXPECT_TRUE(gResets.empty());
+}
+
+// The tree reset walks by name: a link in the tree is removed as a link
+// first, and where that cannot be done (Wine opens what a link points at)
+// the tree is not reset at all. The folder the link points at keeps its
+// files either way.
+TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
+    std::u16string tree = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\access\\tree";
+    std::u16string user = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\access\\user";
+    if (!testing::RunsUnderWine()) {
+        tree = scratch / u"tree";
+        user = scratch / u"user";
+        for (const std::u16string& made : {tree, tree + u"\\sub", user}) {
+            ASSERT_TRUE(::CreateDirectoryW(Wide(made), nullptr));
+        }
+        ASSERT_TRUE(testing::WriteBytes(user + u"\\mine.txt", {'m'}));
+        if (!testing::PlantLink(tree + u"\\sub\\link", user, true, u"")) {
+            GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+        }
+    }
+    ASSERT_NE(0u, ::GetFileAttributesW(Wide(tree + u"\\sub\\link")) & FILE_ATTRIBUTE_REPARSE_POINT);
+    gLists[tree] = L"D:(A;OICIID;GA;;;BU)";
+
+    const bool unlocked = SetTreeAccess(tree, true);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(user + u"\\mine.txt")));
+    if (testing::RunsUnderWine()) {
+        EXPECT_FALSE(unlocked);
+        EXPECT_TRUE(gResets.empty());
+    } else {
+        EXPECT_TRUE(unlocked);
+        ASSERT_EQ(1u, gResets.size());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(tree + u"\\sub\\link")));
+    }
+}
+
+// The tree itself a link: nothing is reset.
+TEST_F(AccessControlWinTest, TreeThatIsALinkIsNeverReset) {
+    const std::u16string link =
+        testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\root\\Temp\\QuarryTool";
+    if (testing::RunsUnderWine()) {
+        ASSERT_NE(0u, ::GetFileAttributesW(Wide(link)) & FILE_ATTRIBUTE_REPARSE_POINT);
+        gLists[link] = L"D:(A;OICIID;GA;;;BU)";
+        EXPECT_FALSE(SetTreeAccess(link, false));
+        EXPECT_FALSE(SetTreeAccess(link, true));
+        EXPECT_TRUE(gResets.empty());
+        return;
+    }
+    const std::u16string target = scratch / u"target";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(target), nullptr));
+    if (!testing::PlantLink(scratch / u"link", target, true, u"")) {
+        GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+    }
+    gLists[scratch / u"link"] = L"D:(A;OICIID;GA;;;BU)";
+    EXPECT_FALSE(SetTreeAccess(scratch / u"link", false));
+    EXPECT_TRUE(gResets.empty());
+}
+
+// The list a run's folder is created with: protected, SYSTEM and
+// Administrators in full, the run's account only when the run is not
+// elevated, OWNER RIGHTS reading, Users reading only where asked; every
+// entry inherited by all below.
+TEST(FolderSecurity, IsTheRunsProtectedListFromTheStart) {
+    struct Case {
+        bool privileged, userReadable;
+        std::vector<std::string> trustees;  // in order, "ME" for the account
+    };
+    const Case cases[] = {
+        {false, false, {"ME", "S-1-5-18", "S-1-5-32-544", "S-1-3-4"}},
+        {true, false, {"S-1-5-18", "S-1-5-32-544", "S-1-3-4"}},
+        {false, true, {"ME", "S-1-5-18", "S-1-5-32-544", "S-1-3-4", "S-1-5-32-545"}},
+    };
+    RunIdentity run = CurrentRunIdentity();
+    ASSERT_FALSE(run.account.empty());
+    LPWSTR me = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidW(run.account.data(), &me));
+    const std::string account = Utf16ToUtf8(FromWide(me));
+    ::LocalFree(me);
+    for (const Case& c : cases) {
+        run.privileged = c.privileged;
+        FolderSecurity security(run, c.userReadable);
+        ASSERT_NE(nullptr, security.Attributes());
+        auto* descriptor =
+            static_cast<PSECURITY_DESCRIPTOR>(security.Attributes()->lpSecurityDescriptor);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision));
+        EXPECT_NE(0, control & SE_DACL_PROTECTED);
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+        ASSERT_TRUE(present && dacl);
+        std::vector<std::string> trustees;
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* ace = nullptr;
+            ASSERT_TRUE(::GetAce(dacl, i, &ace));
+            auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+            EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, entry->Header.AceType);
+            EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, entry->Header.AceFlags);
+            LPWSTR text = nullptr;
+            ::ConvertSidToStringSidW(&entry->SidStart, &text);
+            std::string trustee = text ? Utf16ToUtf8(FromWide(text)) : "";
+            ::LocalFree(text);
+            const bool reads = trustee == "S-1-3-4" || trustee == "S-1-5-32-545";
+            EXPECT_EQ(reads ? kOwnerRightsAccess : kFullControl, entry->Mask) << trustee;
+            trustees.push_back(trustee == account ? "ME" : trustee);
+        }
+        EXPECT_EQ(c.trustees, trustees) << "privileged " << c.privileged;
+    }
 }
 
 // Writable items: a missing file is created empty and expected with size 0;

@@ -40,8 +40,7 @@ make nopayload.exe basic "$out/src/empty"
 
 # Symbolic links for the tests that plant one in a run's tree or make one
 # the work root. The Wine test process cannot start a Linux program, and
-# Wine's CreateSymbolicLinkW makes nothing, so they are made here; a test
-# moves a link into place (a rename moves the link itself). Each test has
+# Wine's CreateSymbolicLinkW makes nothing, so they are made here. Each test has
 # its own set, made afresh before every run.
 links="$out/links"
 user_folder() {  # a folder of the user's, with a file at two depths
@@ -55,9 +54,16 @@ printf 'a\r\n' > "$links/cleanup/tree/a.txt"
 printf 'b\r\n' > "$links/cleanup/tree/sub/b.txt"
 ln -s "$links/cleanup/user" "$links/cleanup/tree/folderlink"
 ln -s "$links/cleanup/user" "$links/cleanup/tree/sub/deeplink"
+# Wine renames what a link points at, not the link, so this one comes in a
+# real folder, "slot", that the test puts in place of the extracted "sub".
 user_folder "$links/run/user"
-mkdir -p "$links/run/Temp"
-ln -s "$links/run/user" "$links/run/folderlink"
+mkdir -p "$links/run/Temp" "$links/run/slot"
+printf 'blob\r\n' > "$links/run/slot/blob.bin"
+ln -s "$links/run/user" "$links/run/slot/deeper"
+user_folder "$links/access/user"
+mkdir -p "$links/access/tree/sub"
+printf 'a\r\n' > "$links/access/tree/a.txt"
+ln -s "$links/access/user" "$links/access/tree/sub/link"
 mkdir -p "$links/root/Temp" "$links/root/elsewhere"
 ln -s "$links/root/elsewhere" "$links/root/Temp/QuarryTool"
 echo "packages in $out"
