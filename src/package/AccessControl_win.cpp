@@ -180,7 +180,9 @@ bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
     const RunIdentity run = gAccessControlFunctions.runIdentity();
     for (std::size_t i = 0; i < views.size(); ++i) {
         views[i].trusteeKnown = HasAccountName(sids[i]);
-        views[i].trusteeIsRun = sids[i] && IsRunTrustee(run, sids[i]);
+        // CREATOR OWNER stands for whoever makes each object below: the run.
+        views[i].trusteeIsRun = sids[i] && (IsRunTrustee(run, sids[i]) ||
+                                            IsWellKnown(sids[i], WellKnown::CreatorOwner));
         views[i].trusteeIsOwnerRights = IsWellKnown(sids[i], WellKnown::OwnerRights);
     }
 

@@ -17,6 +17,7 @@
 #include "common/Unique.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl.h"
+#include "workflow/Cleanup.h"
 
 namespace quarry {
 namespace {
@@ -109,7 +110,7 @@ TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
 }
 
 // The run's own identities are never denied: it must undo the lock and
-// delete the tree. A run that is not elevated counts its account among
+// delete the tree. CREATOR OWNER, whoever makes an object below, is the run. A run that is not elevated counts its account among
 // them; an elevated one does not, since its account is also the same
 // user's unelevated programs. An OWNER RIGHTS entry already there is kept.
 TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
@@ -122,7 +123,7 @@ TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
     const std::wstring account = text;
     ::LocalFree(text);
     gLists[folder] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FA;;;" + account +
-                     L")(A;OICIID;0x1200a9;;;OW)";
+                     L")(A;OICIID;0x1200a9;;;OW)(A;OICIIOID;GA;;;CO)";
 
     for (const bool privileged : {false, true}) {
         gResets.clear();
@@ -374,44 +375,151 @@ TEST_F(AccessControlWinTest, WritableItemsAreCreatedAndUnlockedByKind) {
               unlocked);
 }
 
-// Whether this process can open `path` with `access`.
-bool Opens(const std::u16string& path, DWORD access) {
-    UniqueFile file(::CreateFileW(Wide(path), access,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    return file.Valid();
+// An impersonation token for "another, standard user" of this machine:
+// this process's token with its own account and Administrators for deny
+// entries only, so that only what Users, Everyone and the like are given
+// counts.
+UniqueHandle StandardUserToken() {
+    UniqueHandle process;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, process.Put())) {
+        return UniqueHandle();
+    }
+    const RunIdentity self = CurrentRunIdentity();
+    PSID administrators = nullptr;
+    ::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators);
+    SID_AND_ATTRIBUTES disabled[2] = {};
+    disabled[0].Sid = const_cast<BYTE*>(self.account.data());
+    disabled[1].Sid = administrators;
+    UniqueHandle restricted;
+    const BOOL made = ::CreateRestrictedToken(process.Get(), 0, 2, disabled, 0, nullptr, 0,
+                                              nullptr, restricted.Put());
+    ::LocalFree(administrators);
+    UniqueHandle impersonation;
+    if (!made || !::DuplicateToken(restricted.Get(), SecurityImpersonation, impersonation.Put())) {
+        return UniqueHandle();
+    }
+    return impersonation;
 }
 
-// On Windows the lock holds for real: this user's process reads and runs a
-// locked file but cannot write, append to or re-permit it, a writable item
-// stays writable, and unlocking the folder above lets the tree be deleted.
-TEST(AccessControlOnWindows, LockStopsWritingButNotReadingOrRunningAndUnlockAllowsDeletion) {
+// The rights `token` has on `path`, by the system's own access check.
+DWORD Granted(HANDLE token, const std::u16string& path) {
+    DWORD needed = 0;
+    const SECURITY_INFORMATION what =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    ::GetFileSecurityW(Wide(path), what, nullptr, 0, &needed);
+    std::vector<BYTE> descriptor(needed);
+    if (needed == 0 || !::GetFileSecurityW(Wide(path), what, descriptor.data(), needed, &needed)) {
+        ADD_FAILURE() << "no security read for " << Utf16ToUtf8(path);
+        return 0;
+    }
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                               FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges = {};
+    DWORD privilegesLength = sizeof(privileges);
+    DWORD granted = 0;
+    BOOL status = FALSE;
+    if (!::AccessCheck(descriptor.data(), token, MAXIMUM_ALLOWED, &mapping, &privileges,
+                       &privilegesLength, &granted, &status) ||
+        !status) {
+        return 0;
+    }
+    return granted;
+}
+
+constexpr DWORD kRenameOrChange = DELETE | FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC |
+                                  WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
+
+// The run's folders as they are created: another, standard user gets
+// nothing in the work folder and only reading and running in the extract
+// folder; the run itself writes and deletes them.
+TEST(AccessControlOnWindows, FoldersCreatedWithTheRunsListKeepOtherUsersOut) {
     QUARRY_SKIP_UNDER_WINE("Wine keeps no access lists on files");
     ScratchFolder scratch;
-    const std::u16string tree = scratch / u"locked";
-    struct Unlock {
-        const std::u16string& folder;
-        ~Unlock() { SetTreeAccess(folder, true); }
-    } unlockAtEnd{scratch.Path()};
-    ASSERT_TRUE(::CreateDirectoryW(Wide(tree), nullptr));
-    const std::u16string program = tree + u"\\program.exe";
+    const UniqueHandle other = StandardUserToken();
+    ASSERT_TRUE(other.Valid());
+    const RunIdentity run = CurrentRunIdentity();
+    FolderSecurity runOnly(run, false);
+    FolderSecurity userReadable(run, true);
+    const std::u16string work = scratch / u"work";
+    const std::u16string extract = scratch / u"extract";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(work), runOnly.Attributes()));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(extract), userReadable.Attributes()));
+    ASSERT_TRUE(testing::WriteBytes(work + u"\\Settings.ini", {'x'}));
+    ASSERT_TRUE(testing::WriteBytes(extract + u"\\setup.exe", {'x'}));
+
+    for (const std::u16string& path : {work, work + u"\\Settings.ini"}) {
+        EXPECT_EQ(0u, Granted(other.Get(), path)) << Utf16ToUtf8(path);
+    }
+    for (const std::u16string& path : {extract, extract + u"\\setup.exe"}) {
+        const DWORD granted = Granted(other.Get(), path);
+        EXPECT_EQ(static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE),
+                  granted & (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE))
+            << Utf16ToUtf8(path);
+        EXPECT_EQ(0u, granted & (kRenameOrChange | FILE_DELETE_CHILD)) << Utf16ToUtf8(path);
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetNamedSecurityInfoW(Wide(work), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor));
+    UniqueLocal hold(descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_NE(0, control & SE_DACL_PROTECTED);
+
+    EXPECT_TRUE(testing::WriteBytes(work + u"\\more.txt", {'y'}));
+    EXPECT_TRUE(DeleteTree(work));
+    EXPECT_TRUE(DeleteTree(extract));
+}
+
+// A tree whose parent lets Users do anything, locked as a run locks its
+// GUID work folder: another, standard user can still read and run the
+// files, but can neither rename Package or a file in it, nor write, nor
+// change a list; a writable item stays writable; the run itself unlocks
+// and deletes the tree.
+TEST(AccessControlOnWindows, AfterTheLockAStandardUserCannotRenameWriteOrRepermit) {
+    QUARRY_SKIP_UNDER_WINE("Wine keeps no access lists on files");
+    ScratchFolder scratch;
+    const UniqueHandle other = StandardUserToken();
+    ASSERT_TRUE(other.Valid());
+    const std::u16string shared = scratch / u"shared";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(shared), nullptr));
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;CO)(A;OICI;FA;;;BU)", SDDL_REVISION_1,
+        &open, nullptr));
+    UniqueLocal holdOpen(open);
+    ASSERT_TRUE(::SetFileSecurityW(Wide(shared), DACL_SECURITY_INFORMATION, open));
+
+    const std::u16string work = shared + u"\\work";
+    const std::u16string package = work + u"\\Package";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(work), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(package), nullptr));
+    const std::u16string program = package + u"\\program.exe";
     ASSERT_TRUE(::CopyFileW(Wide(testing::WindowsPathOf(QUARRY_TESTPROG)), Wide(program), FALSE));
     const std::vector<std::u16string> items = {u"writable.txt"};
     std::vector<ExtractedFileRecord> files;
-    CreateWritableItems(tree, items, files);
-    ASSERT_TRUE(SetTreeAccess(tree, false));
-    UnlockWritableItems(tree, items);
+    CreateWritableItems(package, items, files);
+    ASSERT_GT(Granted(other.Get(), program) & FILE_WRITE_DATA, 0u) << "Users may write before";
 
-    EXPECT_TRUE(Opens(program, GENERIC_READ | GENERIC_EXECUTE));
-    for (DWORD denied : {DWORD{FILE_WRITE_DATA}, DWORD{FILE_APPEND_DATA}, DWORD{WRITE_DAC}}) {
-        EXPECT_FALSE(Opens(program, denied)) << "access 0x" << std::hex << denied;
-    }
-    EXPECT_TRUE(Opens(tree + u"\\writable.txt", FILE_WRITE_DATA | FILE_APPEND_DATA));
+    ASSERT_TRUE(SetTreeAccess(work, false));
+    UnlockWritableItems(package, items);
+
+    const DWORD onProgram = Granted(other.Get(), program);
+    EXPECT_EQ(static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE),
+              onProgram & (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+    EXPECT_EQ(0u, onProgram & kRenameOrChange) << std::hex << onProgram;
+    // Renaming Package, or a file in it, takes DELETE on it or deleting
+    // children in the folder above.
+    EXPECT_EQ(0u, Granted(other.Get(), package) & (kRenameOrChange | FILE_DELETE_CHILD));
+    EXPECT_EQ(0u, Granted(other.Get(), work) & (kRenameOrChange | FILE_DELETE_CHILD));
+    EXPECT_NE(0u, Granted(other.Get(), package + u"\\writable.txt") & FILE_WRITE_DATA);
     EXPECT_EQ(5u, testing::RunProgram(program, u"sleep 0 5"));
 
-    EXPECT_TRUE(SetTreeAccess(scratch.Path(), true));
-    testing::RemoveTree(tree);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(tree)));
+    EXPECT_TRUE(SetTreeAccess(work, true));
+    EXPECT_TRUE(DeleteTree(work));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(work)));
 }
 
 }  // namespace

@@ -234,6 +234,31 @@ TEST(Folders, MissingWorkRootIsCreatedAndUsed) {
     EXPECT_FALSE(PathExists(scratch / u"Other"));
 }
 
+// On Windows, with the lists the system keeps: a root the run made is used
+// again by the next run; one that Users may write in is not.
+TEST(FoldersOnWindows, WorkRootWritableByUsersIsNotUsed) {
+    QUARRY_SKIP_UNDER_WINE("Wine keeps no access lists on files");
+    ScratchFolder scratch;
+    FolderSecurity security(CurrentRunIdentity(), false);
+    const std::u16string ours = scratch / u"Ours";
+    std::u16string usable;
+    ASSERT_EQ(kResultOk, PrepareWorkRoot(ours, security.Attributes(), usable));
+    ASSERT_EQ(ours, usable);
+    ASSERT_EQ(kResultOk, PrepareWorkRoot(ours, security.Attributes(), usable));
+    EXPECT_EQ(ours, usable);
+
+    const std::u16string planted = scratch / u"Planted";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(planted), nullptr));
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", SDDL_REVISION_1, &open,
+        nullptr));
+    UniqueLocal holdOpen(open);
+    ASSERT_TRUE(::SetFileSecurityW(Wide(planted), DACL_SECURITY_INFORMATION, open));
+    ASSERT_EQ(kResultOk, PrepareWorkRoot(planted, security.Attributes(), usable));
+    EXPECT_EQ(0u, usable.find(planted + u".{")) << Narrow(usable);
+}
+
 TEST(Folders, WorkRootIsEmptyWhenNoFolderCanBeHad) {
     FolderFunctions functions;
     functions.getTempPath = FailingTempPath;
