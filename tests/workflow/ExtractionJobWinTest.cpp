@@ -613,8 +613,8 @@ DWORD WINAPI ReadUsersMayWrite(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PS
 TreeResetNamedSecurityInfoFn FindNoTreeReset() { return nullptr; }
 
 // A tree others could still change stops a run that is elevated or runs as
-// SYSTEM before anything is started (0x8004000D); any other run goes on,
-// guarded by the integrity check.
+// SYSTEM, or that would start its file elevated, before anything is started
+// (0x8004000D); any other run goes on, guarded by the integrity check.
 TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) {
     struct Restore {
         ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
@@ -622,14 +622,16 @@ TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) 
     gAccessControlFunctions.readSecurity = ReadUsersMayWrite;
     gAccessControlFunctions.findTreeReset = FindNoTreeReset;
     struct Case {
+        const char16_t* package;
         bool (*privileged)();
         HResult expected;
     };
-    const Case cases[] = {{[] { return true; }, kResultTreeNotLocked},
-                          {[] { return false; }, kResultOk}};
+    const Case cases[] = {{u"basic.exe", [] { return true; }, kResultTreeNotLocked},
+                          {u"basic.exe", [] { return false; }, kResultOk},
+                          {u"elevated.exe", [] { return false; }, kResultTreeNotLocked}};
     for (const Case& c : cases) {
         ExtractionJob job(nullptr, nullptr);
-        job.programPath = Package(u"basic.exe");
+        job.programPath = Package(c.package);
         job.runIsPrivileged = c.privileged;
         EXPECT_EQ(c.expected, job.Extract());
         EXPECT_EQ(0x8004000Du, static_cast<std::uint32_t>(kResultTreeNotLocked));

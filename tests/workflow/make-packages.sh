@@ -22,6 +22,8 @@ settings extract '[Package]' 'ProductName=Workflow Test' '[Extraction]' \
   'OpenExtractFolder=0'
 settings unnamed '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0'
 settings badparent '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=7'
+settings elevated '[Package]' 'ProductName=Workflow Test' '[Execution_x86]' 'FileName=setup.cmd' \
+  'ForceElevation=1' '[Execution_x64]' 'FileName=setup.cmd' 'ForceElevation=1'
 
 make() {  # output, settings, payload folder, then more quarrypack options
   local output=$1 ini=$2 payload=$3
@@ -37,6 +39,7 @@ make Setup.exe unnamed "$out/src/payload"
 # quarrypack refuses the parent type 7; the test needs the program's answer.
 make badparent.exe badparent "$out/src/payload" --force
 make nopayload.exe basic "$out/src/empty"
+make elevated.exe elevated "$out/src/payload"
 
 # Symbolic links for the tests that plant one in a run's tree or make one
 # the work root. The Wine test process cannot start a Linux program, and
