@@ -22,11 +22,17 @@ bool DeleteEntryTree(const std::u16string& path, DWORD listedAttributes,
     // FILE_WRITE_ATTRIBUTES to clear a read-only attribute; without it, or
     // without DELETE, a folder is still emptied as far as it can be.
     // FILE_LIST_DIRECTORY is reading data for a file, which one in use may
-    // not share: asked for first, then done without.
-    OpenedEntry entry = OpenEntryWithFirstOf(
-        path, listedAttributes,
-        {DELETE | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY, DELETE | FILE_WRITE_ATTRIBUTES,
-         DELETE | FILE_LIST_DIRECTORY, DELETE, FILE_LIST_DIRECTORY});
+    // not share: asked for first, then done without. Without deletion and
+    // listing by handle (Windows XP) the entry is deleted and listed by
+    // name, which a held DELETE access would refuse.
+    const bool byHandle = functions.setFileInformation && functions.getFileInformation;
+    OpenedEntry entry =
+        byHandle ? OpenEntryWithFirstOf(path, listedAttributes,
+                                        {DELETE | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY,
+                                         DELETE | FILE_WRITE_ATTRIBUTES,
+                                         DELETE | FILE_LIST_DIRECTORY, DELETE,
+                                         FILE_LIST_DIRECTORY})
+                 : OpenEntryWithFirstOf(path, listedAttributes, {FILE_LIST_DIRECTORY});
     switch (entry.judgement.kind) {
     case TreeEntryKind::Unknown:
         return false;
@@ -64,6 +70,10 @@ void WalkFolder(const std::u16string& folder, DWORD listedAttributes,
 }  // namespace
 
 bool DeleteTree(const std::u16string& folder) {
+    return DeleteTree(folder, SystemLinkSafeFunctions());
+}
+
+bool DeleteTree(const std::u16string& folder, const LinkSafeFunctions& functions) {
     const std::u16string path = WithoutTrailingBackslash(folder);
     // The tree's own top must be a folder or a link; a file of that name is
     // not a tree to remove.
@@ -72,7 +82,7 @@ bool DeleteTree(const std::u16string& folder) {
         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
         return false;
     }
-    return DeleteEntryTree(path, attributes, SystemLinkSafeFunctions());
+    return DeleteEntryTree(path, attributes, functions);
 }
 
 bool WalkFiles(const std::u16string& folder, const FileVisitor& predicate) {

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "common/LinkSafe.h"
+
 namespace quarry {
 
 // Deletes everything below `folder`, depth first, then the folder itself.
@@ -19,6 +21,8 @@ namespace quarry {
 // link stays, and so do the folders above it. True when the folder itself
 // was removed.
 bool DeleteTree(const std::u16string& folder);
+// DeleteTree with the given functions; null ones are those Windows XP lacks.
+bool DeleteTree(const std::u16string& folder, const LinkSafeFunctions& functions);
 
 // The predicate of WalkFiles: a file's full path and the walk's running
 // result; returns false to make that result false.

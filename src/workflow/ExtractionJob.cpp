@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "app/LibrarySearchGuard_win.h"
+#include "common/LinkSafe.h"
 #include "common/Text.h"
 #include "common/WinFile.h"
 #include "common/WinResult.h"
@@ -237,6 +238,12 @@ HResult ExtractionJob::Extract() {
                 break;
             }
             workFolder = newWorkFolder;
+            // Held, sharing no deletion, until the cleanup: nobody can rename
+            // it away and put another folder of that name in its place, even
+            // where the work root lets the same user's other programs write.
+            workFolderHold = std::move(
+                OpenEntry(newWorkFolder.substr(0, newWorkFolder.size() - 1), INVALID_FILE_ATTRIBUTES, 0)
+                    .handle);
             supportFolder = workFolder + u"Support\\";
             if (!CreateNewFolder(supportFolder)) {
                 result = kResultFolderNotCreated;
@@ -413,6 +420,8 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
 }
 
 void ExtractionJob::Cleanup(bool removeExtractFolder) {
+    // The hold shares no deletion: it must go before the folder can.
+    workFolderHold.Reset();
     if (!workFolder.empty()) {
         SetTreeAccess(workFolder, true);
         DeleteTree(workFolder);

@@ -84,6 +84,8 @@ public:
     std::u16string extractFolder;
     std::u16string supportFolder;
     std::u16string workFolder;
+    // The work folder, held open from its creation to the cleanup.
+    UniqueFile workFolderHold;
     // The extracted-files log of this run, named once the tree is checked.
     std::u16string extractedFilesLog;
     UniqueHandle workerThread;

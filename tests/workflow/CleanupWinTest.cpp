@@ -94,6 +94,16 @@ TEST(Cleanup, DeleteTreeRemovesNestedFoldersAndTheFolderItself) {
     EXPECT_TRUE(PathExists(scratch.Path()));
 }
 
+// Windows XP has neither deletion nor listing by handle: the tree goes by
+// name, read-only files and all.
+TEST(Cleanup, DeleteTreeWithoutFunctionsByHandleDeletesByName) {
+    ScratchFolder scratch;
+    Tree tree(scratch / u"work");
+    ASSERT_TRUE(SetAttributes(tree.root + u"\\one\\c.txt", FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(DeleteTree(tree.root, LinkSafeFunctions()));
+    EXPECT_FALSE(PathExists(tree.root));
+}
+
 TEST(Cleanup, DeleteTreeAcceptsATrailingBackslash) {
     ScratchFolder scratch;
     Tree tree(scratch / u"work");

@@ -556,6 +556,21 @@ TEST_F(ExtractionJobTest, WorkRootThatIsALinkIsNotUsedAndNothingIsWrittenThere) 
     }()) << "written where the link points";
 }
 
+// From its creation to the cleanup the work folder cannot be renamed away
+// (and another put in its place): the run holds it open.
+TEST_F(ExtractionJobTest, WorkFolderCannotBeRenamedWhileTheRunHoldsIt) {
+    QUARRY_SKIP_UNDER_WINE("Wine renames a folder that another handle holds without sharing deletion");
+    ExtractionJob job(nullptr, nullptr);
+    job.programPath = Package(u"basic.exe");
+    ASSERT_EQ(kResultOk, job.Extract());
+    const std::u16string work = job.workFolder.substr(0, job.workFolder.size() - 1);
+    EXPECT_FALSE(::MoveFileW(Wide(work), Wide(work + u".moved")));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+    job.Cleanup(false);
+    EXPECT_FALSE(Exists(work));
+    EXPECT_FALSE(Exists(work + u".moved"));
+}
+
 // A folder of the extracted tree replaced during the run by a symbolic link
 // to a folder of the user's: the cleanup neither unlocks nor deletes through
 // it, and the user's folder and files are still there afterwards.
