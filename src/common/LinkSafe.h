@@ -59,7 +59,8 @@ OpenedEntry OpenEntryWithFirstOf(const std::u16string& path, DWORD listedAttribu
 // (Windows XP, which has no symbolic links) the handle is closed and the
 // entry deleted by name. True when the entry is gone or goes as the handle
 // closes; the handle is closed either way.
-bool DeleteEntry(OpenedEntry& entry, const std::u16string& path, const LinkSafeFunctions& functions);
+bool DeleteEntry(OpenedEntry& entry, const std::u16string& path,
+                 const LinkSafeFunctions& functions);
 
 // Calls `visit` with the full path and the listed attributes of every entry
 // of the folder `held` holds (opened with FILE_LIST_DIRECTORY), `folder`

@@ -8,7 +8,8 @@ bool IsReparsePoint(std::uint32_t attributes) {
 }
 }  // namespace
 
-TreeEntryJudgement JudgeTreeEntry(std::uint32_t handle, std::uint32_t listed, std::uint32_t byPath) {
+TreeEntryJudgement JudgeTreeEntry(std::uint32_t handle, std::uint32_t listed,
+                                  std::uint32_t byPath) {
     if (handle == kAttributesUnknown) return {TreeEntryKind::Unknown, false};
     if (IsReparsePoint(handle)) return {TreeEntryKind::Link, true};
     if (IsReparsePoint(listed) || IsReparsePoint(byPath)) return {TreeEntryKind::Link, false};

@@ -241,9 +241,9 @@ HResult ExtractionJob::Extract() {
             // Held, sharing no deletion, until the cleanup: nobody can rename
             // it away and put another folder of that name in its place, even
             // where the work root lets the same user's other programs write.
-            workFolderHold = std::move(
-                OpenEntry(newWorkFolder.substr(0, newWorkFolder.size() - 1), INVALID_FILE_ATTRIBUTES, 0)
-                    .handle);
+            workFolderHold = std::move(OpenEntry(newWorkFolder.substr(0, newWorkFolder.size() - 1),
+                                                 INVALID_FILE_ATTRIBUTES, 0)
+                                           .handle);
             supportFolder = workFolder + u"Support\\";
             if (!CreateNewFolder(supportFolder)) {
                 result = kResultFolderNotCreated;
@@ -302,7 +302,8 @@ HResult ExtractionJob::Extract() {
             UnlockWritableItems(runFolder, settings.WritableItems);
             // A tree others could still change must not feed a program that
             // runs with more rights than they have.
-            if (!locked && (runIsPrivileged() || ChooseExecutionSettings(settings).ForceElevation)) {
+            const bool startsElevated = ChooseExecutionSettings(settings).ForceElevation;
+            if (!locked && (runIsPrivileged() || startsElevated)) {
                 result = kResultTreeNotLocked;
                 break;
             }

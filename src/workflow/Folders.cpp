@@ -58,7 +58,8 @@ std::u16string GetWorkRoot() { return GetWorkRoot(SystemFolderFunctions()); }
 
 std::u16string GetWorkRoot(const FolderFunctions& functions) {
     wchar_t temp[kTempPathCapacity] = {};
-    const auto getTempPath = functions.getTempPath2 ? functions.getTempPath2 : functions.getTempPath;
+    const auto getTempPath =
+        functions.getTempPath2 ? functions.getTempPath2 : functions.getTempPath;
     const DWORD length = getTempPath(kTempPathCapacity, temp);
     if (length != 0 && length < kTempPathCapacity) {
         const std::u16string tempFolder = WithTrailingBackslash(FromWide(temp, length));

@@ -110,9 +110,10 @@ TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
 }
 
 // The run's own identities are never denied: it must undo the lock and
-// delete the tree. CREATOR OWNER, whoever makes an object below, is the run. A run that is not elevated counts its account among
-// them; an elevated one does not, since its account is also the same
-// user's unelevated programs. An OWNER RIGHTS entry already there is kept.
+// delete the tree. CREATOR OWNER, whoever makes an object below, is the
+// run. A run that is not elevated counts its account among them; an
+// elevated one does not, since its account is also the same user's
+// unelevated programs. An OWNER RIGHTS entry already there is kept.
 TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
     const std::u16string folder = scratch / u"own";
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
@@ -158,7 +159,8 @@ TEST_F(AccessControlWinTest, ProtectedListIsLockedAlreadyOrNotAtAll) {
     const std::u16string shared = scratch / u"shared";
     ASSERT_TRUE(::CreateDirectoryW(Wide(mine), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(Wide(shared), nullptr));
-    gLists[mine] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;BU)";
+    gLists[mine] =
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;BU)";
     gLists[shared] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x100116;;;BU)";
     EXPECT_TRUE(SetTreeAccess(mine, false));
     EXPECT_FALSE(SetTreeAccess(shared, false));
@@ -236,8 +238,9 @@ TEST_F(AccessControlWinTest, NullListLocksNothingAndFails) {
 // the tree is not reset at all. The folder the link points at keeps its
 // files either way.
 TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
-    std::u16string tree = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\access\\tree";
-    std::u16string user = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\access\\user";
+    const std::u16string data = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\";
+    std::u16string tree = data + u"access\\tree";
+    std::u16string user = data + u"access\\user";
     if (!testing::RunsUnderWine()) {
         tree = scratch / u"tree";
         user = scratch / u"user";

@@ -201,8 +201,9 @@ struct LinkedTree {
         } else {
             tree = scratch / u"tree";
             user = scratch / u"user";
-            for (const char16_t* folder : {u"", u"\\sub"}) ::CreateDirectoryW(Wide(tree + folder), nullptr);
-            for (const char16_t* folder : {u"", u"\\inner"}) ::CreateDirectoryW(Wide(user + folder), nullptr);
+            for (const std::u16string& folder : {tree, tree + u"\\sub", user, user + u"\\inner"}) {
+                ::CreateDirectoryW(Wide(folder), nullptr);
+            }
             WriteBytes(tree + u"\\a.txt", {'a'});
             WriteBytes(tree + u"\\sub\\b.txt", {'b'});
             WriteBytes(user + u"\\mine.txt", {'m'});
@@ -226,7 +227,9 @@ struct LinkedTree {
 TEST(Cleanup, LinksInTheTreeAreNeitherWalkedNorFollowed) {
     ScratchFolder scratch;
     LinkedTree linked;
-    if (!linked.Make(scratch)) GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+    if (!linked.Make(scratch)) {
+        GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+    }
     for (const std::u16string& link : linked.links) {
         ASSERT_NE(0u, ::GetFileAttributesW(Wide(link)) & FILE_ATTRIBUTE_REPARSE_POINT)
             << Narrow(link);
@@ -249,7 +252,9 @@ TEST(Cleanup, LinksInTheTreeAreNeitherWalkedNorFollowed) {
         // Wine opens what a Unix link points at whatever the flags say: the
         // links stay, and so do the folders that hold them.
         EXPECT_FALSE(removed);
-        for (const std::u16string& link : linked.links) EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(link)));
+        for (const std::u16string& link : linked.links) {
+            EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(link))) << Narrow(link);
+        }
     } else {
         EXPECT_TRUE(removed);
         EXPECT_FALSE(PathExists(linked.tree));
