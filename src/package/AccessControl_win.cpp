@@ -232,9 +232,18 @@ bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
     }
     const DWORD error = ResetTree(path, newDacl);
     ::SetLastError(error);
-    // A lock that had no one to deny leaves the tree closed to all but the
-    // run even when the reset could not be made (Windows XP has none).
-    return error == ERROR_SUCCESS || (denyMode && !PlanDeniesAnyone(planned));
+    if (error == ERROR_SUCCESS) return true;
+    if (!denyMode || PlanDeniesAnyone(planned)) return false;
+    // A lock that had no one to deny holds even when the reset could not be
+    // made (Windows XP has none), unless the list itself lets others write:
+    // its own entries, which the reset would have removed, stay. The run's
+    // account counts as the run here: the reset is missing, not the list.
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        if (sids[i] && IsAccount(run, sids[i])) views[i].trusteeIsRun = true;
+    }
+    const bool closed = OnlyRunCanWrite(true, true, views);
+    ::SetLastError(error);
+    return closed;
 }
 
 bool IsFolder(const std::u16string& path) {

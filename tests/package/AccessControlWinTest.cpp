@@ -175,10 +175,16 @@ TEST_F(AccessControlWinTest, LockWithoutResetHoldsOnlyWhenNoOneIsToBeDenied) {
     const std::u16string open = scratch / u"open";
     ASSERT_TRUE(::CreateDirectoryW(Wide(closed), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(Wide(open), nullptr));
+    const std::u16string explicitlyOpen = scratch / u"explicit";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(explicitlyOpen), nullptr));
     gLists[closed] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FR;;;BU)";
     gLists[open] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;0x100116;;;BU)";
+    // Without the reset an entry of the list's own stays as well.
+    gLists[explicitlyOpen] = L"D:(A;OICI;0x100116;;;BU)(A;OICIID;FA;;;SY)";
     EXPECT_TRUE(SetTreeAccess(closed, false));
     EXPECT_FALSE(SetTreeAccess(open, false));
+    EXPECT_FALSE(SetTreeAccess(explicitlyOpen, false));
+    EXPECT_EQ(120u, ::GetLastError());
 }
 
 // An explicit entry behind an inherited one: first a reset to pure
