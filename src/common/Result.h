@@ -30,6 +30,9 @@ constexpr HResult kResultWindowsTooOld = MakeResult(0x8004000A);
 constexpr HResult kResultCompatibilityMode = MakeResult(0x8004000B);
 constexpr HResult kResultCompatibilityModeRemoved = MakeResult(0x8004000C);
 constexpr HResult kResultFilesChanged = MakeResult(0x8004000D);
+// The extracted tree could not be locked against other users while the
+// file would run elevated or as SYSTEM: nothing guards it from change.
+constexpr HResult kResultTreeNotLocked = kResultFilesChanged;
 // 0x80040100: the tree differs but no difference could be listed (a folder
 // could not be enumerated). 0x80040110, 0x80040120 and 0x80040130 plus a
 // severity of 0 to 15 name changed, deleted and created files.

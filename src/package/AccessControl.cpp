@@ -62,13 +62,16 @@ std::vector<WriteEntry> PlanWriteEntries(const std::vector<AccessEntryView>& ent
                                          bool denyMode) {
     std::vector<WriteEntry> planned;
     bool inheritedDeny = false;
+    bool ownerRightsPresent = false;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const AccessEntryView& entry = entries[i];
+        if (entry.trusteeIsOwnerRights) ownerRightsPresent = true;
         if (!entry.trusteeKnown || !entry.Inherited()) continue;
         if (entry.kind == AccessEntryKind::Denied) {
             inheritedDeny = true;
         } else if (entry.kind == AccessEntryKind::Allowed) {
-            const std::uint32_t rights = MapGenericFileRights(entry.mask) & kWriteTypeRights;
+            if (denyMode && entry.trusteeIsRun) continue;
+            const std::uint32_t rights = MapGenericFileRights(entry.mask) & kLockedRights;
             if (rights != 0) {
                 planned.push_back({i, rights,
                                    static_cast<std::uint8_t>(entry.flags & ~kInheritedEntryFlag)});
@@ -78,7 +81,38 @@ std::vector<WriteEntry> PlanWriteEntries(const std::vector<AccessEntryView>& ent
     // Granting write back only makes sense where a deny is inherited; an
     // unlock elsewhere leaves the object with pure inheritance.
     if (!denyMode && !inheritedDeny) planned.clear();
+    if (denyMode && !ownerRightsPresent) {
+        planned.push_back({0, kOwnerRightsAccess, kInheritToAll, true});
+    }
     return planned;
+}
+
+bool PlanDeniesAnyone(const std::vector<WriteEntry>& plan) {
+    for (const WriteEntry& entry : plan) {
+        if (!entry.ownerRights) return true;
+    }
+    return false;
+}
+
+bool OnlyRunCanWrite(bool hasDacl, bool ownerIsRun, const std::vector<AccessEntryView>& entries) {
+    if (!hasDacl || !ownerIsRun) return false;
+    for (const AccessEntryView& entry : entries) {
+        if (!IsAllow(entry.kind) || entry.trusteeIsRun) continue;
+        if (MapGenericFileRights(entry.mask) & kLockedRights) return false;
+    }
+    return true;
+}
+
+std::vector<CreationGrant> CreationGrants(bool accountIsAdministrator, bool userReadable) {
+    std::vector<CreationGrant> grants;
+    if (!accountIsAdministrator) {
+        grants.push_back({CreationTrustee::RunAccount, kFullControl, kInheritToAll});
+    }
+    grants.push_back({CreationTrustee::System, kFullControl, kInheritToAll});
+    grants.push_back({CreationTrustee::Administrators, kFullControl, kInheritToAll});
+    grants.push_back({CreationTrustee::OwnerRights, kOwnerRightsAccess, kInheritToAll});
+    if (userReadable) grants.push_back({CreationTrustee::Users, kOwnerRightsAccess, kInheritToAll});
+    return grants;
 }
 
 bool IsSafeWritableItem(const std::u16string& item) {

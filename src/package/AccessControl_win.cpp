@@ -2,10 +2,13 @@
 
 #include <sddl.h>
 
+#include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "common/LinkSafe.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
@@ -26,6 +29,52 @@ static_assert(kResetInformation ==
                   (DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION),
               "reset information");
 constexpr DWORD kMaxTrusteeName = 256;
+// SECURITY_MAX_SID_SIZE.
+constexpr DWORD kMaxSidSize = 68;
+
+// A well-known SID built in place.
+struct SidBuffer {
+    alignas(DWORD) BYTE bytes[kMaxSidSize] = {};
+    PSID Get() { return bytes; }
+};
+
+bool MakeSid(SidBuffer& sid, BYTE authorityValue, std::initializer_list<DWORD> subAuthorities) {
+    SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, authorityValue}};
+    if (!::InitializeSid(sid.Get(), &authority, static_cast<BYTE>(subAuthorities.size()))) {
+        return false;
+    }
+    DWORD index = 0;
+    for (const DWORD sub : subAuthorities) *::GetSidSubAuthority(sid.Get(), index++) = sub;
+    return true;
+}
+
+enum class WellKnown { System, Administrators, Users, OwnerRights, CreatorOwner };
+
+bool MakeWellKnownSid(SidBuffer& sid, WellKnown which) {
+    switch (which) {
+    case WellKnown::System: return MakeSid(sid, 5, {18});                // S-1-5-18
+    case WellKnown::Administrators: return MakeSid(sid, 5, {32, 544});   // S-1-5-32-544
+    case WellKnown::Users: return MakeSid(sid, 5, {32, 545});            // S-1-5-32-545
+    case WellKnown::OwnerRights: return MakeSid(sid, 3, {4});            // S-1-3-4
+    case WellKnown::CreatorOwner: return MakeSid(sid, 3, {0});           // S-1-3-0
+    }
+    return false;
+}
+
+bool IsWellKnown(PSID sid, WellKnown which) {
+    SidBuffer known;
+    return sid && ::IsValidSid(sid) && MakeWellKnownSid(known, which) &&
+           ::EqualSid(sid, known.Get());
+}
+
+bool IsAccount(const RunIdentity& run, PSID sid) {
+    return sid && !run.account.empty() && ::IsValidSid(sid) &&
+           ::EqualSid(sid, const_cast<BYTE*>(run.account.data()));
+}
+
+bool IsSystemOrAdministrators(PSID sid) {
+    return IsWellKnown(sid, WellKnown::System) || IsWellKnown(sid, WellKnown::Administrators);
+}
 
 // The DACL of a file or folder and the descriptor that holds it. `dacl` is
 // null when the object has a null DACL, which grants everyone everything.
@@ -67,11 +116,14 @@ void DescribeDacl(PACL dacl, std::vector<AccessEntryView>& views, std::vector<PS
         view.kind = KindOf(header->AceType);
         view.flags = header->AceFlags;
         PSID sid = nullptr;
-        if (view.kind == AccessEntryKind::Allowed || view.kind == AccessEntryKind::Denied) {
-            // Both layouts are the same: header, mask, identifier.
+        if (view.kind != AccessEntryKind::Other) {
+            // Every one of the four starts with header and mask; the plain
+            // two go on with the identifier.
             auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
             view.mask = allowed->Mask;
-            sid = &allowed->SidStart;
+            if (view.kind == AccessEntryKind::Allowed || view.kind == AccessEntryKind::Denied) {
+                sid = &allowed->SidStart;
+            }
         }
         views.push_back(view);
         sids.push_back(sid);
@@ -93,6 +145,13 @@ bool HasAccountName(PSID sid) {
 DWORD ResetTree(const std::u16string& path, PACL dacl) {
     const TreeResetNamedSecurityInfoFn reset = gAccessControlFunctions.findTreeReset();
     if (!reset) return ERROR_CALL_NOT_IMPLEMENTED;  // 120: nothing was changed
+    // The reset walks the tree by name and would follow a link in it, giving
+    // the folder a link points at (anywhere on the machine) the new list. So
+    // the tree is held open, without links, for as long as the reset runs.
+    std::vector<UniqueFile> held;
+    if (!HoldTreeWithoutLinks(path, held, SystemLinkSafeFunctions())) {
+        return ERROR_CANT_ACCESS_FILE;
+    }
     std::u16string target = path;
     return reset(reinterpret_cast<LPWSTR>(&target[0]), SE_FILE_OBJECT, kResetInformation, nullptr,
                  nullptr, dacl, nullptr, FALSE, nullptr, ProgressInvokeNever, nullptr);
@@ -118,19 +177,44 @@ bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
     std::vector<AccessEntryView> views;
     std::vector<PSID> sids;
     DescribeDacl(read.dacl, views, sids);
-    for (std::size_t i = 0; i < views.size(); ++i) views[i].trusteeKnown = HasAccountName(sids[i]);
+    const RunIdentity run = gAccessControlFunctions.runIdentity();
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        views[i].trusteeKnown = HasAccountName(sids[i]);
+        // CREATOR OWNER stands for whoever makes each object below: the run.
+        views[i].trusteeIsRun = sids[i] && (IsRunTrustee(run, sids[i]) ||
+                                            IsWellKnown(sids[i], WellKnown::CreatorOwner));
+        views[i].trusteeIsOwnerRights = IsWellKnown(sids[i], WellKnown::OwnerRights);
+    }
+
+    // A folder the run created with its own protected list inherits nothing
+    // to turn into denies: it is locked already when none but the run can
+    // write it, and cannot be locked by this means otherwise. A reset would
+    // make it inherit from its parent, whoever may write there.
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (denyMode &&
+        ::GetSecurityDescriptorControl(read.descriptor.Get(), &control, &revision) &&
+        (control & SE_DACL_PROTECTED)) {
+        return OnlyRunCanWrite(true, true, views);
+    }
     const std::vector<WriteEntry> planned = PlanWriteEntries(views, denyMode);
 
     // The trustee is the identifier itself: an account name without its
     // domain may name another account of the same name.
+    SidBuffer ownerRights;
+    if (!MakeWellKnownSid(ownerRights, WellKnown::OwnerRights)) return false;
     std::vector<EXPLICIT_ACCESSW> entries(planned.size());
     for (std::size_t i = 0; i < planned.size(); ++i) {
         EXPLICIT_ACCESSW& entry = entries[i];
         entry = EXPLICIT_ACCESSW{};
         entry.grfAccessPermissions = planned[i].rights;
-        entry.grfAccessMode = denyMode ? DENY_ACCESS : SET_ACCESS;
+        entry.grfAccessMode = planned[i].ownerRights ? GRANT_ACCESS
+                              : denyMode             ? DENY_ACCESS
+                                                     : SET_ACCESS;
         entry.grfInheritance = planned[i].inheritance;
-        ::BuildTrusteeWithSidW(&entry.Trustee, sids[planned[i].source]);
+        ::BuildTrusteeWithSidW(&entry.Trustee, planned[i].ownerRights
+                                                   ? ownerRights.Get()
+                                                   : sids[planned[i].source]);
     }
 
     PACL newDacl = nullptr;
@@ -148,7 +232,18 @@ bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
     }
     const DWORD error = ResetTree(path, newDacl);
     ::SetLastError(error);
-    return error == ERROR_SUCCESS;
+    if (error == ERROR_SUCCESS) return true;
+    if (!denyMode || PlanDeniesAnyone(planned)) return false;
+    // A lock that had no one to deny holds even when the reset could not be
+    // made (Windows XP has none), unless the list itself lets others write:
+    // its own entries, which the reset would have removed, stay. The run's
+    // account counts as the run here: the reset is missing, not the list.
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        if (sids[i] && IsAccount(run, sids[i])) views[i].trusteeIsRun = true;
+    }
+    const bool closed = OnlyRunCanWrite(true, true, views);
+    ::SetLastError(error);
+    return closed;
 }
 
 bool IsFolder(const std::u16string& path) {
@@ -161,6 +256,111 @@ bool Exists(const std::u16string& path) {
 }
 
 }  // namespace
+
+RunIdentity CurrentRunIdentity() {
+    RunIdentity run;
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.Put())) return run;
+    DWORD size = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size != 0 &&
+        ::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) {
+        const PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+        if (::IsValidSid(user)) {
+            run.account.assign(static_cast<BYTE*>(user),
+                               static_cast<BYTE*>(user) + ::GetLengthSid(user));
+        }
+    }
+    SidBuffer administrators;
+    BOOL member = FALSE;
+    // Enabled only: in an unelevated token of an administrator the group is
+    // there for deny entries alone.
+    if (MakeWellKnownSid(administrators, WellKnown::Administrators) &&
+        ::CheckTokenMembership(nullptr, administrators.Get(), &member) && member) {
+        run.privileged = true;
+    }
+    if (!run.account.empty() && IsWellKnown(run.account.data(), WellKnown::System)) {
+        run.privileged = true;
+    }
+    return run;
+}
+
+bool IsRunTrustee(const RunIdentity& run, PSID sid) {
+    return IsSystemOrAdministrators(sid) || (!run.privileged && IsAccount(run, sid));
+}
+
+FolderSecurity::FolderSecurity(const RunIdentity& run, bool userReadable) {
+    const std::vector<CreationGrant> grants = CreationGrants(run.privileged, userReadable);
+    std::vector<SidBuffer> sids(grants.size());
+    std::vector<EXPLICIT_ACCESSW> entries(grants.size());
+    for (std::size_t i = 0; i < grants.size(); ++i) {
+        PSID sid = sids[i].Get();
+        switch (grants[i].trustee) {
+        case CreationTrustee::RunAccount:
+            if (run.account.empty() || run.account.size() > kMaxSidSize) return;
+            std::copy(run.account.begin(), run.account.end(), sids[i].bytes);
+            break;
+        case CreationTrustee::System:
+            if (!MakeWellKnownSid(sids[i], WellKnown::System)) return;
+            break;
+        case CreationTrustee::Administrators:
+            if (!MakeWellKnownSid(sids[i], WellKnown::Administrators)) return;
+            break;
+        case CreationTrustee::OwnerRights:
+            if (!MakeWellKnownSid(sids[i], WellKnown::OwnerRights)) return;
+            break;
+        case CreationTrustee::Users:
+            if (!MakeWellKnownSid(sids[i], WellKnown::Users)) return;
+            break;
+        }
+        entries[i] = EXPLICIT_ACCESSW{};
+        entries[i].grfAccessPermissions = grants[i].rights;
+        entries[i].grfAccessMode = GRANT_ACCESS;
+        entries[i].grfInheritance = grants[i].inheritance;
+        ::BuildTrusteeWithSidW(&entries[i].Trustee, sid);
+    }
+    PACL acl = nullptr;
+    if (::SetEntriesInAclW(static_cast<ULONG>(entries.size()), entries.data(), nullptr, &acl) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    acl_.Reset(acl);
+    // Protected: nothing is inherited from the folder above, whoever may
+    // write there.
+    valid_ = ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+             ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+             ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+}
+
+bool OnlyRunCanWriteFolder(const std::u16string& path, const RunIdentity& run) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (gAccessControlFunctions.readSecurity(
+            Wide(path), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    UniqueLocal hold(descriptor);
+    std::vector<AccessEntryView> views;
+    std::vector<PSID> sids;
+    if (dacl) DescribeDacl(dacl, views, sids);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        // OWNER RIGHTS stands for the owner, CREATOR OWNER for whoever makes
+        // something inside; both are checked as the owner is, or could only
+        // make something with the rights checked here.
+        views[i].trusteeIsRun = sids[i] && (IsSystemOrAdministrators(sids[i]) ||
+                                            IsAccount(run, sids[i]) ||
+                                            IsWellKnown(sids[i], WellKnown::OwnerRights) ||
+                                            IsWellKnown(sids[i], WellKnown::CreatorOwner));
+    }
+    const bool ownerIsRun = owner && (IsSystemOrAdministrators(owner) || IsAccount(run, owner));
+    return OnlyRunCanWrite(dacl != nullptr, ownerIsRun, views);
+}
 
 TreeResetNamedSecurityInfoFn FindTreeResetNamedSecurityInfo() {
     HMODULE advapi = ::GetModuleHandleW(L"advapi32.dll");

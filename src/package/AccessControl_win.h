@@ -8,7 +8,52 @@
 
 #include <aclapi.h>
 
+#include <string>
+#include <vector>
+
+#include "common/Unique.h"
+
 namespace quarry {
+
+// The identities a run counts as its own.
+struct RunIdentity {
+    std::vector<BYTE> account;  // the token's user SID; empty when unreadable
+    // The account is SYSTEM, or the token holds the Administrators group
+    // enabled: an elevated run, or an administrator on Windows XP. Such a run
+    // reaches its folders as SYSTEM or Administrators.
+    bool privileged = false;
+};
+
+// The identity of this process's token.
+RunIdentity CurrentRunIdentity();
+
+// Whether a lock by the run `run` counts `sid` as the run's own and denies it
+// nothing: SYSTEM, Administrators, and the run's account unless the run is
+// privileged (then the account is the same user's unelevated programs too).
+bool IsRunTrustee(const RunIdentity& run, PSID sid);
+
+// The security attributes for a folder the run creates: the protected list
+// of CreationGrants. Attributes() is null when it could not be built; the
+// folder must then not be created.
+class FolderSecurity {
+public:
+    FolderSecurity(const RunIdentity& run, bool userReadable);
+    FolderSecurity(const FolderSecurity&) = delete;
+    FolderSecurity& operator=(const FolderSecurity&) = delete;
+    SECURITY_ATTRIBUTES* Attributes() { return valid_ ? &attributes_ : nullptr; }
+
+private:
+    UniqueLocal acl_;
+    SECURITY_DESCRIPTOR descriptor_ = {};
+    SECURITY_ATTRIBUTES attributes_ = {};
+    bool valid_ = false;
+};
+
+// Whether the folder at `path` may serve as the work root (OnlyRunCanWrite):
+// owned by the run's account, SYSTEM or Administrators, and writable by none
+// but them. The caller holds the folder open as a real folder, so the owner
+// and list read here by name are its own.
+bool OnlyRunCanWriteFolder(const std::u16string& path, const RunIdentity& run);
 
 using TreeResetNamedSecurityInfoFn = DWORD(WINAPI*)(LPWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                                     PSID, PSID, PACL, PACL, BOOL, FN_PROGRESS,
@@ -26,6 +71,8 @@ struct AccessControlFunctions {
     TreeResetNamedSecurityInfoFn (*findTreeReset)() = FindTreeResetNamedSecurityInfo;
     // Reads the list of a file or folder; the descriptor is freed with LocalFree.
     GetNamedSecurityInfoFn readSecurity = ::GetNamedSecurityInfoW;
+    // The identity whose entries a lock leaves alone.
+    RunIdentity (*runIdentity)() = CurrentRunIdentity;
 };
 extern AccessControlFunctions gAccessControlFunctions;
 

@@ -2,86 +2,94 @@
 
 #include <windows.h>
 
-#include "common/Unique.h"
+#include "common/LinkSafe.h"
 #include "common/WinResult.h"
-#include "workflow/FolderRules.h"
 
 namespace quarry {
 
 namespace {
 
-// Every attribute DeleteFileW does not mind, kept when read-only is
-// cleared: hidden, system, archive, normal, temporary, offline and
-// not-content-indexed.
-constexpr DWORD kAttributesKeptForDelete = 0x31A6;
-
-bool IsDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+std::u16string WithoutTrailingBackslash(std::u16string path) {
+    while (path.size() > 1 && path.back() == u'\\') path.pop_back();
+    return path;
 }
 
-void DeleteOneFile(const std::u16string& path) {
-    if (::DeleteFileW(Wide(path))) return;
-    if (::GetLastError() != ERROR_ACCESS_DENIED) return;
-    const DWORD attributes = ::GetFileAttributesW(Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) return;
-    ::SetFileAttributesW(Wide(path), attributes & kAttributesKeptForDelete);
-    // Still in use, or denied for another reason: it stays.
-    ::DeleteFileW(Wide(path));
+// Deletes the entry at `path`: a folder with everything below it, depth
+// first, while the folder is held open so that it cannot be swapped for a
+// link under the walk; a link as a link. True when the entry went.
+bool DeleteEntryTree(const std::u16string& path, DWORD listedAttributes,
+                     const LinkSafeFunctions& functions) {
+    // FILE_WRITE_ATTRIBUTES to clear a read-only attribute; without it, or
+    // without DELETE, a folder is still emptied as far as it can be.
+    // FILE_LIST_DIRECTORY is reading data for a file, which one in use may
+    // not share: asked for first, then done without. Without deletion and
+    // listing by handle (Windows XP) the entry is deleted and listed by
+    // name, which a held DELETE access would refuse.
+    const bool byHandle = functions.setFileInformation && functions.getFileInformation;
+    OpenedEntry entry =
+        byHandle ? OpenEntryWithFirstOf(path, listedAttributes,
+                                        {DELETE | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY,
+                                         DELETE | FILE_WRITE_ATTRIBUTES,
+                                         DELETE | FILE_LIST_DIRECTORY, DELETE,
+                                         FILE_LIST_DIRECTORY})
+                 : OpenEntryWithFirstOf(path, listedAttributes, {FILE_LIST_DIRECTORY});
+    switch (entry.judgement.kind) {
+    case TreeEntryKind::Unknown:
+        return false;
+    case TreeEntryKind::Link:
+        // Removed as a link where the handle is the link; where the
+        // platform opened what it points at, it stays: that is not ours.
+        return DeleteEntry(entry, path, functions);
+    case TreeEntryKind::Folder:
+        ForEachEntry(entry, path, functions, [&](const std::u16string& child, DWORD attributes) {
+            DeleteEntryTree(child, attributes, functions);
+        });
+        return DeleteEntry(entry, path, functions);
+    case TreeEntryKind::File:
+        return DeleteEntry(entry, path, functions);
+    }
+    return false;
 }
 
-// A junction or a folder symbolic link names a folder elsewhere; going into
-// it would delete or visit files outside the tree, or loop for ever when it
-// points above itself.
-bool IsFolderLink(const WIN32_FIND_DATAW& data) {
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-void WalkFolder(const std::u16string& folder, const FileVisitor& predicate, bool& running) {
-    const std::u16string base = WithTrailingBackslash(folder);
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW(Wide(base + u"*"), &data));
-    if (!find) return;
-    do {
-        if (IsDotEntry(data.cFileName)) continue;
-        const std::u16string path = base + FromWide(data.cFileName);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!IsFolderLink(data)) WalkFolder(path, predicate, running);
+void WalkFolder(const std::u16string& folder, DWORD listedAttributes,
+                const LinkSafeFunctions& functions, const FileVisitor& predicate,
+                bool& running) {
+    // Held while it is listed: it cannot be renamed away or become a link.
+    const OpenedEntry held = OpenEntry(folder, listedAttributes, FILE_LIST_DIRECTORY);
+    if (held.judgement.kind != TreeEntryKind::Folder) return;
+    ForEachEntry(held, folder, functions, [&](const std::u16string& path, DWORD attributes) {
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return;  // a link: never walked
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            WalkFolder(path, attributes, functions, predicate, running);
         } else if (!predicate(path, running)) {
             running = false;
         }
-    } while (::FindNextFileW(find.Get(), &data));
+    });
 }
 
 }  // namespace
 
 bool DeleteTree(const std::u16string& folder) {
-    const std::u16string base = WithTrailingBackslash(folder);
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW(Wide(base + u"*"), &data));
-    if (find) {
-        do {
-            if (IsDotEntry(data.cFileName)) continue;
-            const std::u16string path = base + FromWide(data.cFileName);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                // A link goes by itself; what it points to is not ours.
-                if (IsFolderLink(data)) {
-                    ::RemoveDirectoryW(Wide(path));
-                } else {
-                    DeleteTree(path);
-                }
-            } else {
-                DeleteOneFile(path);
-            }
-        } while (::FindNextFileW(find.Get(), &data));
-        // The search holds the folder open; it must go before the folder can.
-        find.Reset();
+    return DeleteTree(folder, SystemLinkSafeFunctions());
+}
+
+bool DeleteTree(const std::u16string& folder, const LinkSafeFunctions& functions) {
+    const std::u16string path = WithoutTrailingBackslash(folder);
+    // The tree's own top must be a folder or a link; a file of that name is
+    // not a tree to remove.
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        return false;
     }
-    return ::RemoveDirectoryW(Wide(folder)) != FALSE;
+    return DeleteEntryTree(path, attributes, functions);
 }
 
 bool WalkFiles(const std::u16string& folder, const FileVisitor& predicate) {
     bool running = true;
-    WalkFolder(folder, predicate, running);
+    const std::u16string path = WithoutTrailingBackslash(folder);
+    WalkFolder(path, ::GetFileAttributesW(Wide(path)), SystemLinkSafeFunctions(), predicate,
+               running);
     return running;
 }
 

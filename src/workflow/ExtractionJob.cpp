@@ -3,10 +3,12 @@
 #include <shlwapi.h>
 
 #include "app/LibrarySearchGuard_win.h"
+#include "common/LinkSafe.h"
 #include "common/Text.h"
 #include "common/WinFile.h"
 #include "common/WinResult.h"
 #include "package/AccessControl.h"
+#include "package/AccessControl_win.h"
 #include "package/ExtractedFilesLog.h"
 #include "restrictions/WindowsVersion.h"
 #include "ui/ExtractorDialog.h"
@@ -160,6 +162,8 @@ bool ExtractionJob::CancelRequested(DWORD milliseconds, HResult& waitResult) {
     return wait == WAIT_OBJECT_0;
 }
 
+bool RunIsPrivileged() { return CurrentRunIdentity().privileged; }
+
 DWORD WINAPI ExtractThreadProc(LPVOID context) {
     if (!context) return static_cast<DWORD>(kResultInvalidArg);
     static_cast<ExtractionJob*>(context)->Run();
@@ -216,8 +220,14 @@ HResult ExtractionJob::Run() {
 
 HResult ExtractionJob::Extract() {
     const std::uint64_t programSize = GetFileSize64(programPath);
-    const std::u16string workRoot = GetWorkRoot();
-    if (workRoot.empty() || !CreateFolderIfMissing(workRoot)) return kResultFolderNotCreated;
+    // The run's folders get their list as they are made: none of them is
+    // ever writable by anyone but the run, not even for a moment.
+    const RunIdentity run = gAccessControlFunctions.runIdentity();
+    FolderSecurity runOnly(run, false);
+    std::u16string workRoot;
+    if (Failed(PrepareWorkRoot(GetWorkRoot(), runOnly.Attributes(), workRoot))) {
+        return kResultFolderNotCreated;
+    }
 
     bool errorReported = false;
     HResult result = kResultOk;
@@ -227,11 +237,17 @@ HResult ExtractionJob::Extract() {
             // The run's own folders are new, or the run does not use them:
             // one that is there already was made by someone else.
             const std::u16string newWorkFolder = workRoot + u"\\" + NewGuidString() + u"\\";
-            if (!CreateNewFolder(newWorkFolder)) {
+            if (!CreateNewFolder(newWorkFolder, runOnly.Attributes())) {
                 result = kResultFolderNotCreated;
                 break;
             }
             workFolder = newWorkFolder;
+            // Held, sharing no deletion, until the cleanup: nobody can rename
+            // it away and put another folder of that name in its place, even
+            // where the work root lets the same user's other programs write.
+            workFolderHold = std::move(OpenEntry(newWorkFolder.substr(0, newWorkFolder.size() - 1),
+                                                 INVALID_FILE_ATTRIBUTES, 0)
+                                           .handle);
             supportFolder = workFolder + u"Support\\";
             if (!CreateNewFolder(supportFolder)) {
                 result = kResultFolderNotCreated;
@@ -281,10 +297,20 @@ HResult ExtractionJob::Extract() {
             result = package.ExtractAll(runFolder, cancelEvent.Get());
             if (Failed(result)) break;
 
+            // The lock covers the GUID work folder, and Support and Package
+            // with it, so that neither can be renamed away and replaced; it
+            // comes first, since its reset clears what is below.
             CreateWritableItems(runFolder, settings.WritableItems, package.destinationFiles);
-            SetTreeAccess(runFolder, false);
+            bool locked = SetTreeAccess(workFolder, false);
+            if (settings.SpecifiedExtractFolder) locked = SetTreeAccess(runFolder, false) && locked;
             UnlockWritableItems(runFolder, settings.WritableItems);
-            SetTreeAccess(supportFolder, false);
+            // A tree others could still change must not feed a program that
+            // runs with more rights than they have.
+            const bool startsElevated = ChooseExecutionSettings(settings).ForceElevation;
+            if (!locked && (runIsPrivileged() || startsElevated)) {
+                result = kResultTreeNotLocked;
+                break;
+            }
 
             SYSTEMTIME now;
             ::GetLocalTime(&now);
@@ -387,14 +413,20 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
     if (!CheckFreeSpace(required, parent, errorReported)) return kResultNotEnoughSpace;
     // The extract folder is one this run makes, never one that is there:
     // a failed run removes it with all it holds. A name the shell could not
-    // make unique, or a folder made in between, ends the step.
+    // make unique, or a folder made in between, ends the step. It is made
+    // with the run's list, which lets users open it afterwards.
     RETURN_IF_FAILED(CreateFolderTree(parent));
-    if (!CreateNewFolder(candidate)) return kResultFolderNotCreated;
+    FolderSecurity userReadable(gAccessControlFunctions.runIdentity(), true);
+    if (!userReadable.Attributes() || !CreateNewFolder(candidate, userReadable.Attributes())) {
+        return kResultFolderNotCreated;
+    }
     extractFolderPath = candidate;
     return kResultOk;
 }
 
 void ExtractionJob::Cleanup(bool removeExtractFolder) {
+    // The hold shares no deletion: it must go before the folder can.
+    workFolderHold.Reset();
     if (!workFolder.empty()) {
         SetTreeAccess(workFolder, true);
         DeleteTree(workFolder);

@@ -20,6 +20,9 @@ namespace quarry {
 
 class CExtractorDialog;
 
+// True when this process runs as SYSTEM or elevated (CurrentRunIdentity).
+bool RunIsPrivileged();
+
 class ExtractionJob {
 public:
     // Throws ResultError when the cancel event or the reader cannot be made.
@@ -81,6 +84,8 @@ public:
     std::u16string extractFolder;
     std::u16string supportFolder;
     std::u16string workFolder;
+    // The work folder, held open from its creation to the cleanup.
+    UniqueFile workFolderHold;
     // The extracted-files log of this run, named once the tree is checked.
     std::u16string extractedFilesLog;
     UniqueHandle workerThread;
@@ -101,6 +106,9 @@ public:
     std::u16string programPath;
     // The administrator test and the shell call of LaunchAndWait.
     LaunchFunctions launchFunctions;
+    // Whether this run is elevated or runs as SYSTEM, when a tree that could
+    // not be locked stops the run (0x8004000D).
+    bool (*runIsPrivileged)() = RunIsPrivileged;
 
 private:
     void Post(UINT message, WPARAM wParam);

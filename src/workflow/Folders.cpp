@@ -3,9 +3,11 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
+#include "common/LinkSafe.h"
 #include "common/SystemLibrary.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
+#include "package/AccessControl_win.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {
@@ -47,14 +49,18 @@ FolderFunctions SystemFolderFunctions() {
         functions.getKnownFolderPath =
             ProcAddress<KnownFolderPathFn>(shell, "SHGetKnownFolderPath");
     }
+    functions.getTempPath2 = ProcAddress<DWORD(WINAPI*)(DWORD, LPWSTR)>(
+        ::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
     return functions;
 }
 
-std::u16string GetWorkRoot() { return GetWorkRoot(FolderFunctions()); }
+std::u16string GetWorkRoot() { return GetWorkRoot(SystemFolderFunctions()); }
 
 std::u16string GetWorkRoot(const FolderFunctions& functions) {
     wchar_t temp[kTempPathCapacity] = {};
-    const DWORD length = functions.getTempPath(kTempPathCapacity, temp);
+    const auto getTempPath =
+        functions.getTempPath2 ? functions.getTempPath2 : functions.getTempPath;
+    const DWORD length = getTempPath(kTempPathCapacity, temp);
     if (length != 0 && length < kTempPathCapacity) {
         const std::u16string tempFolder = WithTrailingBackslash(FromWide(temp, length));
         // TMP may name a folder that does not exist. The result is not
@@ -166,8 +172,36 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique) {
     return true;
 }
 
-bool CreateNewFolder(const std::u16string& path) {
-    return ::CreateDirectoryW(Wide(path), nullptr) != FALSE;
+bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security) {
+    return ::CreateDirectoryW(Wide(path), security) != FALSE;
+}
+
+HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
+                        std::u16string& usable) {
+    if (root.empty() || !security) return kResultFolderNotCreated;
+    if (CreateNewFolder(root, security)) {
+        usable = root;
+        return kResultOk;
+    }
+    {
+        // Held while it is checked: it cannot be swapped for another folder
+        // or a link in the meantime.
+        const OpenedEntry held = OpenEntry(root, INVALID_FILE_ATTRIBUTES, READ_CONTROL);
+        if (held.judgement.kind == TreeEntryKind::Folder && held.judgement.handleIsEntry &&
+            OnlyRunCanWriteFolder(root, gAccessControlFunctions.runIdentity())) {
+            usable = root;
+            return kResultOk;
+        }
+    }
+    std::u16string fresh;
+    try {
+        fresh = root + u"." + NewGuidString();
+    } catch (const ResultError&) {
+        return kResultFolderNotCreated;
+    }
+    if (!CreateNewFolder(fresh, security)) return kResultFolderNotCreated;
+    usable = fresh;
+    return kResultOk;
 }
 
 HResult CreateFolderTree(const std::u16string& path) {

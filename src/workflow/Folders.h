@@ -24,16 +24,22 @@ using KnownFolderPathFn = HRESULT(WINAPI*)(const GUID& id, DWORD flags, HANDLE t
 // SystemFolderFunctions.
 struct FolderFunctions {
     DWORD(WINAPI* getTempPath)(DWORD, LPWSTR) = ::GetTempPathW;
+    // GetTempPath2W (Windows 11 and later updates): for SYSTEM the
+    // temporary folder only SYSTEM can write. Null where there is none; then
+    // getTempPath.
+    DWORD(WINAPI* getTempPath2)(DWORD, LPWSTR) = nullptr;
     BOOL(WINAPI* getSpecialFolderPath)(HWND, LPWSTR, int, BOOL) = ::SHGetSpecialFolderPathW;
     KnownFolderPathFn getKnownFolderPath = nullptr;
 };
 
 // The system's functions, with SHGetKnownFolderPath looked up by name in the
-// already loaded shell32 (null before Windows Vista).
+// already loaded shell32 (null before Windows Vista) and GetTempPath2W in
+// kernel32.
 FolderFunctions SystemFolderFunctions();
 
 // The per-machine scratch folder shared by all runs, without a trailing
-// "\": the temporary folder + "QuarryTool". The temporary folder itself is
+// "\": the temporary folder (GetTempPath2W where the system has it, else
+// GetTempPathW) + "QuarryTool". The temporary folder itself is
 // created when it is missing; the work root is not. When the temporary
 // folder cannot be had, the common application-data folder +
 // "\Norvik Corporation\Norvik Quarry Tool", its "Norvik Corporation" part
@@ -97,9 +103,23 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique);
 // no window). 0 when created or already there; 0x8004000F otherwise.
 HResult CreateFolderTree(const std::u16string& path);
 
-// Creates the folder `path`, whose parent exists. True only when this call
-// made it: a folder (or a link, or a file) of that name already there is a
-// failure, since a run removes its folders with all they hold.
-bool CreateNewFolder(const std::u16string& path);
+// Creates the folder `path`, whose parent exists, with `security` (null:
+// the list it inherits). True only when this call made it: a folder (or a
+// link, or a file) of that name already there is a failure, since a run
+// removes its folders with all they hold.
+bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security = nullptr);
+
+// The work root this run uses, in `usable`, for the work root `root` that
+// GetWorkRoot gave. A work root that is there already is shared with every
+// other run and user, so it is trusted only when it is a real folder (not a
+// link, which would send the run's writes elsewhere), owned by the run's
+// account, SYSTEM or Administrators, and writable by none but them. A
+// missing one is created with the run's protected list (`security`).
+// Anything else is left alone, and the run makes a fresh root of its own
+// beside it, `root` + "." + a new GUID, created new with that list: failing
+// instead would let any user stop every run on the machine by planting a
+// folder. 0, or 0x8004000F when no work root can be had.
+HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
+                        std::u16string& usable);
 
 }  // namespace quarry

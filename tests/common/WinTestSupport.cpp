@@ -1,5 +1,6 @@
 #include "WinTestSupport.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <cstdlib>
@@ -51,7 +52,17 @@ void RemoveTree(const std::u16string& folder) {
             const std::u16string name = FromWide(data.cFileName);
             if (name == u"." || name == u"..") continue;
             const std::u16string path = base + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                // A link is never entered. Windows removes the link itself
+                // by name; Wine would delete what it points at instead, so
+                // there it stays.
+                if (RunsUnderWine()) continue;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    ::RemoveDirectoryW(Wide(path));
+                } else {
+                    ::DeleteFileW(Wide(path));
+                }
+            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(path);
             } else {
                 ::SetFileAttributesW(Wide(path), FILE_ATTRIBUTE_NORMAL);
@@ -61,6 +72,46 @@ void RemoveTree(const std::u16string& folder) {
     }
     find.Reset();
     ::RemoveDirectoryW(Wide(base));
+}
+
+DWORD SecurityFromSddl(const std::wstring& sddl, PSID* owner, PACL* dacl,
+                       PSECURITY_DESCRIPTOR* descriptor) {
+    if (sddl.empty()) {
+        static PSID administrators = nullptr;
+        if (!administrators) ::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators);
+        *descriptor = ::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
+        ::InitializeSecurityDescriptor(*descriptor, SECURITY_DESCRIPTOR_REVISION);
+        ::SetSecurityDescriptorDacl(*descriptor, TRUE, nullptr, FALSE);
+        *dacl = nullptr;
+        if (owner) *owner = administrators;
+        return ERROR_SUCCESS;
+    }
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                descriptor, nullptr)) {
+        return ::GetLastError();
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
+    if (!present) *dacl = nullptr;
+    if (owner) ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+    return ERROR_SUCCESS;
+}
+
+bool PlantLink(const std::u16string& link, const std::u16string& target, bool folder,
+               const std::u16string& preparedUnderWine) {
+    if (RunsUnderWine()) {
+        return ::MoveFileW(Wide(preparedUnderWine), Wide(link)) != FALSE;
+    }
+    using CreateLinkFn = BOOLEAN(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+    const auto createLink = reinterpret_cast<CreateLinkFn>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
+    if (!createLink) return false;
+    // SYMBOLIC_LINK_FLAG_DIRECTORY, and ..._ALLOW_UNPRIVILEGED_CREATE for a
+    // developer-mode Windows 10 and later; older ones need the privilege.
+    const DWORD flags = (folder ? 0x1 : 0x0) | 0x2;
+    if (createLink(Wide(link), Wide(target), flags)) return true;
+    return createLink(Wide(link), Wide(target), folder ? 0x1 : 0x0) != FALSE;
 }
 
 bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes) {

@@ -70,7 +70,23 @@ bool RunsAsAdministrator();
 // digest only) on any other system.
 #define QUARRY_SKIP_OFF_WINE(why) \
     if (!::quarry::testing::RunsUnderWine()) GTEST_SKIP() << "expects Wine: " << why
+// Removes a folder and everything below it; a link is removed as a link
+// (never entered) on Windows and left alone under Wine, where removing it
+// by name would delete what it points at.
 void RemoveTree(const std::u16string& folder);
+// A security descriptor read from SDDL as GetNamedSecurityInfoW returns one
+// (owner and DACL pointers into it, LocalFree to release); an empty text is
+// a descriptor with a null DACL owned by Administrators (Wine reads the SDDL
+// "NO_ACCESS_CONTROL" as an empty list instead). A Win32 error, or 0.
+DWORD SecurityFromSddl(const std::wstring& sddl, PSID* owner, PACL* dacl,
+                       PSECURITY_DESCRIPTOR* descriptor);
+// Puts a symbolic link at `link` to `target` (a folder when `folder`). On
+// Windows with CreateSymbolicLinkW, which needs the privilege or developer
+// mode; under Wine, whose CreateSymbolicLinkW makes nothing, by moving the
+// link that tests/workflow/make-packages.sh made at `preparedUnderWine` to
+// the same target. False when no link could be made.
+bool PlantLink(const std::u16string& link, const std::u16string& target, bool folder,
+               const std::u16string& preparedUnderWine);
 bool WriteBytes(const std::u16string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadBytes(const std::u16string& path);
 // UTF-16LE text with a byte-order mark, as the settings file is stored.

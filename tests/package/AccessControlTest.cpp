@@ -84,20 +84,119 @@ TEST(AccessControl, LockDeniesTheInheritedWriteRightsOfKnownTrustees) {
         Entry(K::ObjectAllowed, kInherited, 0x1F01FF),
     };
     const std::vector<WriteEntry> planned = PlanWriteEntries(entries, true);
-    ASSERT_EQ(2u, planned.size());
+    ASSERT_EQ(3u, planned.size());
     EXPECT_EQ(1u, planned[0].source);
-    EXPECT_EQ(kWriteTypeRights, planned[0].rights);
+    EXPECT_EQ(kLockedRights, planned[0].rights);
+    EXPECT_EQ(0xD0156u, planned[0].rights);  // writing, deleting, renaming, re-permitting
     EXPECT_EQ(kObjectInherit | kContainerInherit, planned[0].inheritance);
     EXPECT_EQ(3u, planned[1].source);
-    EXPECT_EQ(0x120116u & kWriteTypeRights, planned[1].rights);
+    // GENERIC_WRITE: the data, the extended and plain attributes.
+    EXPECT_EQ(0x120116u & kLockedRights, planned[1].rights);
+    EXPECT_EQ(0x116u, planned[1].rights);
     EXPECT_EQ(kObjectInherit | kInheritOnly, planned[1].inheritance);
+    // No OWNER RIGHTS entry there: one that leaves the owner reading only.
+    EXPECT_TRUE(planned[2].ownerRights);
+    EXPECT_EQ(kOwnerRightsAccess, planned[2].rights);
+    EXPECT_EQ(kInheritToAll, planned[2].inheritance);
+    EXPECT_TRUE(PlanDeniesAnyone(planned));
+}
+
+TEST(AccessControl, LockDeniesNoneOfTheRunsOwnAndKeepsAnOwnerRightsEntry) {
+    using K = AccessEntryKind;
+    AccessEntryView run = Entry(K::Allowed, kInherited | kObjectInherit, 0x1F01FF);
+    run.trusteeIsRun = true;
+    AccessEntryView ownerRights = Entry(K::Allowed, kInherited | kObjectInherit, 0x1200A9);
+    ownerRights.trusteeIsOwnerRights = true;
+    const AccessEntryView other = Entry(K::Allowed, kInherited | kObjectInherit, 0x1F01FF);
+
+    // Only the run and an owner entry: no one to deny, nothing to add.
+    const std::vector<WriteEntry> closed = PlanWriteEntries({run, ownerRights}, true);
+    EXPECT_TRUE(closed.empty());
+    EXPECT_FALSE(PlanDeniesAnyone(closed));
+    // The run alone: OWNER RIGHTS is added, still no one denied.
+    const std::vector<WriteEntry> ownerOnly = PlanWriteEntries({run}, true);
+    ASSERT_EQ(1u, ownerOnly.size());
+    EXPECT_TRUE(ownerOnly[0].ownerRights);
+    EXPECT_FALSE(PlanDeniesAnyone(ownerOnly));
+    // Someone else: denied, the run still not.
+    const std::vector<WriteEntry> denied = PlanWriteEntries({run, other, ownerRights}, true);
+    ASSERT_EQ(1u, denied.size());
+    EXPECT_EQ(1u, denied[0].source);
+    EXPECT_TRUE(PlanDeniesAnyone(denied));
+    // An unlock grants back to whoever a deny comes from, run or not.
+    EXPECT_EQ(2u, PlanWriteEntries({run, other, Entry(K::Denied, kInherited, 0xD0156)}, false)
+                      .size());
+}
+
+TEST(AccessControl, OnlyTheRunMayOwnOrWriteATrustedFolder) {
+    using K = AccessEntryKind;
+    auto runEntry = [](K kind, std::uint8_t flags, std::uint32_t mask) {
+        AccessEntryView view = Entry(kind, flags, mask);
+        view.trusteeIsRun = true;
+        return view;
+    };
+    struct Case {
+        const char* name;
+        bool hasDacl, ownerIsRun;
+        std::vector<AccessEntryView> entries;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"run only", true, true, {runEntry(K::Allowed, 0x03, 0x1F01FF)}, true},
+        {"empty list", true, true, {}, true},
+        {"null list", false, true, {}, false},
+        {"another owner", true, false, {runEntry(K::Allowed, 0x03, 0x1F01FF)}, false},
+        {"others read and run", true, true, {Entry(K::Allowed, 0x03, 0xA0000000)}, true},
+        {"others write", true, true, {Entry(K::Allowed, 0x03, 0x40000000)}, false},
+        {"others write what is made", true, true, {Entry(K::Allowed, 0x0B, 0x2)}, false},
+        {"others delete children", true, true, {Entry(K::Allowed, 0, 0x40)}, false},
+        {"others delete", true, true, {Entry(K::Allowed, 0, 0x10000)}, false},
+        {"others change the list", true, true, {Entry(K::Allowed, 0, 0x40000)}, false},
+        {"others set attributes", true, true, {Entry(K::Allowed, 0, 0x100)}, false},
+        {"others full, object entry", true, true, {Entry(K::ObjectAllowed, 0, 0x1F01FF)}, false},
+        {"others denied", true, true, {Entry(K::Denied, 0, 0x1F01FF)}, true},
+        {"unknown account writes", true, true, {Entry(K::Allowed, 0, 0x1F01FF, false)}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.trusted, OnlyRunCanWrite(c.hasDacl, c.ownerIsRun, c.entries)) << c.name;
+    }
+}
+
+TEST(AccessControl, CreationListGivesTheAccountFullControlOnlyWhenNotElevated) {
+    using T = CreationTrustee;
+    struct Case {
+        bool administrator, userReadable;
+        std::vector<T> trustees;
+    };
+    const Case cases[] = {
+        {false, false, {T::RunAccount, T::System, T::Administrators, T::OwnerRights}},
+        {true, false, {T::System, T::Administrators, T::OwnerRights}},
+        {false, true, {T::RunAccount, T::System, T::Administrators, T::OwnerRights, T::Users}},
+        {true, true, {T::System, T::Administrators, T::OwnerRights, T::Users}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<CreationGrant> grants = CreationGrants(c.administrator, c.userReadable);
+        std::vector<T> trustees;
+        for (const CreationGrant& grant : grants) {
+            trustees.push_back(grant.trustee);
+            EXPECT_EQ(kInheritToAll, grant.inheritance);
+            const bool reads = grant.trustee == T::OwnerRights || grant.trustee == T::Users;
+            EXPECT_EQ(reads ? kOwnerRightsAccess : kFullControl, grant.rights);
+            // Whoever only reads can neither write, delete nor re-permit.
+            if (reads) EXPECT_EQ(0u, grant.rights & kLockedRights);
+        }
+        EXPECT_EQ(c.trustees, trustees);
+    }
 }
 
 TEST(AccessControl, UnlockGrantsBackOnlyWhereADenyIsInherited) {
     using K = AccessEntryKind;
     const AccessEntryView allow = Entry(K::Allowed, kInherited | kObjectInherit, 0x1F01FF);
     // Below a locked folder: the deny and the allow both arrive inherited.
-    EXPECT_EQ(1u, PlanWriteEntries({allow, Entry(K::Denied, kInherited, 0xC0016)}, false).size());
+    const std::vector<WriteEntry> grant =
+        PlanWriteEntries({allow, Entry(K::Denied, kInherited, 0xD0156)}, false);
+    ASSERT_EQ(1u, grant.size());
+    EXPECT_EQ(kLockedRights, grant[0].rights);
     // Above the locked folders nothing is denied: an empty explicit list,
     // whose reset removes the denies below.
     EXPECT_TRUE(PlanWriteEntries({allow}, false).empty());

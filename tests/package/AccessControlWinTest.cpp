@@ -17,6 +17,7 @@
 #include "common/Unique.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl.h"
+#include "workflow/Cleanup.h"
 
 namespace quarry {
 namespace {
@@ -68,23 +69,7 @@ DWORD WINAPI ReadGivenList(LPCWSTR path, SE_OBJECT_TYPE type, SECURITY_INFORMATI
         return ::GetNamedSecurityInfoW(path, type, information, owner, group, dacl, sacl,
                                        descriptor);
     }
-    if (given->second.empty()) {
-        *descriptor = ::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-        ::InitializeSecurityDescriptor(*descriptor, SECURITY_DESCRIPTOR_REVISION);
-        ::SetSecurityDescriptorDacl(*descriptor, TRUE, nullptr, FALSE);
-        *dacl = nullptr;
-        return ERROR_SUCCESS;
-    }
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(given->second.c_str(),
-                                                                SDDL_REVISION_1, descriptor,
-                                                                nullptr)) {
-        return ::GetLastError();
-    }
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    ::GetSecurityDescriptorDacl(*descriptor, &present, dacl, &defaulted);
-    if (!present) *dacl = nullptr;
-    return ERROR_SUCCESS;
+    return testing::SecurityFromSddl(given->second, owner, dacl, descriptor);
 }
 
 class AccessControlWinTest : public ::testing::Test {
@@ -100,8 +85,9 @@ protected:
 };
 
 // Users inherit full control, Everyone read, and an account that no longer
-// exists full control: the lock denies Users the write-type rights, with the
-// inheritance of the entry they come from, and nobody else anything.
+// exists full control: the lock denies Users the locked rights (writing,
+// deleting, renaming, re-permitting), with the inheritance of the entry they
+// come from, nobody else anything, and gives OWNER RIGHTS reading alone.
 TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
     const std::u16string folder = scratch / u"locked";
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
@@ -111,11 +97,94 @@ TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
     ASSERT_EQ(1u, gResets.size());
     const ResetCall& lock = gResets[0];
     EXPECT_EQ(folder, lock.path);
-    ASSERT_EQ(1u, lock.entries.size());
+    ASSERT_EQ(2u, lock.entries.size());
     EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, lock.entries[0].Header.AceType);
     EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, lock.entries[0].Header.AceFlags);
-    EXPECT_EQ(kWriteTypeRights, lock.entries[0].Mask);
+    EXPECT_EQ(kLockedRights, lock.entries[0].Mask);
+    EXPECT_EQ(0xD0156u, lock.entries[0].Mask);
     EXPECT_EQ("S-1-5-32-545", lock.trustees[0]);
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, lock.entries[1].Header.AceType);
+    EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, lock.entries[1].Header.AceFlags);
+    EXPECT_EQ(kOwnerRightsAccess, lock.entries[1].Mask);
+    EXPECT_EQ("S-1-3-4", lock.trustees[1]);
+}
+
+// The run's own identities are never denied: it must undo the lock and
+// delete the tree. CREATOR OWNER, whoever makes an object below, is the
+// run. A run that is not elevated counts its account among them; an
+// elevated one does not, since its account is also the same user's
+// unelevated programs. An OWNER RIGHTS entry already there is kept.
+TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
+    const std::u16string folder = scratch / u"own";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
+    const RunIdentity self = CurrentRunIdentity();
+    ASSERT_FALSE(self.account.empty());
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<BYTE*>(self.account.data()), &text));
+    const std::wstring account = text;
+    ::LocalFree(text);
+    gLists[folder] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FA;;;" + account +
+                     L")(A;OICIID;0x1200a9;;;OW)(A;OICIIOID;GA;;;CO)";
+
+    for (const bool privileged : {false, true}) {
+        gResets.clear();
+        gAccessControlFunctions.runIdentity = privileged ? [] {
+            RunIdentity run = CurrentRunIdentity();
+            run.privileged = true;
+            return run;
+        } : [] {
+            RunIdentity run = CurrentRunIdentity();
+            run.privileged = false;
+            return run;
+        };
+        EXPECT_TRUE(SetTreeAccess(folder, false));
+        ASSERT_EQ(1u, gResets.size());
+        std::vector<std::string> denied;
+        for (std::size_t i = 0; i < gResets[0].entries.size(); ++i) {
+            EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, gResets[0].entries[i].Header.AceType);
+            denied.push_back(gResets[0].trustees[i]);
+        }
+        EXPECT_EQ(privileged ? std::vector<std::string>{Utf16ToUtf8(FromWide(account.c_str()))}
+                             : std::vector<std::string>{},
+                  denied)
+            << "privileged " << privileged;
+    }
+}
+
+// A folder created with the run's protected list is locked already when
+// only the run can write it: nothing is reset (a reset would make it
+// inherit from its parent). One that grants others write cannot be locked.
+TEST_F(AccessControlWinTest, ProtectedListIsLockedAlreadyOrNotAtAll) {
+    const std::u16string mine = scratch / u"mine";
+    const std::u16string shared = scratch / u"shared";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(mine), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(shared), nullptr));
+    gLists[mine] =
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;BU)";
+    gLists[shared] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x100116;;;BU)";
+    EXPECT_TRUE(SetTreeAccess(mine, false));
+    EXPECT_FALSE(SetTreeAccess(shared, false));
+    EXPECT_TRUE(gResets.empty());
+}
+
+// A lock that has no one to deny holds even where the reset cannot be made
+// (Windows XP, Wine); one that has someone to deny then fails.
+TEST_F(AccessControlWinTest, LockWithoutResetHoldsOnlyWhenNoOneIsToBeDenied) {
+    gAccessControlFunctions.findTreeReset = FindNoReset;
+    const std::u16string closed = scratch / u"closed";
+    const std::u16string open = scratch / u"open";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(closed), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(open), nullptr));
+    const std::u16string explicitlyOpen = scratch / u"explicit";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(explicitlyOpen), nullptr));
+    gLists[closed] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FR;;;BU)";
+    gLists[open] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;0x100116;;;BU)";
+    // Without the reset an entry of the list's own stays as well.
+    gLists[explicitlyOpen] = L"D:(A;OICI;0x100116;;;BU)(A;OICIID;FA;;;SY)";
+    EXPECT_TRUE(SetTreeAccess(closed, false));
+    EXPECT_FALSE(SetTreeAccess(open, false));
+    EXPECT_FALSE(SetTreeAccess(explicitlyOpen, false));
+    EXPECT_EQ(120u, ::GetLastError());
 }
 
 // An explicit entry behind an inherited one: first a reset to pure
@@ -128,7 +197,7 @@ TEST_F(AccessControlWinTest, OutOfOrderListIsResetBeforeTheLock) {
     EXPECT_TRUE(SetTreeAccess(folder, false));
     ASSERT_EQ(2u, gResets.size());
     EXPECT_TRUE(gResets[0].entries.empty());
-    ASSERT_EQ(1u, gResets[1].entries.size());
+    ASSERT_EQ(2u, gResets[1].entries.size());
     EXPECT_EQ(ACCESS_DENIED_ACE_TYPE, gResets[1].entries[0].Header.AceType);
 }
 
@@ -147,7 +216,7 @@ TEST_F(AccessControlWinTest, UnlockGrantsBackOnlyBelowALock) {
     ASSERT_EQ(2u, gResets.size());
     ASSERT_EQ(1u, gResets[0].entries.size());
     EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, gResets[0].entries[0].Header.AceType);
-    EXPECT_EQ(kWriteTypeRights, gResets[0].entries[0].Mask);
+    EXPECT_EQ(kLockedRights, gResets[0].entries[0].Mask);
     EXPECT_TRUE(gResets[1].entries.empty());
 }
 
@@ -168,6 +237,115 @@ TEST_F(AccessControlWinTest, NullListLocksNothingAndFails) {
     gLists[folder] = L"";
     EXPECT_FALSE(SetTreeAccess(folder, false));
     EXPECT_TRUE(gResets.empty());
+}
+
+// The tree reset walks by name: a link in the tree is removed as a link
+// first, and where that cannot be done (Wine opens what a link points at)
+// the tree is not reset at all. The folder the link points at keeps its
+// files either way.
+TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
+    const std::u16string data = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\";
+    std::u16string tree = data + u"access\\tree";
+    std::u16string user = data + u"access\\user";
+    if (!testing::RunsUnderWine()) {
+        tree = scratch / u"tree";
+        user = scratch / u"user";
+        for (const std::u16string& made : {tree, tree + u"\\sub", user}) {
+            ASSERT_TRUE(::CreateDirectoryW(Wide(made), nullptr));
+        }
+        ASSERT_TRUE(testing::WriteBytes(user + u"\\mine.txt", {'m'}));
+        if (!testing::PlantLink(tree + u"\\sub\\link", user, true, u"")) {
+            GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+        }
+    }
+    ASSERT_NE(0u, ::GetFileAttributesW(Wide(tree + u"\\sub\\link")) & FILE_ATTRIBUTE_REPARSE_POINT);
+    gLists[tree] = L"D:(A;OICIID;GA;;;BU)";
+
+    const bool unlocked = SetTreeAccess(tree, true);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(user + u"\\mine.txt")));
+    if (testing::RunsUnderWine()) {
+        EXPECT_FALSE(unlocked);
+        EXPECT_TRUE(gResets.empty());
+    } else {
+        EXPECT_TRUE(unlocked);
+        ASSERT_EQ(1u, gResets.size());
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(tree + u"\\sub\\link")));
+    }
+}
+
+// The tree itself a link: nothing is reset.
+TEST_F(AccessControlWinTest, TreeThatIsALinkIsNeverReset) {
+    const std::u16string link =
+        testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\root\\Temp\\QuarryTool";
+    if (testing::RunsUnderWine()) {
+        ASSERT_NE(0u, ::GetFileAttributesW(Wide(link)) & FILE_ATTRIBUTE_REPARSE_POINT);
+        gLists[link] = L"D:(A;OICIID;GA;;;BU)";
+        EXPECT_FALSE(SetTreeAccess(link, false));
+        EXPECT_FALSE(SetTreeAccess(link, true));
+        EXPECT_TRUE(gResets.empty());
+        return;
+    }
+    const std::u16string target = scratch / u"target";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(target), nullptr));
+    if (!testing::PlantLink(scratch / u"link", target, true, u"")) {
+        GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+    }
+    gLists[scratch / u"link"] = L"D:(A;OICIID;GA;;;BU)";
+    EXPECT_FALSE(SetTreeAccess(scratch / u"link", false));
+    EXPECT_TRUE(gResets.empty());
+}
+
+// The list a run's folder is created with: protected, SYSTEM and
+// Administrators in full, the run's account only when the run is not
+// elevated, OWNER RIGHTS reading, Users reading only where asked; every
+// entry inherited by all below.
+TEST(FolderSecurity, IsTheRunsProtectedListFromTheStart) {
+    struct Case {
+        bool privileged, userReadable;
+        std::vector<std::string> trustees;  // in order, "ME" for the account
+    };
+    const Case cases[] = {
+        {false, false, {"ME", "S-1-5-18", "S-1-5-32-544", "S-1-3-4"}},
+        {true, false, {"S-1-5-18", "S-1-5-32-544", "S-1-3-4"}},
+        {false, true, {"ME", "S-1-5-18", "S-1-5-32-544", "S-1-3-4", "S-1-5-32-545"}},
+    };
+    RunIdentity run = CurrentRunIdentity();
+    ASSERT_FALSE(run.account.empty());
+    LPWSTR me = nullptr;
+    ASSERT_TRUE(::ConvertSidToStringSidW(run.account.data(), &me));
+    const std::string account = Utf16ToUtf8(FromWide(me));
+    ::LocalFree(me);
+    for (const Case& c : cases) {
+        run.privileged = c.privileged;
+        FolderSecurity security(run, c.userReadable);
+        ASSERT_NE(nullptr, security.Attributes());
+        auto* descriptor =
+            static_cast<PSECURITY_DESCRIPTOR>(security.Attributes()->lpSecurityDescriptor);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision));
+        EXPECT_NE(0, control & SE_DACL_PROTECTED);
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+        ASSERT_TRUE(present && dacl);
+        std::vector<std::string> trustees;
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            void* ace = nullptr;
+            ASSERT_TRUE(::GetAce(dacl, i, &ace));
+            auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+            EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, entry->Header.AceType);
+            EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, entry->Header.AceFlags);
+            LPWSTR text = nullptr;
+            ::ConvertSidToStringSidW(&entry->SidStart, &text);
+            std::string trustee = text ? Utf16ToUtf8(FromWide(text)) : "";
+            ::LocalFree(text);
+            const bool reads = trustee == "S-1-3-4" || trustee == "S-1-5-32-545";
+            EXPECT_EQ(reads ? kOwnerRightsAccess : kFullControl, entry->Mask) << trustee;
+            trustees.push_back(trustee == account ? "ME" : trustee);
+        }
+        EXPECT_EQ(c.trustees, trustees) << "privileged " << c.privileged;
+    }
 }
 
 // Writable items: a missing file is created empty and expected with size 0;
@@ -206,44 +384,151 @@ TEST_F(AccessControlWinTest, WritableItemsAreCreatedAndUnlockedByKind) {
               unlocked);
 }
 
-// Whether this process can open `path` with `access`.
-bool Opens(const std::u16string& path, DWORD access) {
-    UniqueFile file(::CreateFileW(Wide(path), access,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    return file.Valid();
+// An impersonation token for "another, standard user" of this machine:
+// this process's token with its own account and Administrators for deny
+// entries only, so that only what Users, Everyone and the like are given
+// counts.
+UniqueHandle StandardUserToken() {
+    UniqueHandle process;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, process.Put())) {
+        return UniqueHandle();
+    }
+    const RunIdentity self = CurrentRunIdentity();
+    PSID administrators = nullptr;
+    ::ConvertStringSidToSidW(L"S-1-5-32-544", &administrators);
+    SID_AND_ATTRIBUTES disabled[2] = {};
+    disabled[0].Sid = const_cast<BYTE*>(self.account.data());
+    disabled[1].Sid = administrators;
+    UniqueHandle restricted;
+    const BOOL made = ::CreateRestrictedToken(process.Get(), 0, 2, disabled, 0, nullptr, 0,
+                                              nullptr, restricted.Put());
+    ::LocalFree(administrators);
+    UniqueHandle impersonation;
+    if (!made || !::DuplicateToken(restricted.Get(), SecurityImpersonation, impersonation.Put())) {
+        return UniqueHandle();
+    }
+    return impersonation;
 }
 
-// On Windows the lock holds for real: this user's process reads and runs a
-// locked file but cannot write, append to or re-permit it, a writable item
-// stays writable, and unlocking the folder above lets the tree be deleted.
-TEST(AccessControlOnWindows, LockStopsWritingButNotReadingOrRunningAndUnlockAllowsDeletion) {
+// The rights `token` has on `path`, by the system's own access check.
+DWORD Granted(HANDLE token, const std::u16string& path) {
+    DWORD needed = 0;
+    const SECURITY_INFORMATION what =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    ::GetFileSecurityW(Wide(path), what, nullptr, 0, &needed);
+    std::vector<BYTE> descriptor(needed);
+    if (needed == 0 || !::GetFileSecurityW(Wide(path), what, descriptor.data(), needed, &needed)) {
+        ADD_FAILURE() << "no security read for " << Utf16ToUtf8(path);
+        return 0;
+    }
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                               FILE_ALL_ACCESS};
+    PRIVILEGE_SET privileges = {};
+    DWORD privilegesLength = sizeof(privileges);
+    DWORD granted = 0;
+    BOOL status = FALSE;
+    if (!::AccessCheck(descriptor.data(), token, MAXIMUM_ALLOWED, &mapping, &privileges,
+                       &privilegesLength, &granted, &status) ||
+        !status) {
+        return 0;
+    }
+    return granted;
+}
+
+constexpr DWORD kRenameOrChange = DELETE | FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC |
+                                  WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
+
+// The run's folders as they are created: another, standard user gets
+// nothing in the work folder and only reading and running in the extract
+// folder; the run itself writes and deletes them.
+TEST(AccessControlOnWindows, FoldersCreatedWithTheRunsListKeepOtherUsersOut) {
     QUARRY_SKIP_UNDER_WINE("Wine keeps no access lists on files");
     ScratchFolder scratch;
-    const std::u16string tree = scratch / u"locked";
-    struct Unlock {
-        const std::u16string& folder;
-        ~Unlock() { SetTreeAccess(folder, true); }
-    } unlockAtEnd{scratch.Path()};
-    ASSERT_TRUE(::CreateDirectoryW(Wide(tree), nullptr));
-    const std::u16string program = tree + u"\\program.exe";
+    const UniqueHandle other = StandardUserToken();
+    ASSERT_TRUE(other.Valid());
+    const RunIdentity run = CurrentRunIdentity();
+    FolderSecurity runOnly(run, false);
+    FolderSecurity userReadable(run, true);
+    const std::u16string work = scratch / u"work";
+    const std::u16string extract = scratch / u"extract";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(work), runOnly.Attributes()));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(extract), userReadable.Attributes()));
+    ASSERT_TRUE(testing::WriteBytes(work + u"\\Settings.ini", {'x'}));
+    ASSERT_TRUE(testing::WriteBytes(extract + u"\\setup.exe", {'x'}));
+
+    for (const std::u16string& path : {work, work + u"\\Settings.ini"}) {
+        EXPECT_EQ(0u, Granted(other.Get(), path)) << Utf16ToUtf8(path);
+    }
+    for (const std::u16string& path : {extract, extract + u"\\setup.exe"}) {
+        const DWORD granted = Granted(other.Get(), path);
+        EXPECT_EQ(static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE),
+                  granted & (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE))
+            << Utf16ToUtf8(path);
+        EXPECT_EQ(0u, granted & (kRenameOrChange | FILE_DELETE_CHILD)) << Utf16ToUtf8(path);
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              ::GetNamedSecurityInfoW(Wide(work), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor));
+    UniqueLocal hold(descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_NE(0, control & SE_DACL_PROTECTED);
+
+    EXPECT_TRUE(testing::WriteBytes(work + u"\\more.txt", {'y'}));
+    EXPECT_TRUE(DeleteTree(work));
+    EXPECT_TRUE(DeleteTree(extract));
+}
+
+// A tree whose parent lets Users do anything, locked as a run locks its
+// GUID work folder: another, standard user can still read and run the
+// files, but can neither rename Package or a file in it, nor write, nor
+// change a list; a writable item stays writable; the run itself unlocks
+// and deletes the tree.
+TEST(AccessControlOnWindows, AfterTheLockAStandardUserCannotRenameWriteOrRepermit) {
+    QUARRY_SKIP_UNDER_WINE("Wine keeps no access lists on files");
+    ScratchFolder scratch;
+    const UniqueHandle other = StandardUserToken();
+    ASSERT_TRUE(other.Valid());
+    const std::u16string shared = scratch / u"shared";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(shared), nullptr));
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;CO)(A;OICI;FA;;;BU)", SDDL_REVISION_1,
+        &open, nullptr));
+    UniqueLocal holdOpen(open);
+    ASSERT_TRUE(::SetFileSecurityW(Wide(shared), DACL_SECURITY_INFORMATION, open));
+
+    const std::u16string work = shared + u"\\work";
+    const std::u16string package = work + u"\\Package";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(work), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(Wide(package), nullptr));
+    const std::u16string program = package + u"\\program.exe";
     ASSERT_TRUE(::CopyFileW(Wide(testing::WindowsPathOf(QUARRY_TESTPROG)), Wide(program), FALSE));
     const std::vector<std::u16string> items = {u"writable.txt"};
     std::vector<ExtractedFileRecord> files;
-    CreateWritableItems(tree, items, files);
-    ASSERT_TRUE(SetTreeAccess(tree, false));
-    UnlockWritableItems(tree, items);
+    CreateWritableItems(package, items, files);
+    ASSERT_GT(Granted(other.Get(), program) & FILE_WRITE_DATA, 0u) << "Users may write before";
 
-    EXPECT_TRUE(Opens(program, GENERIC_READ | GENERIC_EXECUTE));
-    for (DWORD denied : {DWORD{FILE_WRITE_DATA}, DWORD{FILE_APPEND_DATA}, DWORD{WRITE_DAC}}) {
-        EXPECT_FALSE(Opens(program, denied)) << "access 0x" << std::hex << denied;
-    }
-    EXPECT_TRUE(Opens(tree + u"\\writable.txt", FILE_WRITE_DATA | FILE_APPEND_DATA));
+    ASSERT_TRUE(SetTreeAccess(work, false));
+    UnlockWritableItems(package, items);
+
+    const DWORD onProgram = Granted(other.Get(), program);
+    EXPECT_EQ(static_cast<DWORD>(FILE_GENERIC_READ | FILE_GENERIC_EXECUTE),
+              onProgram & (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE));
+    EXPECT_EQ(0u, onProgram & kRenameOrChange) << std::hex << onProgram;
+    // Renaming Package, or a file in it, takes DELETE on it or deleting
+    // children in the folder above.
+    EXPECT_EQ(0u, Granted(other.Get(), package) & (kRenameOrChange | FILE_DELETE_CHILD));
+    EXPECT_EQ(0u, Granted(other.Get(), work) & (kRenameOrChange | FILE_DELETE_CHILD));
+    EXPECT_NE(0u, Granted(other.Get(), package + u"\\writable.txt") & FILE_WRITE_DATA);
     EXPECT_EQ(5u, testing::RunProgram(program, u"sleep 0 5"));
 
-    EXPECT_TRUE(SetTreeAccess(scratch.Path(), true));
-    testing::RemoveTree(tree);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(tree)));
+    EXPECT_TRUE(SetTreeAccess(work, true));
+    EXPECT_TRUE(DeleteTree(work));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(work)));
 }
 
 }  // namespace

@@ -94,6 +94,16 @@ TEST(Cleanup, DeleteTreeRemovesNestedFoldersAndTheFolderItself) {
     EXPECT_TRUE(PathExists(scratch.Path()));
 }
 
+// Windows XP has neither deletion nor listing by handle: the tree goes by
+// name, read-only files and all.
+TEST(Cleanup, DeleteTreeWithoutFunctionsByHandleDeletesByName) {
+    ScratchFolder scratch;
+    Tree tree(scratch / u"work");
+    ASSERT_TRUE(SetAttributes(tree.root + u"\\one\\c.txt", FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(DeleteTree(tree.root, LinkSafeFunctions()));
+    EXPECT_FALSE(PathExists(tree.root));
+}
+
 TEST(Cleanup, DeleteTreeAcceptsATrailingBackslash) {
     ScratchFolder scratch;
     Tree tree(scratch / u"work");
@@ -174,6 +184,94 @@ TEST(Cleanup, LinkedFoldersAreRemovedButNeitherEmptiedNorWalked) {
     for (const std::u16string& file : outside.files) {
         EXPECT_TRUE(PathExists(file)) << Narrow(file);
     }
+}
+
+// Symbolic links to a folder of the user's, one of them a level down, and
+// on Windows one to a file. Made by make-packages.sh under Wine; here on Windows.
+struct LinkedTree {
+    std::u16string tree;
+    std::u16string user;
+    std::vector<std::u16string> links;
+    bool Make(const ScratchFolder& scratch) {
+        if (testing::RunsUnderWine()) {
+            const std::u16string data =
+                testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\cleanup\\";
+            tree = data + u"tree";
+            user = data + u"user";
+        } else {
+            tree = scratch / u"tree";
+            user = scratch / u"user";
+            for (const std::u16string& folder : {tree, tree + u"\\sub", user, user + u"\\inner"}) {
+                ::CreateDirectoryW(Wide(folder), nullptr);
+            }
+            WriteBytes(tree + u"\\a.txt", {'a'});
+            WriteBytes(tree + u"\\sub\\b.txt", {'b'});
+            WriteBytes(user + u"\\mine.txt", {'m'});
+            WriteBytes(user + u"\\inner\\deep.txt", {'d'});
+            if (!testing::PlantLink(tree + u"\\folderlink", user, true, u"") ||
+                !testing::PlantLink(tree + u"\\filelink", user + u"\\mine.txt", false, u"") ||
+                !testing::PlantLink(tree + u"\\sub\\deeplink", user, true, u"")) {
+                return false;
+            }
+        }
+        links = {tree + u"\\folderlink", tree + u"\\sub\\deeplink"};
+        // Wine shows a Unix link to a file as the file itself: no test of
+        // it can pass there, and make-packages.sh makes none.
+        if (!testing::RunsUnderWine()) links.push_back(tree + u"\\filelink");
+        return true;
+    }
+};
+
+// A link inside the tree is removed as a link, never walked or emptied:
+// the user's folder and file it points at are still there afterwards.
+TEST(Cleanup, LinksInTheTreeAreNeitherWalkedNorFollowed) {
+    ScratchFolder scratch;
+    LinkedTree linked;
+    if (!linked.Make(scratch)) {
+        GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+    }
+    for (const std::u16string& link : linked.links) {
+        ASSERT_NE(0u, ::GetFileAttributesW(Wide(link)) & FILE_ATTRIBUTE_REPARSE_POINT)
+            << Narrow(link);
+    }
+
+    std::set<std::u16string> visited;
+    WalkFiles(linked.tree, [&](const std::u16string& path, bool) {
+        visited.insert(path);
+        return true;
+    });
+    EXPECT_EQ((std::set<std::u16string>{linked.tree + u"\\a.txt", linked.tree + u"\\sub\\b.txt"}),
+              visited);
+
+    const bool removed = DeleteTree(linked.tree);
+    EXPECT_TRUE(PathExists(linked.user + u"\\mine.txt"));
+    EXPECT_TRUE(PathExists(linked.user + u"\\inner\\deep.txt"));
+    EXPECT_FALSE(PathExists(linked.tree + u"\\a.txt"));
+    EXPECT_FALSE(PathExists(linked.tree + u"\\sub\\b.txt"));
+    if (testing::RunsUnderWine()) {
+        // Wine opens what a Unix link points at whatever the flags say: the
+        // links stay, and so do the folders that hold them.
+        EXPECT_FALSE(removed);
+        for (const std::u16string& link : linked.links) {
+            EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(link))) << Narrow(link);
+        }
+    } else {
+        EXPECT_TRUE(removed);
+        EXPECT_FALSE(PathExists(linked.tree));
+    }
+}
+
+// The tree's own top a link: the link goes, what it points at stays.
+TEST(Cleanup, DeleteTreeOfALinkRemovesOnlyTheLink) {
+    QUARRY_SKIP_UNDER_WINE("Wine cannot open a link without following it");
+    ScratchFolder scratch;
+    Tree outside(scratch / u"outside");
+    if (!testing::PlantLink(scratch / u"link", outside.root, true, u"")) {
+        GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+    }
+    EXPECT_TRUE(DeleteTree(scratch / u"link"));
+    EXPECT_FALSE(PathExists(scratch / u"link"));
+    for (const std::u16string& file : outside.files) EXPECT_TRUE(PathExists(file)) << Narrow(file);
 }
 
 TEST(Cleanup, DeleteTreeOfAMissingFolderFails) {

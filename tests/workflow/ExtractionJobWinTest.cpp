@@ -9,8 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include <sddl.h>
+
 #include "common/Text.h"
 #include "common/WinTestSupport.h"
+#include "package/AccessControl_win.h"
 #include "package/CabinetExtract.h"
 #include "package/PackageFormat.h"
 #include "package/TestPackage.h"
@@ -503,6 +506,152 @@ TEST_F(ExtractionJobTest, FailureAfterTheExtractFolderWasMadeRemovesItToo) {
     EXPECT_EQ(folder / u"Extracted", job.extractFolder);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.extractFolder)));
     EXPECT_EQ(0, RunFoldersLeft());
+}
+
+std::u16string LinkData(const std::u16string& name) {
+    return TestData(u"links\\" + name);
+}
+
+bool Exists(const std::u16string& path) {
+    return ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A work root that is a symbolic link to another folder is not used: the
+// run makes a fresh root of its own beside it, and writes nothing where the
+// link points.
+TEST_F(ExtractionJobTest, WorkRootThatIsALinkIsNotUsedAndNothingIsWrittenThere) {
+    std::u16string linkedTemp = LinkData(u"root\\Temp\\");
+    std::u16string elsewhere = LinkData(u"root\\elsewhere");
+    if (!testing::RunsUnderWine()) {
+        linkedTemp = folder / u"LinkedTemp\\";
+        elsewhere = folder / u"elsewhere";
+        ASSERT_TRUE(::CreateDirectoryW(Wide(linkedTemp), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(Wide(elsewhere), nullptr));
+        if (!testing::PlantLink(linkedTemp + u"QuarryTool", elsewhere, true, u"")) {
+            GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+        }
+    }
+    ASSERT_NE(0u, ::GetFileAttributesW(Wide(linkedTemp + u"QuarryTool")) &
+                      FILE_ATTRIBUTE_REPARSE_POINT);
+    testing::TemporaryFolderOverride linked(linkedTemp);
+
+    ExtractionJob job(nullptr, nullptr);
+    job.programPath = Package(u"basic.exe");
+    ASSERT_EQ(kResultOk, job.Extract());
+    // QuarryTool.{GUID}\{GUID}\: a root of the run's own beside the link.
+    EXPECT_EQ(0u, job.workFolder.find(linkedTemp + u"QuarryTool.{")) << Utf16ToUtf8(job.workFolder);
+    EXPECT_TRUE(Exists(job.runFolder + u"setup.cmd"));
+    job.Cleanup(false);
+    EXPECT_FALSE(Exists(job.workFolder));
+    // Only "." and ".." where the link points.
+    int entries = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW(Wide(elsewhere + u"\\*"), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    do {
+        ++entries;
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    EXPECT_EQ(2, entries) << "written where the link points";
+}
+
+// From its creation to the cleanup the work folder cannot be renamed away
+// (and another put in its place): the run holds it open.
+TEST_F(ExtractionJobTest, WorkFolderCannotBeRenamedWhileTheRunHoldsIt) {
+    QUARRY_SKIP_UNDER_WINE("Wine renames a folder another handle holds without sharing deletion");
+    ExtractionJob job(nullptr, nullptr);
+    job.programPath = Package(u"basic.exe");
+    ASSERT_EQ(kResultOk, job.Extract());
+    const std::u16string work = job.workFolder.substr(0, job.workFolder.size() - 1);
+    EXPECT_FALSE(::MoveFileW(Wide(work), Wide(work + u".moved")));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+    job.Cleanup(false);
+    EXPECT_FALSE(Exists(work));
+    EXPECT_FALSE(Exists(work + u".moved"));
+}
+
+// A folder of the extracted tree replaced during the run by a symbolic link
+// to a folder of the user's: the cleanup neither unlocks nor deletes through
+// it, and the user's folder and files are still there afterwards.
+TEST_F(ExtractionJobTest, FolderReplacedByALinkDuringTheRunIsNotFollowedByTheCleanup) {
+    std::u16string runTemp = LinkData(u"run\\Temp\\");
+    std::u16string user = LinkData(u"run\\user");
+    if (!testing::RunsUnderWine()) {
+        // The link is made where the run is; under Wine the prepared one is
+        // moved there, which needs the run on the same file system.
+        runTemp = temp;
+        user = folder / u"user";
+        ASSERT_TRUE(::CreateDirectoryW(Wide(user), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(Wide(user + u"\\inner"), nullptr));
+        ASSERT_TRUE(WriteBytes(user + u"\\mine.txt", {'m'}));
+        ASSERT_TRUE(WriteBytes(user + u"\\inner\\deep.txt", {'d'}));
+    }
+    testing::TemporaryFolderOverride runHere(runTemp);
+
+    ExtractionJob job(nullptr, nullptr);
+    job.programPath = Package(u"basic.exe");
+    ASSERT_EQ(kResultOk, job.Extract());
+    const std::u16string replaced = job.runFolder + u"sub\\deeper";
+    ASSERT_TRUE(Exists(replaced + u"\\data.txt"));
+    if (testing::RunsUnderWine()) {
+        // Wine renames what a link points at rather than the link: the
+        // prepared link comes in a real folder put in place of "sub".
+        testing::RemoveTree(job.runFolder + u"sub");
+        ASSERT_TRUE(::MoveFileW(Wide(LinkData(u"run\\slot")), Wide(job.runFolder + u"sub")))
+            << "the prepared link is gone: make-packages.sh makes it";
+    } else {
+        testing::RemoveTree(replaced);
+        if (!testing::PlantLink(replaced, user, true, u"")) {
+            GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
+        }
+    }
+    ASSERT_NE(0u, ::GetFileAttributesW(Wide(replaced)) & FILE_ATTRIBUTE_REPARSE_POINT);
+    ASSERT_TRUE(Exists(replaced + u"\\mine.txt"));
+
+    job.Cleanup(true);
+    EXPECT_TRUE(Exists(user + u"\\mine.txt"));
+    EXPECT_TRUE(Exists(user + u"\\inner\\deep.txt"));
+    EXPECT_FALSE(Exists(job.runFolder + u"setup.cmd"));
+    // Windows removes the link itself; Wine can only leave it, and with it
+    // the folders above.
+    if (!testing::RunsUnderWine()) EXPECT_FALSE(Exists(job.workFolder));
+}
+
+// Every list reads as one that lets Users write, through inheritance: the
+// lock has someone to deny, and without the tree reset cannot.
+DWORD WINAPI ReadUsersMayWrite(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*,
+                               PACL* dacl, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+    return testing::SecurityFromSddl(L"O:BAD:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BU)", owner, dacl,
+                                     descriptor);
+}
+TreeResetNamedSecurityInfoFn FindNoTreeReset() { return nullptr; }
+
+// A tree others could still change stops a run that is elevated or runs as
+// SYSTEM, or that would start its file elevated, before anything is started
+// (0x8004000D); any other run goes on, guarded by the integrity check.
+TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) {
+    struct Restore {
+        ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
+    } restore;
+    gAccessControlFunctions.readSecurity = ReadUsersMayWrite;
+    gAccessControlFunctions.findTreeReset = FindNoTreeReset;
+    struct Case {
+        const char16_t* package;
+        bool (*privileged)();
+        HResult expected;
+    };
+    const Case cases[] = {{u"basic.exe", [] { return true; }, kResultTreeNotLocked},
+                          {u"basic.exe", [] { return false; }, kResultOk},
+                          {u"elevated.exe", [] { return false; }, kResultTreeNotLocked}};
+    for (const Case& c : cases) {
+        ExtractionJob job(nullptr, nullptr);
+        job.programPath = Package(c.package);
+        job.runIsPrivileged = c.privileged;
+        EXPECT_EQ(c.expected, job.Extract());
+        EXPECT_EQ(0x8004000Du, static_cast<std::uint32_t>(kResultTreeNotLocked));
+        if (Failed(c.expected)) EXPECT_FALSE(Exists(job.workFolder));
+        job.Cleanup(false);
+    }
 }
 
 // Execute on a job whose folders and settings are set by hand, without a

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "common/Unique.h"
 #include "common/WinFile.h"
 #include "common/WinTestSupport.h"
+#include "package/AccessControl_win.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {
@@ -150,6 +152,111 @@ TEST(Folders, WorkRootFallsBackToCommonApplicationData) {
         EXPECT_TRUE(IsFolder(company));
         EXPECT_FALSE(PathExists(company + u"\\Norvik Quarry Tool"));
     }
+}
+
+// GetTempPath2W, where the system has it, is asked before GetTempPathW.
+DWORD WINAPI TempPathOne(DWORD size, LPWSTR buffer) {
+    return static_cast<DWORD>(::lstrlenW(::lstrcpynW(buffer, L"C:\\one\\", size)));
+}
+DWORD WINAPI TempPathTwo(DWORD size, LPWSTR buffer) {
+    return static_cast<DWORD>(::lstrlenW(::lstrcpynW(buffer, L"C:\\two\\", size)));
+}
+
+TEST(Folders, WorkRootTakesTheTemporaryFolderOfGetTempPath2WhereThereIsOne) {
+    FolderFunctions functions;
+    functions.getTempPath = TempPathOne;
+    EXPECT_EQ(u"C:\\one\\QuarryTool", GetWorkRoot(functions));
+    functions.getTempPath2 = TempPathTwo;
+    EXPECT_EQ(u"C:\\two\\QuarryTool", GetWorkRoot(functions));
+}
+
+// The owner and list an existing work root reads as, in SDDL.
+std::wstring gRootList;
+DWORD WINAPI ReadRootList(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*,
+                          PACL* dacl, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+    return testing::SecurityFromSddl(gRootList, owner, dacl, descriptor);
+}
+
+// A work root that is there already is used only when it is owned by the
+// run's account, SYSTEM or Administrators and none but them may write in
+// it; otherwise the run makes a fresh root of its own beside it.
+TEST(Folders, ExistingWorkRootIsUsedOnlyWhenNoOneElseCanWriteIt) {
+    struct Restore {
+        ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
+    } restore;
+    gAccessControlFunctions.readSecurity = ReadRootList;
+    struct Case {
+        const wchar_t* list;
+        bool used;
+    };
+    const Case cases[] = {
+        {L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
+        {L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FR;;;BU)(A;OICIIO;FA;;;CO)", true},
+        {L"O:BAD:(A;;FA;;;SY)(A;OICI;0x1200a9;;;OW)(A;OICI;GRGX;;;WD)", true},
+        {L"O:S-1-5-21-1-2-3-4242D:(A;OICI;FA;;;SY)", false},          // another user's
+        {L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;0x100116;;;BU)", false},      // Users may write
+        {L"O:BAD:(A;OICIIO;GW;;;BU)", false},                          // ... in what is made
+        {L"O:BAD:(A;;DC;;;WD)", false},                                // delete what is in it
+        {L"O:BAD:(A;;WD;;;S-1-5-21-1-2-3-4242)", false},               // change its list
+        {L"O:BAD:(A;;FA;;;S-1-5-21-1-2-3-4242)", false},               // an unknown account
+        {L"", false},                                                  // a null list
+    };
+    ScratchFolder scratch;
+    const std::u16string root = scratch / u"QuarryTool";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(root), nullptr));
+    FolderSecurity security(CurrentRunIdentity(), false);
+    ASSERT_NE(nullptr, security.Attributes());
+    for (const Case& c : cases) {
+        gRootList = c.list;
+        std::u16string usable;
+        ASSERT_EQ(kResultOk, PrepareWorkRoot(root, security.Attributes(), usable));
+        if (c.used) {
+            EXPECT_EQ(root, usable) << Narrow(FromWide(c.list));
+        } else {
+            EXPECT_EQ(0u, usable.find(root + u".{")) << Narrow(FromWide(c.list));
+            EXPECT_EQ(root.size() + 1 + 38, usable.size());
+            EXPECT_TRUE(IsFolder(usable));
+        }
+    }
+}
+
+// A missing work root is made, with the list it is given.
+TEST(Folders, MissingWorkRootIsCreatedAndUsed) {
+    ScratchFolder scratch;
+    const std::u16string root = scratch / u"QuarryTool";
+    FolderSecurity security(CurrentRunIdentity(), false);
+    std::u16string usable;
+    ASSERT_EQ(kResultOk, PrepareWorkRoot(root, security.Attributes(), usable));
+    EXPECT_EQ(root, usable);
+    EXPECT_TRUE(IsFolder(root));
+    // Without a list nothing is made, and no root can be had.
+    EXPECT_EQ(kResultFolderNotCreated, PrepareWorkRoot(scratch / u"Other", nullptr, usable));
+    EXPECT_FALSE(PathExists(scratch / u"Other"));
+}
+
+// On Windows, with the lists the system keeps: a root the run made is used
+// again by the next run; one that Users may write in is not.
+TEST(FoldersOnWindows, WorkRootWritableByUsersIsNotUsed) {
+    QUARRY_SKIP_UNDER_WINE("Wine keeps no access lists on files");
+    ScratchFolder scratch;
+    FolderSecurity security(CurrentRunIdentity(), false);
+    const std::u16string ours = scratch / u"Ours";
+    std::u16string usable;
+    ASSERT_EQ(kResultOk, PrepareWorkRoot(ours, security.Attributes(), usable));
+    ASSERT_EQ(ours, usable);
+    ASSERT_EQ(kResultOk, PrepareWorkRoot(ours, security.Attributes(), usable));
+    EXPECT_EQ(ours, usable);
+
+    const std::u16string planted = scratch / u"Planted";
+    ASSERT_TRUE(::CreateDirectoryW(Wide(planted), nullptr));
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", SDDL_REVISION_1, &open,
+        nullptr));
+    UniqueLocal holdOpen(open);
+    ASSERT_TRUE(::SetFileSecurityW(Wide(planted), DACL_SECURITY_INFORMATION, open));
+    ASSERT_EQ(kResultOk, PrepareWorkRoot(planted, security.Attributes(), usable));
+    EXPECT_EQ(0u, usable.find(planted + u".{")) << Narrow(usable);
 }
 
 TEST(Folders, WorkRootIsEmptyWhenNoFolderCanBeHad) {
