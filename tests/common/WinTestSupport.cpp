@@ -190,6 +190,13 @@ std::u16string TestBundleFolder() {
     return bundle ? folder : std::u16string();
 }
 
+bool PreparedLinksMissing() { return RunsUnderWine() && !TestBundleFolder().empty(); }
+
+bool IsReparsePoint(const std::u16string& path) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 std::u16string WindowsPathOf(const std::string& unixPath) {
     static const std::u16string bundle = TestBundleFolder();
     std::string path = unixPath;

@@ -50,6 +50,12 @@ std::u16string Utf16(const std::string& ascii);
 std::u16string WindowsPathOf(const std::string& unixPath);
 // The unpacked test bundle's folder, ending in "\"; empty outside a bundle.
 std::u16string TestBundleFolder();
+// Under Wine the symbolic links of the link tests are made by the build
+// tree's CTest fixture (make-packages.sh), which an unpacked test bundle does
+// not run and does not carry: true there, and such a test skips.
+bool PreparedLinksMissing();
+// Whether `path` is there and a reparse point (a link or a junction).
+bool IsReparsePoint(const std::u16string& path);
 
 // Starts `program` with `arguments` (handles inherited when asked): the
 // process handle, or null.

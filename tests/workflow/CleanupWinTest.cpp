@@ -225,13 +225,16 @@ struct LinkedTree {
 // A link inside the tree is removed as a link, never walked or emptied:
 // the user's folder and file it points at are still there afterwards.
 TEST(Cleanup, LinksInTheTreeAreNeitherWalkedNorFollowed) {
+    if (testing::PreparedLinksMissing()) {
+        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
+    }
     ScratchFolder scratch;
     LinkedTree linked;
     if (!linked.Make(scratch)) {
         GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
     }
     for (const std::u16string& link : linked.links) {
-        ASSERT_NE(0u, ::GetFileAttributesW(Wide(link)) & FILE_ATTRIBUTE_REPARSE_POINT)
+        ASSERT_TRUE(testing::IsReparsePoint(link))
             << Narrow(link);
     }
 
