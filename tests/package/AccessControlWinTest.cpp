@@ -278,6 +278,9 @@ TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
 
 // The tree itself a link: nothing is reset.
 TEST_F(AccessControlWinTest, TreeThatIsALinkIsNeverReset) {
+    if (testing::PreparedLinksMissing()) {
+        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
+    }
     const std::u16string link =
         testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\root\\Temp\\QuarryTool";
     if (testing::RunsUnderWine()) {
