@@ -2,6 +2,8 @@
 // own process, ends with that file's exit code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -22,15 +24,23 @@ std::u16string UiData(const std::string& name) {
     return testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/" + name);
 }
 
-// Ids of the running processes whose executable is named `name`.
-std::vector<DWORD> ProcessesNamed(const wchar_t* name) {
+// Ids of the running processes whose executable is named `name`; with
+// `parents`, only those started by one of them (other tests running at the
+// same time start the same programs).
+std::vector<DWORD> ProcessesNamed(const wchar_t* name,
+                                  const std::vector<DWORD>* parents = nullptr) {
     std::vector<DWORD> ids;
     const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
          more = ::Process32NextW(snapshot.Get(), &entry)) {
-        if (::lstrcmpiW(entry.szExeFile, name) == 0) ids.push_back(entry.th32ProcessID);
+        if (::lstrcmpiW(entry.szExeFile, name) != 0) continue;
+        if (parents && std::find(parents->begin(), parents->end(), entry.th32ParentProcessID) ==
+                           parents->end()) {
+            continue;
+        }
+        ids.push_back(entry.th32ProcessID);
     }
     return ids;
 }
@@ -185,16 +195,22 @@ TEST(ExecutionExe, CloseWhileTheFileRunsEndsWithItsCodeAndCleansUp) {
 // A session end cancels the run while the program runs: the run-mode copy
 // gives up waiting and ends, the program itself keeps running.
 TEST(ExecutionExe, CancelWhileTheProgramRunsEndsTheRunModeCopy) {
-    EndProcesses(ProcessesNamed(L"testprog.exe"));
     ProgramDriver program(UiData("run-sleep.exe"), u"");
     const HWND dialog = program.WaitForDialog();
     ASSERT_TRUE(dialog);
     ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
     EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Close");
-    for (int i = 0; i < 500 && ProcessesNamed(L"testprog.exe").empty(); ++i) ::Sleep(10);
-    ASSERT_EQ(1u, ProcessesNamed(L"testprog.exe").size());
-    // The packed program and its run-mode copy.
-    EXPECT_EQ(2u, ProcessesNamed(L"run-sleep.exe").size());
+    // The packed program and its run-mode copy; the program this run started
+    // is the test program whose parent is one of them.
+    std::vector<DWORD> copies;
+    std::vector<DWORD> started;
+    for (int i = 0; i < 500 && started.empty(); ++i) {
+        if (i != 0) ::Sleep(10);
+        copies = ProcessesNamed(L"run-sleep.exe");
+        started = ProcessesNamed(L"testprog.exe", &copies);
+    }
+    EXPECT_EQ(2u, copies.size());
+    ASSERT_EQ(1u, started.size());
 
     DWORD_PTR answer = FALSE;
     ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
@@ -204,8 +220,10 @@ TEST(ExecutionExe, CancelWhileTheProgramRunsEndsTheRunModeCopy) {
     EXPECT_EQ(0x80004004u, program.WaitForExit());
     for (int i = 0; i < 500 && !ProcessesNamed(L"run-sleep.exe").empty(); ++i) ::Sleep(10);
     EXPECT_TRUE(ProcessesNamed(L"run-sleep.exe").empty());
-    EXPECT_EQ(1u, ProcessesNamed(L"testprog.exe").size()) << "the program keeps running";
-    EndProcesses(ProcessesNamed(L"testprog.exe"));
+    const std::vector<DWORD> running = ProcessesNamed(L"testprog.exe");
+    EXPECT_NE(running.end(), std::find(running.begin(), running.end(), started[0]))
+        << "the program keeps running";
+    EndProcesses(started);
 }
 
 }  // namespace
