@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/FileInformation.h"
 #include "common/SystemLibrary.h"
 #include "common/WinResult.h"
 
@@ -10,39 +11,6 @@ namespace quarry {
 
 namespace {
 
-// FILE_INFO_BY_HANDLE_CLASS values and their records; the SDK declares them
-// only for Windows Vista and later builds.
-constexpr int kFileBasicInfo = 0;
-constexpr int kFileDispositionInfo = 4;
-struct BasicInfo {
-    LARGE_INTEGER creationTime;
-    LARGE_INTEGER lastAccessTime;
-    LARGE_INTEGER lastWriteTime;
-    LARGE_INTEGER changeTime;
-    DWORD fileAttributes;
-};
-struct DispositionInfo {
-    BOOLEAN deleteFile;
-};
-constexpr int kFileIdBothDirectoryInfo = 10;
-constexpr int kFileIdBothDirectoryRestartInfo = 11;
-struct IdBothDirectoryInfo {
-    DWORD nextEntryOffset;
-    DWORD fileIndex;
-    LARGE_INTEGER creationTime;
-    LARGE_INTEGER lastAccessTime;
-    LARGE_INTEGER lastWriteTime;
-    LARGE_INTEGER changeTime;
-    LARGE_INTEGER endOfFile;
-    LARGE_INTEGER allocationSize;
-    DWORD fileAttributes;
-    DWORD fileNameLength;  // bytes
-    DWORD eaSize;
-    CCHAR shortNameLength;
-    WCHAR shortName[12];
-    LARGE_INTEGER fileId;
-    WCHAR fileName[1];
-};
 constexpr DWORD kListingBufferSize = 64 * 1024;
 
 // Every attribute deletion does not mind, kept when read-only is cleared:
@@ -51,12 +19,12 @@ constexpr DWORD kListingBufferSize = 64 * 1024;
 constexpr DWORD kAttributesKeptForDelete = 0x31A6;
 
 bool MarkForDeletion(HANDLE handle, const LinkSafeFunctions& functions) {
-    DispositionInfo info = {TRUE};
+    FileDispositionInfo info = {TRUE};
     return functions.setFileInformation(handle, kFileDispositionInfo, &info, sizeof(info)) != FALSE;
 }
 
 bool ClearReadOnly(HANDLE handle, DWORD attributes, const LinkSafeFunctions& functions) {
-    BasicInfo info = {};  // zero times: left as they are
+    FileBasicInfo info = {};  // zero times: left as they are
     info.fileAttributes = attributes & kAttributesKeptForDelete;
     if (info.fileAttributes == 0) info.fileAttributes = FILE_ATTRIBUTE_NORMAL;
     return functions.setFileInformation(handle, kFileBasicInfo, &info, sizeof(info)) != FALSE;
@@ -166,7 +134,7 @@ void ForEachEntry(const OpenedEntry& held, const std::u16string& folder,
         informationClass = kFileIdBothDirectoryInfo;
         const auto* bytes = reinterpret_cast<const BYTE*>(buffer.data());
         for (DWORD offset = 0;;) {
-            const auto* record = reinterpret_cast<const IdBothDirectoryInfo*>(bytes + offset);
+            const auto* record = reinterpret_cast<const FileIdBothDirectoryInfo*>(bytes + offset);
             const std::u16string name =
                 FromWide(record->fileName, record->fileNameLength / sizeof(WCHAR));
             if (!IsDotName(name)) visit(base + name, record->fileAttributes);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <new>
 
+#include "common/FileInformation.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "common/Unique.h"
@@ -16,27 +17,18 @@
 namespace quarry {
 
 BOOL SetBasicInformationByHandle(HANDLE file, const FILETIME* time, DWORD attributes) {
-    // FILE_BASIC_INFO and FileBasicInfo (0) of Windows Vista's headers. A
-    // zero time or attribute field leaves that value as it is, so "no
-    // attributes" must be asked for as FILE_ATTRIBUTE_NORMAL.
-    struct BasicInfo {
-        LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
-        DWORD fileAttributes;
-    };
-    static_assert(sizeof(BasicInfo) == 40 && offsetof(BasicInfo, fileAttributes) == 32,
-                  "FILE_BASIC_INFO is 40 bytes in 32-bit and 64-bit Windows alike");
     using SetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
     static const auto setInformation = ProcAddress<SetInformationFn>(
         ::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle");
     if (!setInformation) return FALSE;
-    BasicInfo info = {};
+    FileBasicInfo info = {};
     if (time) {
         info.creationTime.LowPart = time->dwLowDateTime;
         info.creationTime.HighPart = static_cast<LONG>(time->dwHighDateTime);
         info.lastWriteTime = info.creationTime;
     }
     info.fileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return setInformation(file, 0, &info, sizeof info);
+    return setInformation(file, kFileBasicInfo, &info, sizeof info);
 }
 
 CabinetFileFunctions gCabinetFileFunctions;
