@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "common/LinkSafe.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
@@ -104,20 +105,16 @@ namespace quarry {
 namespace {
 
 // Opens a folder to hold it: others may still list it and create or remove
-// what is inside, but not rename or delete the folder itself. A link in its
-// place is opened as the link, and refused.
-UniqueFile HoldFolder(const std::u16string& folder) {
-    UniqueFile held(::CreateFileW(Wide(folder), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                  nullptr));
-    BY_HANDLE_FILE_INFORMATION information;
-    if (held && (!::GetFileInformationByHandle(held.Get(), &information) ||
-                 (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                 !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
-        held.Reset();
+// what is inside, but not rename or delete the folder itself. Opened as the
+// cleanup opens what it walks, so a link in its place is refused, also where
+// the platform followed it.
+UniqueFile HoldFolder(std::u16string folder) {
+    while (folder.size() > 3 && folder.back() == u'\\') folder.pop_back();
+    OpenedEntry entry = OpenEntry(folder, INVALID_FILE_ATTRIBUTES, FILE_LIST_DIRECTORY);
+    if (entry.judgement.kind != TreeEntryKind::Folder || !entry.judgement.handleIsEntry) {
+        return UniqueFile();
     }
-    return held;
+    return std::move(entry.handle);
 }
 
 // The SHA-256 of the open file from its start, and its size; false when it
