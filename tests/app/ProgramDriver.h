@@ -18,16 +18,20 @@ public:
     ProgramDriver(const ProgramDriver&) = delete;
     ProgramDriver& operator=(const ProgramDriver&) = delete;
 
+    // The waits for a window allow a minute: the first program started in a
+    // new UI language under Wine takes long to draw its first window, and a
+    // longer wait costs nothing when the window comes.
+
     // The progress dialog (the dialog with a status line), or null after
     // `milliseconds`.
-    HWND WaitForDialog(DWORD milliseconds = 20000);
+    HWND WaitForDialog(DWORD milliseconds = 60000);
     // A message box of the process, or null after `milliseconds`.
-    HWND WaitForMessageBox(DWORD milliseconds = 20000);
+    HWND WaitForMessageBox(DWORD milliseconds = 60000);
     // A top-level window of the process that has a child whose text contains
     // `fragment`, or null after `milliseconds`.
-    HWND WaitForWindowContaining(const std::u16string& fragment, DWORD milliseconds = 20000);
+    HWND WaitForWindowContaining(const std::u16string& fragment, DWORD milliseconds = 60000);
     // Waits until the dialog's status line reads `text`; false on timeout.
-    bool WaitForStatus(HWND dialog, const std::u16string& text, DWORD milliseconds = 20000);
+    bool WaitForStatus(HWND dialog, const std::u16string& text, DWORD milliseconds = 60000);
 
     // Waits for the dialog to read `status`, presses Close and returns the
     // exit code; 0xDEADBEEF (and a test failure) when the status never came.
