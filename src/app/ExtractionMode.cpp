@@ -18,7 +18,7 @@
 #include "ui/ErrorReportRules.h"
 #include "ui/ExtractorDialog.h"
 #include "ui/Strings.h"
-#include "workflow/UpdateMode.h"
+#include "settings/UpdateMode.h"
 
 namespace quarry {
 
@@ -123,7 +123,8 @@ bool IsGuestUser() {
 }
 
 HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
-                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure) {
+                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                          LibrarySearchGuard* libraryGuard) {
     std::u16string caption;
     const std::u16string programPath = ModuleFileName();
     caption = std::u16string(TrimWhite(ReadVersionProductName(programPath)));
@@ -162,7 +163,7 @@ HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
     HResult result = 0;
     {
         CExtractorDialog dialog(silent, askAfterIntegrityFailure, askAfterRestrictionFailure,
-                                extraArguments);
+                                extraArguments, libraryGuard);
         const HWND owner = ::GetActiveWindow();
         const HGLOBAL block = dialog.BuildDialogTemplate();
         const void* locked = block ? ::GlobalLock(block) : nullptr;

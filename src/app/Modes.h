@@ -7,9 +7,13 @@
 
 namespace quarry {
 
+class LibrarySearchGuard;
+
 // Extraction mode: what a double-click or a deployment tool starts.
+// `libraryGuard` is the process's library-search guard, or null.
 HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
-                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure);
+                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                          LibrarySearchGuard* libraryGuard);
 
 struct RunModeGateFunctions;
 

@@ -10,7 +10,7 @@
 #include "common/Unique.h"
 #include "common/WinFile.h"
 #include "common/WinResult.h"
-#include "workflow/UpdateMode.h"
+#include "settings/UpdateMode.h"
 
 namespace quarry {
 

@@ -12,9 +12,9 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "workflow/FolderRules.h"
+#include "common/PathText.h"
 #include "package/AccessControl.h"
-#include "workflow/Folders.h"
+#include "common/WinFile.h"
 
 namespace quarry {
 

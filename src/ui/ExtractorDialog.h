@@ -18,6 +18,7 @@
 namespace quarry {
 
 class ExtractionJob;
+class LibrarySearchGuard;
 
 // Resource ids of the dialog, its controls and its icon.
 enum DialogResource : WORD {
@@ -58,8 +59,11 @@ enum DialogString : UINT {
 
 class CExtractorDialog : public CDialogBase {
 public:
+    // `libraryGuard` (null for none) loads the libraries of the shell's
+    // windows from the system folder before they open.
     CExtractorDialog(bool silent, bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
-                     const std::u16string& extraArguments);
+                     const std::u16string& extraArguments,
+                     LibrarySearchGuard* libraryGuard = nullptr);
     ~CExtractorDialog() override;
 
     bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -75,9 +79,9 @@ public:
     // The pre-execution message from the package's message file; false when
     // the user declined it.
     bool ShowMessageFile(const std::u16string& path, bool okOnly);
-    // The folder browser, on the calling (worker) thread: the chosen folder,
-    // or an empty string when the user cancelled. A silent dialog returns
-    // `startFolder` and shows nothing.
+    // The folder browser (message kMsgChooseFolder), on the dialog's thread:
+    // the chosen folder, or an empty string when the user cancelled. A
+    // silent dialog returns `startFolder` and shows nothing.
     std::u16string ShowFolderSelection(const std::u16string& startFolder,
                                        const std::u16string& folderName,
                                        const std::u16string& productName);
@@ -89,6 +93,7 @@ public:
     bool askAfterIntegrityFailure = false;
     bool askAfterRestrictionFailure = false;
     std::u16string extraArguments;
+    LibrarySearchGuard* libraryGuard = nullptr;
     HResult endCode = kResultCancelledByUser;
     bool progressMeasurable = false;
     bool messagePhaseOver = false;

@@ -40,18 +40,6 @@ enum class ParentFolderKind {
 // other than 0, 1 and 2.
 std::optional<ParentFolderKind> ParentFolderKindFromSetting(std::int32_t value);
 
-// The file name part of a path as PathFindFileNameW finds it: the text after
-// the last "\", "/" or ":" that is followed by something other than another
-// separator. "C:\dir\Setup.exe" gives "Setup.exe"; a trailing "\" stays with
-// the last component ("C:\dir\" gives "dir\"); a path without separators is
-// its own name.
-std::u16string FileNamePart(std::u16string_view path);
-
-// The extension of a name as PathFindExtensionW finds it: from the last "."
-// that is not followed by a "\" or a space, to the end. Empty when there is
-// none. ".hidden" is all extension; "my.file name" has none.
-std::u16string_view ExtensionPart(std::u16string_view name);
-
 // The default extract folder name: the program file's name less its
 // extension (ExtensionPart). "Setup.exe" gives "Setup", "a.b.exe" gives
 // "a.b", "noext" stays, ".hidden" gives "". Only the file name part of the
@@ -67,9 +55,5 @@ std::u16string FolderNameFromProgramName(std::u16string_view programName);
 // that would make the program's own folder the extract folder.
 inline constexpr char16_t kFallbackExtractFolderName[] = u"Package";
 std::u16string ExtractFolderName(std::u16string_view wanted);
-
-// `path` with a "\" appended when it does not already end in one; an empty
-// path becomes "\".
-std::u16string WithTrailingBackslash(std::u16string path);
 
 }  // namespace quarry

@@ -3,11 +3,13 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
+#include "common/WinFile.h"
 #include "common/LinkSafe.h"
 #include "common/SystemLibrary.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
 #include "package/AccessControl_win.h"
+#include "common/PathText.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {
@@ -20,7 +22,6 @@ namespace {
 constexpr DWORD kTempPathCapacity = 261;
 // SHGetSpecialFolderPathW's buffer: 4096 bytes, zeroed.
 constexpr std::size_t kSpecialFolderCapacity = 4096 / sizeof(wchar_t);
-constexpr int kGuidTextCapacity = 50;
 
 // FOLDERID_Downloads and KF_FLAG_CREATE: the SDK declares them only for
 // Windows Vista and later builds.
@@ -76,23 +77,6 @@ std::u16string GetWorkRoot(const FolderFunctions& functions) {
         return std::u16string();
     }
     return WithTrailingBackslash(company) + u"Norvik Quarry Tool";
-}
-
-std::u16string NewGuidString() { return NewGuidString(::CoCreateGuid); }
-
-std::u16string NewGuidString(CreateGuidFn createGuid) {
-    GUID guid;
-    if (FAILED(createGuid(&guid))) throw ResultError{kResultFail};
-    wchar_t text[kGuidTextCapacity] = {};
-    if (::StringFromGUID2(guid, text, kGuidTextCapacity) == 0) throw ResultError{kResultFail};
-    return FromWide(text);
-}
-
-std::uint64_t GetFileSize64(const std::u16string& path) {
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW(Wide(path), &data));
-    if (!find) return 0;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool GetSpecialFolder(int csidl, std::u16string& path) {
@@ -172,10 +156,6 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique) {
     return true;
 }
 
-bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security) {
-    return ::CreateDirectoryW(Wide(path), security) != FALSE;
-}
-
 HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
                         std::u16string& usable) {
     if (root.empty() || !security) return kResultFolderNotCreated;
@@ -202,12 +182,6 @@ HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* securit
     if (!CreateNewFolder(fresh, security)) return kResultFolderNotCreated;
     usable = fresh;
     return kResultOk;
-}
-
-HResult CreateFolderTree(const std::u16string& path) {
-    const int error = ::SHCreateDirectoryExW(nullptr, Wide(path), nullptr);
-    return (error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS) ? kResultOk
-                                                                      : kResultFolderNotCreated;
 }
 
 }  // namespace quarry

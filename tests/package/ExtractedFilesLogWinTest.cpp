@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/WinFile.h"
 #include "common/Text.h"
 #include "workflow/Folders.h"
 #include "common/WinTestSupport.h"

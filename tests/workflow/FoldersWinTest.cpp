@@ -16,6 +16,7 @@
 #include "common/WinFile.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl_win.h"
+#include "common/PathText.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {
