@@ -9,7 +9,7 @@
 #include "common/Result.h"
 #include "common/WinResult.h"
 #include "ui/DialogTemplate.h"
-#include "ui/ExtractorDialog.h"
+#include "ui/DialogResources.h"
 #include "ui/Strings.h"
 
 namespace quarry {

@@ -14,21 +14,12 @@
 #include "common/Result.h"
 #include "common/Unique.h"
 #include "ui/DialogBase.h"
+#include "ui/DialogResources.h"
 
 namespace quarry {
 
 class ExtractionJob;
 class LibrarySearchGuard;
-
-// Resource ids of the dialog, its controls and its icon.
-enum DialogResource : WORD {
-    kDialogTemplateVista = 105,
-    kDialogTemplateXp = 106,
-    kIconProgram = 100,
-    kControlCancel = IDCANCEL,  // 2: the Cancel/Close button
-    kControlProgress = 1010,
-    kControlStatus = 1011,
-};
 
 // Progress-bar states (the commctrl.h of older SDKs lacks them).
 constexpr UINT kProgressBarSetState = WM_USER + 16;  // PBM_SETSTATE
@@ -40,22 +31,6 @@ constexpr int kBarPaused = 3;                        // PBST_PAUSED
 constexpr UINT_PTR kProgressTimer = 45;
 constexpr UINT kProgressTimerPeriod = 66;
 constexpr int kProgressRange = 1000;
-
-// String ids of the dialog texts.
-enum DialogString : UINT {
-    kStringProductDefault = 128,
-    kStringFontVista = 129,
-    kStringFontXp = 130,
-    kStringCancel = 144,
-    kStringClose = 145,
-    kStringCompleted = 148,
-    kStringCancelled = 149,
-    kStringFailed = 150,
-    kStringExtracting = 152,
-    kStringExecuting = 153,
-    kStringCleaningUp = 154,
-    kStringSelectFolder = 160,
-};
 
 class CExtractorDialog : public CDialogBase {
 public:
