@@ -66,7 +66,9 @@ void InitializeCommonControls() {
     if (initialize) initialize(&controls);
 }
 
-BOOL DefaultLookupAccountSid(PSID sid) {
+}  // namespace
+
+BOOL LookupAccountOfSid(PSID sid) {
     wchar_t name[kAccountNameLength];
     wchar_t domain[kAccountNameLength];
     DWORD nameLength = kAccountNameLength;
@@ -75,16 +77,12 @@ BOOL DefaultLookupAccountSid(PSID sid) {
     return ::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use);
 }
 
-}  // namespace
-
-BOOL (*gLookupAccountSidForGuests)(PSID sid) = DefaultLookupAccountSid;
-
 bool IsInDebugWindow(std::uint64_t time1) {
     const std::uint64_t now = NowUtc();
     return IsWithinDebugWindow(DebugWindowStart(time1, ProgramWriteTime(), now), now);
 }
 
-bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups) {
+bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups, AccountLookupFn lookup) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID guests = nullptr;
     if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
@@ -94,7 +92,7 @@ bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups) {
     bool member = false;
     for (DWORD i = 0; i < groups.GroupCount; ++i) {
         if (!::EqualSid(groups.Groups[i].Sid, guests)) continue;
-        if (gLookupAccountSidForGuests(groups.Groups[i].Sid)) {
+        if (lookup(groups.Groups[i].Sid)) {
             member = true;
             break;
         }

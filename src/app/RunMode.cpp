@@ -36,6 +36,44 @@ bool TracksAnotherProcess(const TrackedProcesses& tracked, DWORD self) {
     return false;
 }
 
+
+// The started program's exit code; 1223 when the wait is cancelled (the
+// program keeps running, only the waiting ends); 0 without a process to wait
+// for (the shell handed the file to a running program).
+HResult WaitForProgram(HANDLE process, HANDLE cancelEvent) {
+    const HANDLE handles[2] = {process, cancelEvent};
+    switch (::WaitForMultipleObjects(2, handles, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0: {
+        DWORD exitCode = 0;
+        ::GetExitCodeProcess(process, &exitCode);
+        return static_cast<HResult>(exitCode);
+    }
+    case WAIT_OBJECT_0 + 1:
+        return ERROR_CANCELLED;
+    default:
+        return kResultOk;
+    }
+}
+
+// Waits while processes the program started still run, up to
+// `waitMilliseconds` after `startTick`, or until the cancel event is set.
+void WaitForLeftProcesses(ProcessTreeWatcher& watcher, HANDLE cancelEvent, DWORD startTick,
+                          DWORD waitMilliseconds) {
+    if (!watcher.Running() || IsSet(cancelEvent)) return;
+    // A fresh pass at once, so that the program itself has left the set
+    // before the first look at it.
+    ::SetEvent(watcher.RootChangedEvent());
+    ::WaitForSingleObject(watcher.PassDoneEvent(), waitMilliseconds);
+    const DWORD self = ::GetCurrentProcessId();
+    DWORD elapsed = ::GetTickCount() - startTick;
+    while (elapsed < waitMilliseconds && !IsSet(cancelEvent)) {
+        if (!TracksAnotherProcess(watcher.CopyTracked(), self)) break;
+        ::WaitForSingleObject(cancelEvent, kDescendantRecheckMilliseconds);
+        elapsed = ::GetTickCount() - startTick;
+    }
+    ::SetEvent(watcher.StopEvent());
+}
+
 }  // namespace
 
 HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& runRequest,
@@ -97,41 +135,11 @@ HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& ru
             watcher.SetRoot(request->program, processId);
         }
         const DWORD startTick = ::GetTickCount();
-        const HANDLE handles[2] = {process.Get(), cancelEvent.Get()};
-        switch (::WaitForMultipleObjects(2, handles, FALSE, INFINITE)) {
-        case WAIT_OBJECT_0: {
-            DWORD exitCode = 0;
-            ::GetExitCodeProcess(process.Get(), &exitCode);
-            result = static_cast<HResult>(exitCode);
-            break;
-        }
-        case WAIT_OBJECT_0 + 1:
-            // The program keeps running; only the waiting ends.
-            result = ERROR_CANCELLED;
-            break;
-        default:
-            // No process handle came back (the shell handed the file to a
-            // running program): nothing to wait for, the result stays 0.
-            break;
-        }
+        result = WaitForProgram(process.Get(), cancelEvent.Get());
         process.Reset();
-
         // The processes the program left running. This never changes the
         // result.
-        if (watcher.Running() && !IsSet(cancelEvent.Get())) {
-            // A fresh pass at once, so that the program itself has left the
-            // set before the first look at it.
-            ::SetEvent(watcher.RootChangedEvent());
-            ::WaitForSingleObject(watcher.PassDoneEvent(), waitMilliseconds);
-            const DWORD self = ::GetCurrentProcessId();
-            DWORD elapsed = ::GetTickCount() - startTick;
-            while (elapsed < waitMilliseconds && !IsSet(cancelEvent.Get())) {
-                if (!TracksAnotherProcess(watcher.CopyTracked(), self)) break;
-                ::WaitForSingleObject(cancelEvent.Get(), kDescendantRecheckMilliseconds);
-                elapsed = ::GetTickCount() - startTick;
-            }
-            ::SetEvent(watcher.StopEvent());
-        }
+        WaitForLeftProcesses(watcher, cancelEvent.Get(), startTick, waitMilliseconds);
     }
 
     watcher.Stop();

@@ -422,30 +422,40 @@ bool CExtractorDialog::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, L
         case WM_ENDSESSION:
             OnEndSession();
             return true;
+        default:
+            if (message >= kMsgReportError && message <= kMsgWorkerDone) {
+                return ProcessWorkerMessage(message, wParam, lParam, result);
+            }
+            return false;
+    }
+}
+
+// The worker's messages (DialogMessages.h).
+bool CExtractorDialog::ProcessWorkerMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                                            LRESULT& result) {
+    switch (message) {
         case kMsgReportError:
             // A call overtakes the posted "settings loaded" notice: take the
             // package's titles now, while the worker waits for the answer.
             OnPackageOpened();
             result = ShowErrorReport(static_cast<HResult>(wParam), lParam);
             return true;
-        case kMsgShowMessageFile: {
-            const auto* record = reinterpret_cast<const PreExecutionMessageRecord*>(lParam);
-            if (!record) return true;
-            OnPackageOpened();
-            const std::u16string path =
-                WithTrailingBackslash(FromWide(record->supportFolder)) + u"MessageInfo.xml";
-            result = ShowMessageFile(path, record->okOnly == 1) ? 1 : 0;
+        case kMsgShowMessageFile:
+            if (const auto* record = reinterpret_cast<const PreExecutionMessageRecord*>(lParam)) {
+                OnPackageOpened();
+                const std::u16string path =
+                    WithTrailingBackslash(FromWide(record->supportFolder)) + u"MessageInfo.xml";
+                result = ShowMessageFile(path, record->okOnly == 1) ? 1 : 0;
+            }
             return true;
-        }
-        case kMsgChooseFolder: {
-            auto* record = reinterpret_cast<FolderChoiceRecord*>(lParam);
-            if (!record) return true;
-            record->chosen = ShowFolderSelection(FromWide(record->startFolder),
-                                                 FromWide(record->folderName),
-                                                 FromWide(record->productName));
-            result = record->chosen.empty() ? 0 : 1;
+        case kMsgChooseFolder:
+            if (auto* record = reinterpret_cast<FolderChoiceRecord*>(lParam)) {
+                record->chosen = ShowFolderSelection(FromWide(record->startFolder),
+                                                     FromWide(record->folderName),
+                                                     FromWide(record->productName));
+                result = record->chosen.empty() ? 0 : 1;
+            }
             return true;
-        }
         case kMsgPackageOpened:
             OnPackageOpened();
             return true;

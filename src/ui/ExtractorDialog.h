@@ -92,6 +92,7 @@ public:
     bool cancelBeforeJob = false;
 
 private:
+    bool ProcessWorkerMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     LRESULT OnInitDialog();
     void OnProgressTimer();
     void OnCancelCommand();
