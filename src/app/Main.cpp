@@ -42,6 +42,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLineTail, int) {
             ? RunExecutor(options.runEventGuid, options.runRequest, options.extraArguments)
             : RunExtractionMode(options.extraArguments, options.silent,
                                 options.askAfterIntegrityFailure,
-                                options.askAfterRestrictionFailure, sLibrarySearchGuard);
+                                options.askAfterRestrictionFailure, sLibrarySearchGuard,
+                                options.logPath);
     return static_cast<int>(result);
 }

@@ -6,6 +6,8 @@
 #include <shellapi.h>
 
 #include "app/Modes.h"
+#include "common/FieldLogText.h"
+#include "common/FieldLog_win.h"
 #include "common/Unique.h"
 #include "common/WinFile.h"
 #include "common/WinResult.h"
@@ -26,6 +28,11 @@ constexpr DWORD kDescendantRecheckMilliseconds = 5000;
 static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60, "the shell request of a 32-bit program");
 
 bool IsSet(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+// Starts the requested program and waits for it and for what it leaves
+// running; its result is run mode's.
+HResult StartAndWait(const RunRequest& request, const std::u16string& runEventGuid,
+                     const std::u16string& extraArguments, FieldLog& log);
 
 // Anything tracked besides this process itself is still to be waited for.
 bool TracksAnotherProcess(const TrackedProcesses& tracked, DWORD self) {
@@ -89,25 +96,43 @@ HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& ru
     // A request from any other process is refused like a malformed one,
     // before the event is even looked for.
     if (!IsStartedBySameProgram(gate)) return kResultRunRequestMalformed;
+    // Only now is the request's log file one to write to: it came from this
+    // program's own extraction-mode copy.
+    FieldLog log(request->logPath);
+    const HResult result = StartAndWait(*request, runEventGuid, extraArguments, log);
+    const auto code = static_cast<std::uint32_t>(result);
+    log.Line(u"run mode", u"ends with " + CodeText(code));
+    return result;
+}
+
+namespace {
+
+HResult StartAndWait(const RunRequest& request, const std::u16string& runEventGuid,
+                     const std::u16string& extraArguments, FieldLog& log) {
     // Seconds to milliseconds in 32-bit unsigned arithmetic, as the sender
     // expects: a huge wait wraps rather than saturates.
-    const DWORD waitMilliseconds = request->waitSeconds * 1000u;
+    const DWORD waitMilliseconds = request.waitSeconds * 1000u;
 
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = kShellExecuteMask;
     execute.hwnd = nullptr;
     execute.lpVerb = L"open";
-    execute.lpFile = Wide(request->program);
+    execute.lpFile = Wide(request.program);
     execute.lpParameters = Wide(extraArguments);
     // No folder: the program starts in this process's current folder, which
     // the extraction-mode process made the run folder.
     execute.lpDirectory = nullptr;
-    execute.nShow = request->hideWindow ? SW_HIDE : SW_SHOW;
+    execute.nShow = request.hideWindow ? SW_HIDE : SW_SHOW;
 
     const std::u16string eventName = u"Local\\Quarry_Exec_" + runEventGuid;
     UniqueHandle cancelEvent(::OpenEventW(kCancelEventAccess, FALSE, Wide(eventName)));
-    if (!cancelEvent) return kResultRunRequestMalformed;
+    if (!cancelEvent) {
+        log.Line(u"run mode", u"the run's cancel event is missing");
+        return kResultRunRequestMalformed;
+    }
+    log.Line(u"run mode", u"starts \"" + request.program + u"\" " + extraArguments +
+                              (request.systemProgram ? u" (system program)" : u""));
 
     ProcessTreeWatcher watcher;
     if (waitMilliseconds != 0) {
@@ -118,7 +143,7 @@ HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& ru
     // Redirection is off only around the start: cmd.exe from the system
     // folder must be the native one, and nothing else here is affected.
     FsRedirection redirection;
-    if (request->systemProgram) DisableFsRedirection(redirection);
+    if (request.systemProgram) DisableFsRedirection(redirection);
     const BOOL started = ::ShellExecuteExW(&execute);
     // A plain Win32 code, as the extraction-mode process reads it; a failed
     // start never reads as success.
@@ -128,15 +153,21 @@ HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& ru
     HResult result = kResultOk;
     if (!started) {
         result = startError != ERROR_SUCCESS ? static_cast<HResult>(startError) : kResultFail;
+        log.Line(u"run mode", u"the start failed with " +
+                                  CodeText(static_cast<std::uint32_t>(result)));
     } else {
         UniqueHandle process(execute.hProcess);
         const DWORD processId = process ? ::GetProcessId(process.Get()) : 0;
         if (processId != 0 && processId != 0xFFFFFFFFu) {
-            watcher.SetRoot(request->program, processId);
+            watcher.SetRoot(request.program, processId);
         }
         const DWORD startTick = ::GetTickCount();
         result = WaitForProgram(process.Get(), cancelEvent.Get());
         process.Reset();
+        log.Line(u"run mode", result == ERROR_CANCELLED && IsSet(cancelEvent.Get())
+                                  ? std::u16string(u"the wait was cancelled; the program runs on")
+                                  : u"the program ended with " +
+                                        CodeText(static_cast<std::uint32_t>(result)));
         // The processes the program left running. This never changes the
         // result.
         WaitForLeftProcesses(watcher, cancelEvent.Get(), startTick, waitMilliseconds);
@@ -145,5 +176,7 @@ HResult RunExecutor(const std::u16string& runEventGuid, const std::u16string& ru
     watcher.Stop();
     return result;
 }
+
+}  // namespace
 
 }  // namespace quarry

@@ -43,6 +43,11 @@ private:
 std::u16string ModuleFileName();
 bool PathExists(const std::u16string& path);
 bool IsExistingFile(const std::u16string& path);  // exists and is not a folder
+// A FILETIME as one 64-bit count of 100 ns units.
+inline std::uint64_t FileTimeValue(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 // Creates one folder level unless something of that name exists already.
 bool CreateFolderIfMissing(const std::u16string& folder);
 

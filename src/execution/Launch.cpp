@@ -59,6 +59,7 @@ HResult LaunchAndWait(const LaunchRequest& launch, const LaunchFunctions& functi
     request.systemProgram = command.systemProgram;
     request.hideWindow = command.hideWindow;
     request.program = command.program;
+    request.logPath = launch.logPath;
     const std::u16string parameters = RunModeParameters(eventGuid, request, command.arguments);
 
     SHELLEXECUTEINFOW execute = {};

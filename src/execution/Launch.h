@@ -45,6 +45,7 @@ struct LaunchRequest {
     bool silent = false;
     std::uint32_t waitSeconds = 0;  // 0: no time limit
     HANDLE cancelEvent = nullptr;   // ends the wait (the started file runs on)
+    std::u16string logPath;         // the field log, for the run-mode copy too
 };
 
 // Starts the run-mode copy of `programPath` for the file (elevated when

@@ -111,12 +111,13 @@ UINT FinishStatusString(HResult result) {
 
 CExtractorDialog::CExtractorDialog(bool silentRun, bool askAfterIntegrity,
                                    bool askAfterRestriction, const std::u16string& arguments,
-                                   LibrarySearchGuard* guard)
+                                   LibrarySearchGuard* guard, FieldLog* fieldLog)
     : silent(silentRun),
       askAfterIntegrityFailure(askAfterIntegrity),
       askAfterRestrictionFailure(askAfterRestriction),
       extraArguments(arguments),
-      libraryGuard(guard) {
+      libraryGuard(guard),
+      log(fieldLog) {
     if (!IsWindowsVersionOrLater(6, 0)) templateId = kDialogTemplateXp;
     defaultTitle = LoadResourceString(kStringProductDefault);
     messageCaption = defaultTitle;
@@ -208,6 +209,7 @@ LRESULT CExtractorDialog::OnInitDialog() {
         options.askAfterIntegrityFailure = askAfterIntegrityFailure;
         options.askAfterRestrictionFailure = askAfterRestrictionFailure;
         options.libraryGuard = libraryGuard;
+        options.log = log;
         job = std::make_unique<ExtractionJob>(m_hWnd, std::move(options));
         started = job->Start();
         if (Succeeded(started) && cancelBeforeJob) job->Cancel();

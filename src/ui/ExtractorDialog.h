@@ -19,6 +19,7 @@
 namespace quarry {
 
 class ExtractionJob;
+class FieldLog;
 class LibrarySearchGuard;
 
 // Progress-bar states (the commctrl.h of older SDKs lacks them).
@@ -38,7 +39,7 @@ public:
     // windows from the system folder before they open.
     CExtractorDialog(bool silent, bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
                      const std::u16string& extraArguments,
-                     LibrarySearchGuard* libraryGuard = nullptr);
+                     LibrarySearchGuard* libraryGuard = nullptr, FieldLog* log = nullptr);
     ~CExtractorDialog() override;
 
     bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -69,6 +70,7 @@ public:
     bool askAfterRestrictionFailure = false;
     std::u16string extraArguments;
     LibrarySearchGuard* libraryGuard = nullptr;
+    FieldLog* log = nullptr;
     HResult endCode = kResultCancelledByUser;
     bool progressMeasurable = false;
     bool messagePhaseOver = false;

@@ -2,6 +2,8 @@
 
 #include <shlwapi.h>
 
+#include "common/FieldLogText.h"
+#include "common/FieldLog_win.h"
 #include "common/LibrarySearchGuard_win.h"
 #include "common/LinkSafe.h"
 #include "common/PathText.h"
@@ -9,6 +11,7 @@
 #include "common/WinFile.h"
 #include "common/WinResult.h"
 #include "execution/Command_win.h"
+#include "execution/ExitCodeSlot.h"
 #include "package/AccessControl.h"
 #include "package/AccessControl_win.h"
 #include "package/ExtractedFilesLog.h"
@@ -177,6 +180,29 @@ FailureQuestion ExtractionJob::AskAboutFailure() {
     };
 }
 
+void ExtractionJob::Log(const char16_t* phase, const std::u16string& text) {
+    LogLine(options_.log, phase, text);
+}
+
+// The settings that decide the run, once they are read.
+void ExtractionJob::LogSettings() {
+    if (!options_.log) return;
+    const PackageSettings& settings = package_.settings;
+    const ExecutionSettings& execution = ChooseExecutionSettings(settings);
+    const auto yes = [](bool value) { return std::u16string(value ? u"yes" : u"no"); };
+    Log(u"settings", u"product \"" + settings.ProductName + u"\", file \"" + execution.FileName +
+                         u"\", options \"" + execution.Options + u"\", elevated " +
+                         yes(execution.ForceElevation) + u", wait timeout " +
+                         Ascii(std::to_string(execution.WaitTimeout)) + u" s" +
+                         (execution.waitTimed ? u" (timed)" : u"") + u", wait for release " +
+                         yes(execution.waitForRelease));
+    Log(u"settings", u"signature check " + yes(settings.CheckDigitalSignature) +
+                         u", manufacturer check " + yes(settings.CheckManufacturer) +
+                         u", extract folder " + yes(settings.SpecifiedExtractFolder) +
+                         u", payload " + Ascii(std::to_string(settings.TotalFileSize)) +
+                         u" bytes");
+}
+
 void ExtractionJob::Post(UINT message, WPARAM wParam) {
     // Without a window there is nobody to tell; a null window would post to
     // this thread's own queue instead.
@@ -203,6 +229,7 @@ DWORD WINAPI ExtractThreadProc(LPVOID context) {
 
 HResult ExtractionJob::Run() {
     HResult result = Extract();
+    Log(u"extraction", u"ended with " + CodeText(static_cast<std::uint32_t>(result)));
     if (Failed(result)) {
         if (dialogWindow_) ::SendMessageW(dialogWindow_, kMsgLeavingExtraction, result, 0);
     } else {
@@ -210,6 +237,7 @@ HResult ExtractionJob::Run() {
     }
     Post(kMsgCleanupBegins, result);
     if (!workFolder_.empty()) Cleanup(false);
+    Log(u"cleanup", u"done; the run's result is " + CodeText(static_cast<std::uint32_t>(result)));
     Post(kMsgWorkerDone, result);
     return kResultOk;
 }
@@ -219,7 +247,10 @@ HResult ExtractionJob::RunAfterExtraction() {
     // A cancel in this pause, as one during the extraction, comes before
     // anything was started: both end with the one code a deployment tool
     // reads as "cancelled before the launch".
-    if (CancelRequested(1000, waitResult)) return kResultCancelledByUser;
+    if (CancelRequested(1000, waitResult)) {
+        Log(u"cancel", u"cancelled before the launch");
+        return kResultCancelledByUser;
+    }
     if (Failed(waitResult)) return waitResult;
 
     DialogAnswer proceed = DialogAnswer::Proceed;
@@ -230,7 +261,10 @@ HResult ExtractionJob::RunAfterExtraction() {
         proceed = CallDialog(kMsgShowMessageFile, 0, reinterpret_cast<LPARAM>(&record), 1);
     }
     if (dialogWindow_) ::SendMessageW(dialogWindow_, kMsgLeavingExtraction, kResultOk, 0);
-    if (proceed != DialogAnswer::Proceed) return kResultCancelledByUser;
+    if (proceed != DialogAnswer::Proceed) {
+        Log(u"message", u"the pre-execution message was declined");
+        return kResultCancelledByUser;
+    }
     if (!options_.silent) ShowExtractFolder();
     return Execute(options_.extraArguments);
 }
@@ -243,7 +277,17 @@ HResult ExtractionJob::Extract() {
     FolderSecurity runOnly(run, false);
     std::u16string workRoot;
     if (Failed(PrepareWorkRoot(GetWorkRoot(), runOnly.Attributes(), workRoot))) {
+        Log(u"folders", u"no work root could be had");
         return kResultFolderNotCreated;
+    }
+    Log(u"folders", u"work root " + workRoot);
+    // Only the shared root, once it is trusted, holds other runs' folders.
+    if (workRoot == GetWorkRoot()) {
+        const int swept = SweepStaleWorkFolders(workRoot);
+        if (swept > 0) {
+            Log(u"folders", u"removed " + Ascii(std::to_string(swept)) +
+                                u" work folders older than seven days");
+        }
     }
 
     bool errorReported = false;
@@ -279,11 +323,13 @@ HResult ExtractionJob::MakeWorkFolder(const std::u16string& workRoot,
     workFolder_ = newWorkFolder;
     // Held, sharing no deletion, until the cleanup: nobody can rename it away
     // and put another folder of that name in its place, even where the work
-    // root lets the same user's other programs write.
-    workFolderHold_ = std::move(
-        OpenEntry(newWorkFolder.substr(0, newWorkFolder.size() - 1), INVALID_FILE_ATTRIBUTES, 0)
-            .handle);
+    // root lets the same user's other programs write. The hold lists the
+    // folder, which is what tells a later run's sweep that it is in use.
+    workFolderHold_ = std::move(OpenEntry(newWorkFolder.substr(0, newWorkFolder.size() - 1),
+                                          INVALID_FILE_ATTRIBUTES, FILE_LIST_DIRECTORY)
+                                    .handle);
     supportFolder_ = workFolder_ + u"Support\\";
+    Log(u"folders", u"work folder " + workFolder_);
     return CreateNewFolder(supportFolder_) ? kResultOk : kResultFolderNotCreated;
 }
 
@@ -295,20 +341,28 @@ HResult ExtractionJob::OpenPackage(const std::u16string& workRoot, std::uint64_t
         Post(kMsgPackageOpened, 0);
     }
     const bool hasPayload = HasPayloadEntry(package_.Directory());
+    Log(u"package", u"opened and read with " + CodeText(static_cast<std::uint32_t>(result)));
     RETURN_IF_FAILED(result);
+    LogSettings();
 
     const PackageSettings& settings = package_.settings;
     std::uint64_t required = AddWithCarry(programSize, kFreeSpaceMargin);
     if (hasPayload && !settings.SpecifiedExtractFolder) {
         required = AddWithCarry(required, PayloadSize(settings));
     }
-    if (!CheckFreeSpace(required, workRoot, errorReported)) return kResultNotEnoughSpace;
+    if (!CheckFreeSpace(required, workRoot, errorReported)) {
+        Log(u"space", u"not enough free space for the work folder");
+        return kResultNotEnoughSpace;
+    }
 
-    RETURN_IF_FAILED(CheckRestrictions(errorReported));
+    const HResult restrictions = CheckRestrictions(errorReported);
+    Log(u"restrictions", u"checked with " + CodeText(static_cast<std::uint32_t>(restrictions)));
+    RETURN_IF_FAILED(restrictions);
 
     result = PrepareDestination(AddWithCarry(PayloadSize(settings), kFreeSpaceMargin),
                                 extractFolder_, errorReported);
     if (Succeeded(result)) Post(kMsgExtractionBegins, 0);
+    if (!extractFolder_.empty()) Log(u"folders", u"extract folder " + extractFolder_);
     HResult waitResult = kResultOk;
     if (CancelRequested(500, waitResult)) return kResultAbort;
     return result;
@@ -325,7 +379,10 @@ HResult ExtractionJob::ExtractAndLock() {
 
     const ExecutionSettings& execution = ChooseExecutionSettings(settings);
     package_.fingerprintPath = execution.FileName;
-    RETURN_IF_FAILED(package_.ExtractAll(runFolder_, cancelEvent_.Get()));
+    const HResult extracted = package_.ExtractAll(runFolder_, cancelEvent_.Get());
+    Log(u"extraction", u"files written to " + runFolder_ + u" with " +
+                           CodeText(static_cast<std::uint32_t>(extracted)));
+    RETURN_IF_FAILED(extracted);
 
     // The lock covers the GUID work folder, and Support and Package with it,
     // so that neither can be renamed away and replaced; it comes first,
@@ -334,6 +391,7 @@ HResult ExtractionJob::ExtractAndLock() {
     bool locked = SetTreeAccess(workFolder_, false);
     if (settings.SpecifiedExtractFolder) locked = SetTreeAccess(runFolder_, false) && locked;
     UnlockWritableItems(runFolder_, settings.WritableItems);
+    Log(u"lock", locked ? u"the tree is locked" : u"the tree could not be locked");
     // A tree others could still change must not feed a program that runs
     // with more rights than they have.
     if (!locked && (options_.runIsPrivileged() || execution.ForceElevation)) {
@@ -354,6 +412,8 @@ HResult ExtractionJob::CheckExtractedTree(const std::u16string& workRoot,
     const HResult supportCheck = package_.WriteExtractedFilesLog(
         1, extractedFilesLog_, options_.programPath, programSize);
     const HResult result = Failed(destinationCheck) ? destinationCheck : supportCheck;
+    Log(u"integrity", u"checked with " + CodeText(static_cast<std::uint32_t>(result)) +
+                          u"; the extracted-files log is " + extractedFilesLog_);
     if (Succeeded(result) || !options_.askAfterIntegrityFailure) return result;
     if (ReportError(result, 0) != DialogAnswer::Proceed) {
         errorReported = true;
@@ -451,9 +511,13 @@ HResult ExtractionJob::Execute(const std::u16string& arguments) {
     // the wait for the program count against it.
     const DWORD startTick = ::GetTickCount();
     const ExecutionSettings& execution = ChooseExecutionSettings(package_.settings);
-    if (execution.FileName.empty()) return kResultNothingRun;
+    if (execution.FileName.empty()) {
+        Log(u"launch", u"no file is configured: nothing is started");
+        return kResultNothingRun;
+    }
     const std::u16string filePath = runFolder_ + execution.FileName;
     if (!IsExistingFile(supportFolder_ + u"Settings.ini") || !IsExistingFile(filePath)) {
+        Log(u"launch", u"the file or the settings copy is missing: nothing is started");
         return kResultNothingRun;
     }
 
@@ -495,8 +559,13 @@ HResult ExtractionJob::LaunchAndWait(const std::u16string& filePath,
     launch.silent = options_.silent;
     launch.waitSeconds = waitSeconds;
     launch.cancelEvent = cancelEvent_.Get();
+    if (options_.log) launch.logPath = options_.log->Path();
+    Log(u"launch", u"\"" + filePath + u"\" " + arguments +
+                       (forceElevation ? u" (elevated)" : u""));
     Post(kMsgLaunching, 0);
     const HResult result = quarry::LaunchAndWait(launch, options_.launchFunctions);
+    Log(u"launch", u"ended with " + CodeText(static_cast<std::uint32_t>(result)) +
+                       u"; the file's exit code is " + CodeText(ReadExitCodeSlot()));
     Post(kMsgLaunchEnded, static_cast<WPARAM>(result));
     return result;
 }
@@ -505,7 +574,11 @@ void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick,
                                          const ExecutionSettings& execution) {
     const ReleaseWait wait = {workFolder_,      runFolder_,         execution,
                               executeStartTick, cancelEvent_.Get(), options_.inUseWait};
-    quarry::WaitForFilesReleased(wait);
+    const HResult released = quarry::WaitForFilesReleased(wait);
+    if (Failed(released)) {
+        Log(u"wait", u"the extracted files were not released: " +
+                         CodeText(static_cast<std::uint32_t>(released)));
+    }
 }
 
 HResult ExtractionJob::ShowExtractFolder() {

@@ -20,6 +20,7 @@
 
 namespace quarry {
 
+class FieldLog;
 class LibrarySearchGuard;
 
 // True when this process runs as SYSTEM or elevated (CurrentRunIdentity).
@@ -37,6 +38,8 @@ struct JobOptions {
     // Loads the libraries a shell step needs from the system folder; null
     // where there is no guard (tests, or a program without one).
     LibrarySearchGuard* libraryGuard = nullptr;
+    // The field log ("-log"), or null.
+    FieldLog* log = nullptr;
     RestrictionFunctions restrictionFunctions;
     // The administrator test and the shell call of LaunchAndWait.
     LaunchFunctions launchFunctions;
@@ -128,6 +131,8 @@ private:
     void Post(UINT message, WPARAM wParam);
     bool CancelRequested(DWORD milliseconds, HResult& waitResult);
     FailureQuestion AskAboutFailure();
+    void Log(const char16_t* phase, const std::u16string& text);
+    void LogSettings();
 
     // The steps of Run and Extract, in their order.
     HResult RunAfterExtraction();

@@ -45,4 +45,23 @@ std::u16string ExtractFolderName(std::u16string_view wanted) {
                                    : std::u16string(kFallbackExtractFolderName);
 }
 
+bool IsWorkFolderName(std::u16string_view name) {
+    if (name.size() != 38 || name.front() != u'{' || name.back() != u'}') return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const char16_t c = name[i];
+        const bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
+                         (c >= u'a' && c <= u'f');
+        if (hyphen ? c != u'-' : !hex) return false;
+    }
+    return true;
+}
+
+bool IsStaleWorkFolder(std::uint64_t created, std::uint64_t written, std::uint64_t now) {
+    const auto old = [now](std::uint64_t time) {
+        return time <= now && now - time > kStaleWorkFolderAge;
+    };
+    return old(created) && old(written);
+}
+
 }  // namespace quarry

@@ -56,4 +56,14 @@ std::u16string FolderNameFromProgramName(std::u16string_view programName);
 inline constexpr char16_t kFallbackExtractFolderName[] = u"Package";
 std::u16string ExtractFolderName(std::u16string_view wanted);
 
+// A run's work folder under the work root: a GUID in braces, 38 characters
+// ("{8-4-4-4-12}" of hexadecimal digits), as NewGuidString writes it.
+bool IsWorkFolderName(std::u16string_view name);
+
+// Whether a work folder left under the work root is stale: both its
+// creation and its last change (FILETIME values, 100 ns units) more than
+// seven days before `now`. A time in the future is not stale.
+constexpr std::uint64_t kStaleWorkFolderAge = 7ull * 24 * 60 * 60 * 10000000;
+bool IsStaleWorkFolder(std::uint64_t created, std::uint64_t written, std::uint64_t now);
+
 }  // namespace quarry

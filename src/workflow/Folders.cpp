@@ -3,12 +3,16 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
+#include <vector>
+
 #include "common/WinFile.h"
 #include "common/LinkSafe.h"
 #include "common/SystemLibrary.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
+#include "package/AccessControl.h"
 #include "package/AccessControl_win.h"
+#include "workflow/Cleanup.h"
 #include "common/PathText.h"
 #include "workflow/FolderRules.h"
 
@@ -182,6 +186,50 @@ HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* securit
     if (!CreateNewFolder(fresh, security)) return kResultFolderNotCreated;
     usable = fresh;
     return kResultOk;
+}
+
+int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now) {
+    if (now == 0) {
+        FILETIME current;
+        ::GetSystemTimeAsFileTime(&current);
+        now = FileTimeValue(current);
+    }
+    std::vector<std::u16string> stale;
+    WIN32_FIND_DATAW data;
+    const UniqueFind find(::FindFirstFileW(Wide(root + u"\\{*}"), &data));
+    if (!find) return 0;
+    do {
+        const std::u16string name = FromWide(data.cFileName);
+        if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                FILE_ATTRIBUTE_DIRECTORY &&
+            IsWorkFolderName(name) &&
+            IsStaleWorkFolder(FileTimeValue(data.ftCreationTime),
+                              FileTimeValue(data.ftLastWriteTime), now)) {
+            stale.push_back(root + u"\\" + name);
+        }
+    } while (::FindNextFileW(find.Get(), &data));
+
+    int removed = 0;
+    for (const std::u16string& folder : stale) {
+        {
+            // Listing access, sharing no reading: refused while a run holds
+            // the folder. The probe is closed before anything is changed.
+            const UniqueFile probe(::CreateFileW(
+                Wide(folder), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            BY_HANDLE_FILE_INFORMATION information;
+            if (!probe || !::GetFileInformationByHandle(probe.Get(), &information) ||
+                (information.dwFileAttributes &
+                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                    FILE_ATTRIBUTE_DIRECTORY) {
+                continue;
+            }
+        }
+        SetTreeAccess(folder, true);
+        if (DeleteTree(folder)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace quarry

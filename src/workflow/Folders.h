@@ -98,4 +98,15 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique);
 HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
                         std::u16string& usable);
 
+// Removes the work folders that runs killed or cut off by a power failure
+// left below the trusted work root `root`: folders named as runs name theirs
+// (IsWorkFolderName), made and last changed more than seven days before
+// `now` (a FILETIME value; 0: the current time), and not in use. A run holds
+// its work folder open for listing, sharing no reading, until it has
+// cleaned up: a folder that cannot be opened that way is in use and stays,
+// and so does a link or anything not a folder. A stale folder is unlocked,
+// then deleted without following links (DeleteTree); what cannot be deleted
+// stays. Returns how many folders were removed.
+int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now = 0);
+
 }  // namespace quarry

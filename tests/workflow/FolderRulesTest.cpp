@@ -148,5 +148,39 @@ TEST(FolderRules, ExtractFolderNameFallsBackUnlessItIsOneUsableName) {
     }
 }
 
+// Only folders named as the runs name theirs, and only those both made and
+// last changed more than a week ago, are swept.
+TEST(FolderRules, StaleWorkFoldersAreGuidNamedAndAWeekOld) {
+    for (const char16_t* name : {u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6B}",
+                                 u"{8f14e45f-ceea-467a-9575-3c9a2e1d5a6b}"}) {
+        EXPECT_TRUE(IsWorkFolderName(name));
+    }
+    for (const char16_t* name : {u"", u"QuarryTool", u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6}",
+                                 u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6BX}",
+                                 u"{8F14E45FXCEEA-467A-9575-3C9A2E1D5A6B}",
+                                 u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6G}",
+                                 u"(8F14E45F-CEEA-467A-9575-3C9A2E1D5A6B)"}) {
+        EXPECT_FALSE(IsWorkFolderName(name)) << Narrow(name);
+    }
+    const std::uint64_t now = 133000000000000000ull;
+    const std::uint64_t day = 24ull * 60 * 60 * 10000000;
+    const struct {
+        std::uint64_t created, written;
+        bool stale;
+    } cases[] = {
+        {now - 8 * day, now - 8 * day, true},
+        {now - 8 * day, now - 6 * day, false},
+        {now - 6 * day, now - 8 * day, false},
+        {now - 7 * day, now - 7 * day, false},
+        {now - 7 * day - 1, now - 7 * day - 1, true},
+        {now + day, now - 8 * day, false},
+        {0, 0, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.stale, IsStaleWorkFolder(c.created, c.written, now))
+            << (now - c.created) / day << " " << (now - c.written) / day;
+    }
+}
+
 }  // namespace
 }  // namespace quarry
