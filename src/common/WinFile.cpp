@@ -102,8 +102,9 @@ bool IsExistingFile(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateFolderIfMissing(const std::u16string& folder) {
-    return PathExists(folder) || ::CreateDirectoryW(Wide(folder), nullptr);
+HResult CreateFolderIfMissing(const std::u16string& folder) {
+    if (!PathExists(folder)) RETURN_IF_WIN32_BOOL_FALSE(::CreateDirectoryW(Wide(folder), nullptr));
+    return kResultOk;
 }
 
 }  // namespace quarry

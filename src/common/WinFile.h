@@ -44,6 +44,7 @@ std::u16string ModuleFileName();
 bool PathExists(const std::u16string& path);
 bool IsExistingFile(const std::u16string& path);  // exists and is not a folder
 // Creates one folder level unless something of that name exists already.
-bool CreateFolderIfMissing(const std::u16string& folder);
+// 0, or the error of the creation.
+HResult CreateFolderIfMissing(const std::u16string& folder);
 
 }  // namespace quarry

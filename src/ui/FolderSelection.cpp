@@ -4,7 +4,6 @@
 #include <shlwapi.h>
 #include <aclapi.h>
 
-#include <new>
 
 #include "common/Result.h"
 #include "common/Unique.h"
@@ -64,10 +63,10 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM da
         bool confirmable = false;
         // Runs inside the browser's message loop: an exception must not
         // unwind through the shell, so no storage means no OK.
-        try {
+        CatchAllocationFailures([&] {
             confirmable = IsFolderConfirmable(PathOfItem(reinterpret_cast<LPCITEMIDLIST>(lParam)));
-        } catch (const std::bad_alloc&) {
-        }
+            return kResultOk;
+        });
         ::SendMessageW(browser, BFFM_ENABLEOK, 0, confirmable ? TRUE : FALSE);
         break;
     }
@@ -137,20 +136,15 @@ std::u16string CExtractorDialog::ShowFolderSelection(const std::u16string& start
     // The dialog's timer shows a paused bar while this count is above 0.
     ::InterlockedIncrement(&browseCount);
     ScopeExit closed([this] { ::InterlockedDecrement(&browseCount); });
-    try {
-        const std::u16string shownName = ShortenProductName(productName);
-        const std::u16string prompt =
-            FormatResourceString(kStringSelectFolder, shownName, folderName);
-        // The browser's new dialog style fails in the multithreaded
-        // apartment that the worker thread would otherwise join implicitly.
-        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        ScopeExit uninitialize([com] {
-            if (SUCCEEDED(com)) ::CoUninitialize();
-        });
-        return BrowseForWritableFolder(m_hWnd, startFolder, prompt);
-    } catch (const std::bad_alloc&) {
-        throw ResultError{kResultFail};
-    }
+    const std::u16string shownName = ShortenProductName(productName);
+    const std::u16string prompt = FormatResourceString(kStringSelectFolder, shownName, folderName);
+    // The browser's new dialog style fails in the multithreaded apartment
+    // that the worker thread would otherwise join implicitly.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ScopeExit uninitialize([com] {
+        if (Succeeded(com)) ::CoUninitialize();
+    });
+    return BrowseForWritableFolder(m_hWnd, startFolder, prompt);
 }
 
 }  // namespace quarry

@@ -222,10 +222,10 @@ HResult ExtractionJob::Extract() {
     const std::uint64_t programSize = GetFileSize64(programPath);
     // The run's folders get their list as they are made: none of them is
     // ever writable by anyone but the run, not even for a moment.
-    const RunIdentity run = gAccessControlFunctions.runIdentity();
+    const RunIdentity run = accessControl.runIdentity();
     FolderSecurity runOnly(run, false);
     std::u16string workRoot;
-    if (Failed(PrepareWorkRoot(GetWorkRoot(), runOnly.Attributes(), workRoot))) {
+    if (Failed(PrepareWorkRoot(GetWorkRoot(), runOnly.Attributes(), workRoot, accessControl))) {
         return kResultFolderNotCreated;
     }
 
@@ -237,7 +237,7 @@ HResult ExtractionJob::Extract() {
             // The run's own folders are new, or the run does not use them:
             // one that is there already was made by someone else.
             const std::u16string newWorkFolder = workRoot + u"\\" + NewGuidString() + u"\\";
-            if (!CreateNewFolder(newWorkFolder, runOnly.Attributes())) {
+            if (Failed(CreateNewFolder(newWorkFolder, runOnly.Attributes()))) {
                 result = kResultFolderNotCreated;
                 break;
             }
@@ -249,7 +249,7 @@ HResult ExtractionJob::Extract() {
                                                  INVALID_FILE_ATTRIBUTES, 0)
                                            .handle);
             supportFolder = workFolder + u"Support\\";
-            if (!CreateNewFolder(supportFolder)) {
+            if (Failed(CreateNewFolder(supportFolder))) {
                 result = kResultFolderNotCreated;
                 break;
             }
@@ -288,7 +288,7 @@ HResult ExtractionJob::Extract() {
             // The extract folder was made new by PrepareDestination.
             runFolder = settings.SpecifiedExtractFolder ? extractFolder + u"\\"
                                                         : workFolder + u"Package\\";
-            if (!settings.SpecifiedExtractFolder && !CreateNewFolder(runFolder)) {
+            if (!settings.SpecifiedExtractFolder && Failed(CreateNewFolder(runFolder))) {
                 result = kResultFolderNotCreated;
                 break;
             }
@@ -301,9 +301,11 @@ HResult ExtractionJob::Extract() {
             // with it, so that neither can be renamed away and replaced; it
             // comes first, since its reset clears what is below.
             CreateWritableItems(runFolder, settings.WritableItems, package.destinationFiles);
-            bool locked = SetTreeAccess(workFolder, false);
-            if (settings.SpecifiedExtractFolder) locked = SetTreeAccess(runFolder, false) && locked;
-            UnlockWritableItems(runFolder, settings.WritableItems);
+            bool locked = Succeeded(SetTreeAccess(workFolder, false, accessControl));
+            if (settings.SpecifiedExtractFolder) {
+                locked = Succeeded(SetTreeAccess(runFolder, false, accessControl)) && locked;
+            }
+            UnlockWritableItems(runFolder, settings.WritableItems, accessControl);
             // A tree others could still change must not feed a program that
             // runs with more rights than they have.
             const bool startsElevated = ChooseExecutionSettings(settings).ForceElevation;
@@ -353,7 +355,8 @@ HResult ExtractionJob::Extract() {
 bool ExtractionJob::CheckFreeSpace(std::uint64_t required, const std::u16string& folder,
                                    bool& errorReported) {
     std::uint64_t available = 0;
-    if (!QueryFreeBytes(folder, available) || HasEnoughFreeSpace(available, required)) {
+    if (!QueryFreeBytes(folder, available, diskFreeSpace) ||
+        HasEnoughFreeSpace(available, required)) {
         return true;
     }
     const std::u16string drive = DriveText(folder);
@@ -416,8 +419,9 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
     // make unique, or a folder made in between, ends the step. It is made
     // with the run's list, which lets users open it afterwards.
     RETURN_IF_FAILED(CreateFolderTree(parent));
-    FolderSecurity userReadable(gAccessControlFunctions.runIdentity(), true);
-    if (!userReadable.Attributes() || !CreateNewFolder(candidate, userReadable.Attributes())) {
+    FolderSecurity userReadable(accessControl.runIdentity(), true);
+    if (!userReadable.Attributes() ||
+        Failed(CreateNewFolder(candidate, userReadable.Attributes()))) {
         return kResultFolderNotCreated;
     }
     extractFolderPath = candidate;
@@ -428,11 +432,11 @@ void ExtractionJob::Cleanup(bool removeExtractFolder) {
     // The hold shares no deletion: it must go before the folder can.
     workFolderHold.Reset();
     if (!workFolder.empty()) {
-        SetTreeAccess(workFolder, true);
+        SetTreeAccess(workFolder, true, accessControl);
         DeleteTree(workFolder);
     }
     if (removeExtractFolder && !extractFolder.empty()) {
-        SetTreeAccess(extractFolder, true);
+        SetTreeAccess(extractFolder, true, accessControl);
         DeleteTree(extractFolder);
     }
 }

@@ -13,8 +13,11 @@
 #include "common/Result.h"
 #include "common/Unique.h"
 #include "execution/Launch.h"
+#include "package/AccessControl_win.h"
 #include "package/PackageReader.h"
 #include "restrictions/Restrictions.h"
+#include "workflow/FileUseChecker.h"
+#include "workflow/Folders.h"
 
 namespace quarry {
 
@@ -109,6 +112,10 @@ public:
     // Whether this run is elevated or runs as SYSTEM, when a tree that could
     // not be locked stops the run (0x8004000D).
     bool (*runIsPrivileged)() = RunIsPrivileged;
+    // The access-control, free-space and in-use calls, replaceable by a test.
+    AccessControlFunctions accessControl;
+    DiskFreeSpaceFn diskFreeSpace = SystemDiskFreeSpace;
+    InUseWaitSettings inUseWait;
 
 private:
     void Post(UINT message, WPARAM wParam);

@@ -6,14 +6,12 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "package/AccessControl.h"
+#include "package/AccessControl_win.h"
 #include "restrictions/WindowsVersion.h"
 #include "workflow/Cleanup.h"
 #include "workflow/ExtractionJob.h"
 
 namespace quarry {
-
-InUseWaitSettings gInUseWait;
 
 namespace {
 
@@ -106,7 +104,7 @@ void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick, const Execution
     const std::uint64_t allowed =
         static_cast<std::uint64_t>(execution.WaitTimeout) * 1000 + kReleaseGraceMilliseconds;
     const bool restartManager = IsWindowsVersionOrLater(6, 0);
-    FileUseChecker checker = gInUseWait.restartManager ? FileUseChecker(*gInUseWait.restartManager)
+    FileUseChecker checker = inUseWait.restartManager ? FileUseChecker(*inUseWait.restartManager)
                                                        : FileUseChecker();
     bool firstRound = true;
     for (;;) {
@@ -118,7 +116,7 @@ void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick, const Execution
         } else if (firstRound) {
             inUse = IsAnyFileLocked(runFolder, true, error);
             if (!inUse) {
-                SetTreeAccess(runFolder, true);
+                SetTreeAccess(runFolder, true, accessControl);
                 inUse = IsAnyFileLocked(runFolder, false, error);
             }
         } else {
@@ -126,7 +124,8 @@ void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick, const Execution
         }
         firstRound = false;
         if (!inUse) return;
-        if (::WaitForSingleObject(cancelEvent.Get(), gInUseWait.recheckMilliseconds) != WAIT_TIMEOUT) {
+        if (::WaitForSingleObject(cancelEvent.Get(), inUseWait.recheckMilliseconds) !=
+            WAIT_TIMEOUT) {
             return;
         }
     }

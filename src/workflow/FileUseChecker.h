@@ -59,6 +59,5 @@ struct InUseWaitSettings {
     const RestartManagerApi* restartManager = nullptr;  // null: the system's
     DWORD recheckMilliseconds = 30000;
 };
-extern InUseWaitSettings gInUseWait;
 
 }  // namespace quarry

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/Result.h"
+#include "package/AccessControl_win.h"
 
 namespace quarry {
 
@@ -81,16 +82,17 @@ bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions);
 using DiskFreeSpaceFn = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                       PULARGE_INTEGER);
 
-// When set, QueryFreeBytes calls this instead of looking up the system's
-// function; tests use it to fake a full disk. Null in the program.
-extern DiskFreeSpaceFn gDiskFreeSpaceOverride;
+// GetDiskFreeSpaceExW looked up by name in kernel32, not imported: a system
+// without it must skip the free-space check, never refuse to start the
+// program. FALSE when there is no such function.
+BOOL WINAPI SystemDiskFreeSpace(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                                PULARGE_INTEGER free);
 
-// The bytes available to the caller on the volume of `folder`. Uses `fn`,
-// else gDiskFreeSpaceOverride, else GetDiskFreeSpaceExW looked up by name in
-// kernel32. False when there is no such function or the call does not
-// return 1; the free-space check then passes.
+// The bytes available to the caller on the volume of `folder`, through
+// `query` (a test's fake disk, or the system's). False when the call does
+// not return 1; the free-space check then passes.
 bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available,
-                    DiskFreeSpaceFn fn = nullptr);
+                    DiskFreeSpaceFn query = SystemDiskFreeSpace);
 
 // A path that names no existing file or folder, made from `wanted` by the
 // shell's unique-name function (shell32 ordinal 75) with a 260-character
@@ -104,10 +106,11 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique);
 HResult CreateFolderTree(const std::u16string& path);
 
 // Creates the folder `path`, whose parent exists, with `security` (null:
-// the list it inherits). True only when this call made it: a folder (or a
-// link, or a file) of that name already there is a failure, since a run
-// removes its folders with all they hold.
-bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security = nullptr);
+// the list it inherits). 0 only when this call made it: a folder (or a
+// link, or a file) of that name already there is a failure (0x800700B7),
+// since a run removes its folders with all they hold; so is any other error
+// of the creation.
+HResult CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security = nullptr);
 
 // The work root this run uses, in `usable`, for the work root `root` that
 // GetWorkRoot gave. A work root that is there already is shared with every
@@ -118,8 +121,10 @@ bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security =
 // Anything else is left alone, and the run makes a fresh root of its own
 // beside it, `root` + "." + a new GUID, created new with that list: failing
 // instead would let any user stop every run on the machine by planting a
-// folder. 0, or 0x8004000F when no work root can be had.
+// folder. `access` reads the run's identity and the folder's list.
+// 0, or 0x8004000F when no work root can be had.
 HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
-                        std::u16string& usable);
+                        std::u16string& usable,
+                        const AccessControlFunctions& access = AccessControlFunctions());
 
 }  // namespace quarry

@@ -414,14 +414,11 @@ BOOL WINAPI FakeDiskFreeSpace(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGE
     return TRUE;
 }
 
-class FakeDisk {
-public:
-    explicit FakeDisk(std::uint64_t freeBytes) {
-        gFakeFreeBytes = freeBytes;
-        gDiskFreeSpaceOverride = FakeDiskFreeSpace;
-    }
-    ~FakeDisk() { gDiskFreeSpaceOverride = nullptr; }
-};
+// A disk with `freeBytes` free, for a job's free-space query.
+DiskFreeSpaceFn FakeDisk(std::uint64_t freeBytes) {
+    gFakeFreeBytes = freeBytes;
+    return FakeDiskFreeSpace;
+}
 
 TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeSpace) {
     const std::u16string program = Package(u"basic.exe");
@@ -443,10 +440,10 @@ TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeS
                           {required, IDNO, 0x8004000Eu, 1},
                           {required, IDYES, 1, 1}};
     for (const Case& c : cases) {
-        FakeDisk disk(c.freeBytes);
         record = DialogRecord();
         record.reportAnswer = c.answer;
         ExtractionJob job(window, nullptr);
+        job.diskFreeSpace = FakeDisk(c.freeBytes);
         job.programPath = program;
         RunWithDialog(job);
         ASSERT_EQ(c.questions, record.calls.size()) << c.freeBytes;
@@ -462,8 +459,8 @@ TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeS
 
 TEST_F(ExtractionJobTest, PackageWithoutPayloadNeedsOnlyProgramAndMargin) {
     const std::u16string program = Package(u"nopayload.exe");
-    FakeDisk disk(GetFileSize64(program) + 0x1400000 + 1);
     ExtractionJob job(window, nullptr);
+    job.diskFreeSpace = FakeDisk(GetFileSize64(program) + 0x1400000 + 1);
     job.programPath = program;
     RunWithDialog(job);
     EXPECT_TRUE(record.calls.empty());
@@ -471,10 +468,10 @@ TEST_F(ExtractionJobTest, PackageWithoutPayloadNeedsOnlyProgramAndMargin) {
 }
 
 TEST_F(ExtractionJobTest, CancelWhileAQuestionIsPendingIsNotAYes) {
-    FakeDisk disk(0);
     record.reportAnswer = IDYES;
     record.cancelOn = kMsgReportError;
     ExtractionJob job(window, nullptr);
+    job.diskFreeSpace = FakeDisk(0);
     job.programPath = Package(u"basic.exe");
     RunWithDialog(job);
     // The answer Yes came too late: the question counts as refused, and the
@@ -635,11 +632,6 @@ TreeResetNamedSecurityInfoFn FindNoTreeReset() { return nullptr; }
 // SYSTEM, or that would start its file elevated, before anything is started
 // (0x8004000D); any other run goes on, guarded by the integrity check.
 TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) {
-    struct Restore {
-        ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
-    } restore;
-    gAccessControlFunctions.readSecurity = ReadUsersMayWrite;
-    gAccessControlFunctions.findTreeReset = FindNoTreeReset;
     struct Case {
         const char16_t* package;
         bool (*privileged)();
@@ -652,6 +644,8 @@ TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) 
         ExtractionJob job(nullptr, nullptr);
         job.programPath = Package(c.package);
         job.runIsPrivileged = c.privileged;
+        job.accessControl.readSecurity = ReadUsersMayWrite;
+        job.accessControl.findTreeReset = FindNoTreeReset;
         EXPECT_EQ(c.expected, job.Extract());
         EXPECT_EQ(0x8004000Du, static_cast<std::uint32_t>(kResultTreeNotLocked));
         if (Failed(c.expected)) EXPECT_FALSE(Exists(job.workFolder));

@@ -42,8 +42,8 @@ protected:
         api.registerResources = FakeRegister;
         api.getList = FakeList;
         api.endSession = FakeEnd;
-        gInUseWait.restartManager = &api;
-        gInUseWait.recheckMilliseconds = 20;
+        job.inUseWait.restartManager = &api;
+        job.inUseWait.recheckMilliseconds = 20;
         gLists = 0;
         gBusyRounds = 0;
         job.workFolder = scratch.Path();
@@ -54,7 +54,6 @@ protected:
         execution.waitForRelease = true;
         execution.WaitTimeout = 60;
     }
-    void TearDown() override { gInUseWait = InUseWaitSettings(); }
 
     ScratchFolder scratch;
     RestartManagerApi api;
@@ -98,7 +97,7 @@ TEST_F(InUseWaitTest, EndsAtTheDeadlineOrOnCancel) {
 // holds open, and the wait lasts until that process has let it go.
 TEST_F(InUseWaitTest, RestartManagerReportsAHeldFileAndTheWaitOutlastsIt) {
     QUARRY_SKIP_UNDER_WINE("Wine's Restart Manager cannot tell whether a file is in use");
-    gInUseWait.restartManager = nullptr;
+    job.inUseWait.restartManager = nullptr;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
     const HANDLE held = ::CreateFileW(Wide(job.runFolder + u"a.bin"), GENERIC_READ,
                                       FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0, nullptr);
