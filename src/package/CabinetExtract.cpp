@@ -165,6 +165,18 @@ CExtract* CurrentExtract() {
     return static_cast<CExtract*>(::TlsGetValue(gExtractionSlot));
 }
 
+// Runs a callback's work: nothing may unwind through the cabinet library's
+// frames, so anything thrown besides the allocation failures ends it as
+// unexpected.
+template <typename Body>
+HResult RunInCallback(Body&& body) noexcept {
+    try {
+        return CatchAllocationFailures(body);
+    } catch (...) {
+        return kResultUnexpected;
+    }
+}
+
 // The callbacks that map FDI's file access onto the C runtime's descriptors.
 FNALLOC(FdiAllocate) { return ::HeapAlloc(::GetProcessHeap(), 0, cb); }
 
@@ -176,13 +188,12 @@ FNFREE(FdiFree) {
 
 // The file callbacks: the C runtime's descriptors, except for the packaged
 // cabinet, which the expander of the thread serves from the package. Each
-// failure is kept in the expander as its reason; nothing may unwind through
-// the cabinet library's frames.
+// failure is kept in the expander as its reason.
 struct FdiCallbacks {
     static FNOPEN(Open) {
         CExtract* extract = CurrentExtract();
         INT_PTR handle = -1;
-        const HResult opened = CatchAllocationFailures([&]() -> HResult {
+        const HResult opened = RunInCallback([&]() -> HResult {
             if (!pszFile) return kResultInvalidArg;
             const std::u16string path = Utf8ToUtf16(pszFile);
             if (extract) {
@@ -254,7 +265,7 @@ struct FdiCallbacks {
         CExtract* extract = CurrentExtract();
         if (!extract) return -1;
         INT_PTR answer = -1;
-        const HResult handled = CatchAllocationFailures([&] {
+        const HResult handled = RunInCallback([&] {
             answer = extract->OnNotification(fdint, pfdin);
             return kResultOk;
         });

@@ -81,7 +81,7 @@ public:
     //               from an earlier cabinet that was not written by then, or
     //               a set that loops or leaves the folder;
     //   0x80070057  an empty destination;
-    //   0x8007000E  no storage;
+    //   0x8007000E  no storage (0x8000FFFF: anything else a step threw);
     //   the Win32 error of a file that could not be opened, read, written or
     //   sought, or a folder that could not be created (0x8007006E, 0x8007001E,
     //   0x8007001D or 0x80004005 where the system recorded none).

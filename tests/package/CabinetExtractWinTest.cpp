@@ -327,6 +327,29 @@ TEST_F(CabinetExtractTest, ExpandsMszipAndStoredCabinetsByteForByte) {
     }
 }
 
+// The expansion fails with the first reason a step met: the error of the
+// file system for a folder level that is a file or a destination that is
+// not there, and a refusal of its own for no destination at all.
+TEST_F(CabinetExtractTest, FailsWithTheReasonOfTheFirstFailedStep) {
+    ASSERT_TRUE(WriteBytes(destination + u"docs", {'x'}));
+    const struct {
+        const char* what;
+        std::u16string destination;
+        HResult expected;
+    } cases[] = {
+        {"a file where a folder goes", destination, ResultFromWin32(ERROR_ALREADY_EXISTS)},
+        {"missing destination", destination + u"missing\\", ResultFromWin32(ERROR_PATH_NOT_FOUND)},
+        {"no destination", u"", kResultInvalidArg},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CExtract extract;
+        ASSERT_EQ(kResultOk, extract.Create());
+        EXPECT_EQ(c.expected, extract.Expand(CabinetData("payload-stored.cab"), c.destination,
+                                             nullptr));
+    }
+}
+
 // Every file is created new: one already there was not written by this
 // run, or is a second name in the cabinet for the same file, and is left as
 // it is.
