@@ -273,9 +273,9 @@ struct FdiCallbacks {
     }
 };
 
-bool InitializeExtractionSlot() {
+HResult InitializeExtractionSlot() {
     if (gExtractionSlot == TLS_OUT_OF_INDEXES) gExtractionSlot = ::TlsAlloc();
-    return gExtractionSlot != TLS_OUT_OF_INDEXES;
+    return gExtractionSlot != TLS_OUT_OF_INDEXES ? kResultOk : LastErrorResult();
 }
 
 void ReleaseExtractionSlot() {

@@ -27,9 +27,10 @@
 namespace quarry {
 
 // Allocates the thread-local slot that expansions register in. Called once
-// at start-up; further calls keep the slot. Returns false when no slot could
-// be had, in which case every expansion fails with 0x80040006.
-bool InitializeExtractionSlot();
+// at start-up; further calls keep the slot. Returns 0, or the error of
+// TlsAlloc when no slot could be had, in which case every expansion fails
+// with 0x80040006.
+HResult InitializeExtractionSlot();
 
 // Frees the slot again (for a test of the slot-less state); expansions fail
 // until InitializeExtractionSlot is called again.

@@ -278,7 +278,7 @@ void WithinThirtySeconds(F f) {
 class CabinetExtractTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         destination = folder / u"out\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
     }
@@ -762,7 +762,7 @@ TEST_F(CabinetExtractTest, WithoutASlotEveryExpansionFails) {
         CExtract extract;
         EXPECT_EQ(kResultPackageUnreadable, extract.Create());
     }
-    ASSERT_TRUE(InitializeExtractionSlot());
+    ASSERT_EQ(kResultOk, InitializeExtractionSlot());
     CExtract extract;
     EXPECT_EQ(kResultOk, extract.Create());
 }
@@ -771,7 +771,7 @@ TEST_F(CabinetExtractTest, WithoutASlotEveryExpansionFails) {
 class PackageExtractTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         support = folder / u"Support\\";
         destination = folder / u"Package\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(support), nullptr));
@@ -929,7 +929,7 @@ TEST_F(PackageExtractTest, BusyOrMissingSlotFailsAsUnreadable) {
 
     ReleaseExtractionSlot();
     EXPECT_EQ(kResultPackageUnreadable, reader.ExtractAll(destination, nullptr));
-    ASSERT_TRUE(InitializeExtractionSlot());
+    ASSERT_EQ(kResultOk, InitializeExtractionSlot());
     EXPECT_TRUE(Tree(destination).empty());
 
     // With the slot free again the same package expands.

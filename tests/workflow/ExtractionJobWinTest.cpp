@@ -86,7 +86,7 @@ LRESULT CALLBACK TestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 class ExtractionJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         temp = folder / u"Temp\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(temp), nullptr));
         tempOverride = std::make_unique<testing::TemporaryFolderOverride>(temp);
