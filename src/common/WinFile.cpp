@@ -107,15 +107,16 @@ bool IsExistingFile(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateFolderIfMissing(const std::u16string& folder) {
-    return PathExists(folder) || ::CreateDirectoryW(Wide(folder), nullptr);
+HResult CreateFolderIfMissing(const std::u16string& folder) {
+    if (!PathExists(folder)) RETURN_IF_WIN32_BOOL_FALSE(::CreateDirectoryW(Wide(folder), nullptr));
+    return kResultOk;
 }
 
 std::u16string NewGuidString() { return NewGuidString(::CoCreateGuid); }
 
 std::u16string NewGuidString(CreateGuidFn createGuid) {
     GUID guid;
-    if (FAILED(createGuid(&guid))) throw ResultError{kResultFail};
+    if (Failed(createGuid(&guid))) throw ResultError{kResultFail};
     wchar_t text[kGuidTextCapacity] = {};
     if (::StringFromGUID2(guid, text, kGuidTextCapacity) == 0) throw ResultError{kResultFail};
     return FromWide(text);
@@ -128,8 +129,9 @@ std::uint64_t GetFileSize64(const std::u16string& path) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security) {
-    return ::CreateDirectoryW(Wide(path), security) != FALSE;
+HResult CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security) {
+    RETURN_IF_WIN32_BOOL_FALSE(::CreateDirectoryW(Wide(path), security));
+    return kResultOk;
 }
 
 HResult CreateFolderTree(const std::u16string& path) {

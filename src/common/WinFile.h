@@ -49,7 +49,8 @@ inline std::uint64_t FileTimeValue(const FILETIME& time) {
 }
 
 // Creates one folder level unless something of that name exists already.
-bool CreateFolderIfMissing(const std::u16string& folder);
+// 0, or the error of the creation.
+HResult CreateFolderIfMissing(const std::u16string& folder);
 
 // A fresh GUID as 38 characters of text: braces around upper-case hex
 // grouped 8-4-4-4-12 with hyphens, as StringFromGUID2 writes it. When no
@@ -70,9 +71,10 @@ std::uint64_t GetFileSize64(const std::u16string& path);
 HResult CreateFolderTree(const std::u16string& path);
 
 // Creates the folder `path`, whose parent exists, with `security` (null:
-// the list it inherits). True only when this call made it: a folder (or a
-// link, or a file) of that name already there is a failure, since a run
-// removes its folders with all they hold.
-bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security = nullptr);
+// the list it inherits). 0 only when this call made it: a folder (or a
+// link, or a file) of that name already there is a failure (0x800700B7),
+// since a run removes its folders with all they hold; so is any other error
+// of the creation.
+HResult CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security = nullptr);
 
 }  // namespace quarry

@@ -115,7 +115,7 @@ HResult PrepareArgumentString(const PackageSettings& settings, const ExecutionSe
     argumentString = AssembleArgumentString(execution, settings.TervoUpdateMode, silent,
                                             updateMode, extraArguments);
     if (ReplaceToolPlaceholders(argumentString, runFolder, workFolder) &&
-        !CreateFolderIfMissing(ToolTempFolder(workFolder))) {
+        Failed(CreateFolderIfMissing(ToolTempFolder(workFolder)))) {
         return kResultFolderNotCreated;
     }
     return kResultOk;

@@ -109,7 +109,7 @@ bool CExtractorDialog::ShowMessageFile(const std::u16string& path, bool okOnly) 
     std::u16string title;
     std::u16string message;
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (SUCCEEDED(com) || com == RPC_E_CHANGED_MODE) {
+    if (Succeeded(com) || com == RPC_E_CHANGED_MODE) {
         nsCommon::CXMLParser parser;
         if (parser.Load(path)) {
             for (const std::u16string& name : BuildLanguageList()) {
@@ -126,7 +126,7 @@ bool CExtractorDialog::ShowMessageFile(const std::u16string& path, bool okOnly) 
             }
         }
     }
-    if (SUCCEEDED(com)) ::CoUninitialize();
+    if (Succeeded(com)) ::CoUninitialize();
 
     if (message.empty()) return true;
     const std::u16string& caption = title.empty() ? messageCaption : title;

@@ -4,7 +4,6 @@
 #include <shlwapi.h>
 #include <aclapi.h>
 
-#include <new>
 
 #include "common/Result.h"
 #include "common/Unique.h"
@@ -63,10 +62,10 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM da
         bool confirmable = false;
         // Runs inside the browser's message loop: an exception must not
         // unwind through the shell, so no storage means no OK.
-        try {
+        CatchAllocationFailures([&] {
             confirmable = IsFolderConfirmable(PathOfItem(reinterpret_cast<LPCITEMIDLIST>(lParam)));
-        } catch (const std::bad_alloc&) {
-        }
+            return kResultOk;
+        });
         ::SendMessageW(browser, BFFM_ENABLEOK, 0, confirmable ? TRUE : FALSE);
         break;
     }

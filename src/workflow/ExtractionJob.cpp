@@ -273,17 +273,18 @@ HResult ExtractionJob::Extract() {
     const std::uint64_t programSize = GetFileSize64(options_.programPath);
     // The run's folders get their list as they are made: none of them is
     // ever writable by anyone but the run, not even for a moment.
-    const RunIdentity run = gAccessControlFunctions.runIdentity();
+    const RunIdentity run = options_.accessControl.runIdentity();
     FolderSecurity runOnly(run, false);
     std::u16string workRoot;
-    if (Failed(PrepareWorkRoot(GetWorkRoot(), runOnly.Attributes(), workRoot))) {
+    if (Failed(PrepareWorkRoot(GetWorkRoot(), runOnly.Attributes(), workRoot,
+                               options_.accessControl))) {
         Log(u"folders", u"no work root could be had");
         return kResultFolderNotCreated;
     }
     Log(u"folders", u"work root " + workRoot);
     // Only the shared root, once it is trusted, holds other runs' folders.
     if (workRoot == GetWorkRoot()) {
-        const int swept = SweepStaleWorkFolders(workRoot);
+        const int swept = SweepStaleWorkFolders(workRoot, 0, options_.accessControl);
         if (swept > 0) {
             Log(u"folders", u"removed " + Ascii(std::to_string(swept)) +
                                 u" work folders older than seven days");
@@ -319,7 +320,7 @@ HResult ExtractionJob::MakeWorkFolder(const std::u16string& workRoot,
     // The run's own folders are new, or the run does not use them: one that
     // is there already was made by someone else.
     const std::u16string newWorkFolder = workRoot + u"\\" + NewGuidString() + u"\\";
-    if (!CreateNewFolder(newWorkFolder, runOnly)) return kResultFolderNotCreated;
+    if (Failed(CreateNewFolder(newWorkFolder, runOnly))) return kResultFolderNotCreated;
     workFolder_ = newWorkFolder;
     // Held, sharing no deletion, until the cleanup: nobody can rename it away
     // and put another folder of that name in its place, even where the work
@@ -330,7 +331,7 @@ HResult ExtractionJob::MakeWorkFolder(const std::u16string& workRoot,
                                     .handle);
     supportFolder_ = workFolder_ + u"Support\\";
     Log(u"folders", u"work folder " + workFolder_);
-    return CreateNewFolder(supportFolder_) ? kResultOk : kResultFolderNotCreated;
+    return Succeeded(CreateNewFolder(supportFolder_)) ? kResultOk : kResultFolderNotCreated;
 }
 
 HResult ExtractionJob::OpenPackage(const std::u16string& workRoot, std::uint64_t programSize,
@@ -373,7 +374,7 @@ HResult ExtractionJob::ExtractAndLock() {
     // The extract folder was made new by PrepareDestination.
     runFolder_ = settings.SpecifiedExtractFolder ? extractFolder_ + u"\\"
                                                  : workFolder_ + u"Package\\";
-    if (!settings.SpecifiedExtractFolder && !CreateNewFolder(runFolder_)) {
+    if (!settings.SpecifiedExtractFolder && Failed(CreateNewFolder(runFolder_))) {
         return kResultFolderNotCreated;
     }
 
@@ -388,9 +389,12 @@ HResult ExtractionJob::ExtractAndLock() {
     // so that neither can be renamed away and replaced; it comes first,
     // since its reset clears what is below.
     CreateWritableItems(runFolder_, settings.WritableItems, package_.destinationFiles);
-    bool locked = SetTreeAccess(workFolder_, false);
-    if (settings.SpecifiedExtractFolder) locked = SetTreeAccess(runFolder_, false) && locked;
-    UnlockWritableItems(runFolder_, settings.WritableItems);
+    const AccessControlFunctions& access = options_.accessControl;
+    bool locked = Succeeded(SetTreeAccess(workFolder_, false, access));
+    if (settings.SpecifiedExtractFolder) {
+        locked = Succeeded(SetTreeAccess(runFolder_, false, access)) && locked;
+    }
+    UnlockWritableItems(runFolder_, settings.WritableItems, access);
     Log(u"lock", locked ? u"the tree is locked" : u"the tree could not be locked");
     // A tree others could still change must not feed a program that runs
     // with more rights than they have.
@@ -425,7 +429,8 @@ HResult ExtractionJob::CheckExtractedTree(const std::u16string& workRoot,
 bool ExtractionJob::CheckFreeSpace(std::uint64_t required, const std::u16string& folder,
                                    bool& errorReported) {
     std::uint64_t available = 0;
-    if (!QueryFreeBytes(folder, available) || HasEnoughFreeSpace(available, required)) {
+    if (!QueryFreeBytes(folder, available, options_.diskFreeSpace) ||
+        HasEnoughFreeSpace(available, required)) {
         return true;
     }
     const std::u16string drive = DriveText(folder);
@@ -487,8 +492,9 @@ HResult ExtractionJob::PrepareDestination(std::uint64_t required,
     // make unique, or a folder made in between, ends the step. It is made
     // with the run's list, which lets users open it afterwards.
     RETURN_IF_FAILED(CreateFolderTree(parent));
-    FolderSecurity userReadable(gAccessControlFunctions.runIdentity(), true);
-    if (!userReadable.Attributes() || !CreateNewFolder(candidate, userReadable.Attributes())) {
+    FolderSecurity userReadable(options_.accessControl.runIdentity(), true);
+    if (!userReadable.Attributes() ||
+        Failed(CreateNewFolder(candidate, userReadable.Attributes()))) {
         return kResultFolderNotCreated;
     }
     extractFolderPath = candidate;
@@ -572,8 +578,9 @@ HResult ExtractionJob::LaunchAndWait(const std::u16string& filePath,
 
 void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick,
                                          const ExecutionSettings& execution) {
-    const ReleaseWait wait = {workFolder_,      runFolder_,         execution,
-                              executeStartTick, cancelEvent_.Get(), options_.inUseWait};
+    const ReleaseWait wait = {workFolder_,        runFolder_,         execution,
+                              executeStartTick,   cancelEvent_.Get(), options_.inUseWait,
+                              options_.accessControl};
     const HResult released = quarry::WaitForFilesReleased(wait);
     if (Failed(released)) {
         Log(u"wait", u"the extracted files were not released: " +
@@ -596,11 +603,11 @@ void ExtractionJob::Cleanup(bool removeExtractFolder) {
     // The hold shares no deletion: it must go before the folder can.
     workFolderHold_.Reset();
     if (!workFolder_.empty()) {
-        SetTreeAccess(workFolder_, true);
+        SetTreeAccess(workFolder_, true, options_.accessControl);
         DeleteTree(workFolder_);
     }
     if (removeExtractFolder && !extractFolder_.empty()) {
-        SetTreeAccess(extractFolder_, true);
+        SetTreeAccess(extractFolder_, true, options_.accessControl);
         DeleteTree(extractFolder_);
     }
 }

@@ -14,9 +14,11 @@
 #include "common/Result.h"
 #include "common/Unique.h"
 #include "execution/Launch.h"
+#include "package/AccessControl_win.h"
 #include "package/PackageReader.h"
 #include "restrictions/Restrictions.h"
 #include "workflow/FileUseChecker.h"
+#include "workflow/Folders.h"
 
 namespace quarry {
 
@@ -45,6 +47,9 @@ struct JobOptions {
     LaunchFunctions launchFunctions;
     // What the wait for the extracted files to be released uses.
     InUseWaitSettings inUseWait;
+    // The access-control and free-space calls.
+    AccessControlFunctions accessControl;
+    DiskFreeSpaceFn diskFreeSpace = SystemDiskFreeSpace;
     // Whether this run is elevated or runs as SYSTEM, when a tree that could
     // not be locked stops the run (0x8004000D).
     bool (*runIsPrivileged)() = RunIsPrivileged;

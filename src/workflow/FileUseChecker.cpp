@@ -6,7 +6,7 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "package/AccessControl.h"
+#include "package/AccessControl_win.h"
 #include "restrictions/WindowsVersion.h"
 #include "workflow/Cleanup.h"
 
@@ -120,7 +120,7 @@ HResult WaitForFilesReleased(const ReleaseWait& wait) {
         } else if (firstRound) {
             inUse = IsAnyFileLocked(runFolder, true, error);
             if (!inUse) {
-                SetTreeAccess(runFolder, true);
+                SetTreeAccess(runFolder, true, wait.accessControl);
                 inUse = IsAnyFileLocked(runFolder, false, error);
             }
         } else {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/Result.h"
+#include "package/AccessControl_win.h"
 #include "settings/PackageSettings.h"
 
 namespace quarry {
@@ -72,6 +73,8 @@ struct ReleaseWait {
     DWORD startTick = 0;       // when the execution phase began
     HANDLE cancelEvent = nullptr;
     InUseWaitSettings settings;
+    // Unlocks the files before the open probe of older systems.
+    AccessControlFunctions accessControl;
 };
 
 // When the package asks for it (bit 1 of WaitMode) and the files were

@@ -18,7 +18,6 @@
 
 namespace quarry {
 
-DiskFreeSpaceFn gDiskFreeSpaceOverride = nullptr;
 
 namespace {
 
@@ -105,7 +104,7 @@ bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions) 
         const HRESULT hr = functions.getKnownFolderPath(kFolderIdDownloads,
                                                         kKnownFolderFlagCreate, nullptr, &known);
         std::u16string folder;
-        if (SUCCEEDED(hr) && known) folder = FromWide(known);
+        if (Succeeded(hr) && known) folder = FromWide(known);
         // The buffer is the caller's to free, and CoTaskMemFree takes null.
         ::CoTaskMemFree(known);
         if (!folder.empty()) {
@@ -120,16 +119,16 @@ bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions) 
     return Exists(path) || ::CreateDirectoryW(Wide(path), nullptr);
 }
 
-bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available, DiskFreeSpaceFn fn) {
-    DiskFreeSpaceFn query = fn ? fn : gDiskFreeSpaceOverride;
-    if (!query) {
-        // Looked up by name, not imported: a system without it must skip the
-        // check, never refuse to start the program.
-        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-        if (!kernel) return false;
-        query = ProcAddress<DiskFreeSpaceFn>(kernel, "GetDiskFreeSpaceExW");
-        if (!query) return false;
-    }
+BOOL WINAPI SystemDiskFreeSpace(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                                PULARGE_INTEGER free) {
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const auto query = kernel ? ProcAddress<DiskFreeSpaceFn>(kernel, "GetDiskFreeSpaceExW")
+                              : nullptr;
+    return query ? query(folder, available, total, free) : FALSE;
+}
+
+bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available,
+                    DiskFreeSpaceFn query) {
     ULARGE_INTEGER availableToCaller = {};
     ULARGE_INTEGER total = {};
     ULARGE_INTEGER totalFree = {};
@@ -161,9 +160,9 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique) {
 }
 
 HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
-                        std::u16string& usable) {
+                        std::u16string& usable, const AccessControlFunctions& access) {
     if (root.empty() || !security) return kResultFolderNotCreated;
-    if (CreateNewFolder(root, security)) {
+    if (Succeeded(CreateNewFolder(root, security))) {
         usable = root;
         return kResultOk;
     }
@@ -172,23 +171,25 @@ HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* securit
         // or a link in the meantime.
         const OpenedEntry held = OpenEntry(root, INVALID_FILE_ATTRIBUTES, READ_CONTROL);
         if (held.judgement.kind == TreeEntryKind::Folder && held.judgement.handleIsEntry &&
-            OnlyRunCanWriteFolder(root, gAccessControlFunctions.runIdentity())) {
+            OnlyRunCanWriteFolder(root, access.runIdentity(), access)) {
             usable = root;
             return kResultOk;
         }
     }
     std::u16string fresh;
-    try {
-        fresh = root + u"." + NewGuidString();
-    } catch (const ResultError&) {
+    if (Failed(CatchAllocationFailures([&] {
+            fresh = root + u"." + NewGuidString();
+            return kResultOk;
+        }))) {
         return kResultFolderNotCreated;
     }
-    if (!CreateNewFolder(fresh, security)) return kResultFolderNotCreated;
+    if (Failed(CreateNewFolder(fresh, security))) return kResultFolderNotCreated;
     usable = fresh;
     return kResultOk;
 }
 
-int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now) {
+int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now,
+                          const AccessControlFunctions& access) {
     if (now == 0) {
         FILETIME current;
         ::GetSystemTimeAsFileTime(&current);
@@ -226,7 +227,7 @@ int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now) {
                 continue;
             }
         }
-        SetTreeAccess(folder, true);
+        SetTreeAccess(folder, true, access);
         if (DeleteTree(folder)) ++removed;
     }
     return removed;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/Result.h"
+#include "package/AccessControl_win.h"
 
 namespace quarry {
 
@@ -67,16 +68,17 @@ bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions);
 using DiskFreeSpaceFn = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                       PULARGE_INTEGER);
 
-// When set, QueryFreeBytes calls this instead of looking up the system's
-// function; tests use it to fake a full disk. Null in the program.
-extern DiskFreeSpaceFn gDiskFreeSpaceOverride;
+// GetDiskFreeSpaceExW looked up by name in kernel32, not imported: a system
+// without it must skip the free-space check, never refuse to start the
+// program. FALSE when there is no such function.
+BOOL WINAPI SystemDiskFreeSpace(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                                PULARGE_INTEGER free);
 
-// The bytes available to the caller on the volume of `folder`. Uses `fn`,
-// else gDiskFreeSpaceOverride, else GetDiskFreeSpaceExW looked up by name in
-// kernel32. False when there is no such function or the call does not
-// return 1; the free-space check then passes.
+// The bytes available to the caller on the volume of `folder`, through
+// `query` (a test's fake disk, or the system's). False when the call does
+// not return 1; the free-space check then passes.
 bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available,
-                    DiskFreeSpaceFn fn = nullptr);
+                    DiskFreeSpaceFn query = SystemDiskFreeSpace);
 
 // A path that names no existing file or folder, made from `wanted` by the
 // shell's unique-name function (shell32 ordinal 75) with a 260-character
@@ -94,9 +96,11 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique);
 // Anything else is left alone, and the run makes a fresh root of its own
 // beside it, `root` + "." + a new GUID, created new with that list: failing
 // instead would let any user stop every run on the machine by planting a
-// folder. 0, or 0x8004000F when no work root can be had.
+// folder. `access` reads the run's identity and the folder's list.
+// 0, or 0x8004000F when no work root can be had.
 HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
-                        std::u16string& usable);
+                        std::u16string& usable,
+                        const AccessControlFunctions& access = AccessControlFunctions());
 
 // Removes the work folders that runs killed or cut off by a power failure
 // left below the trusted work root `root`: folders named as runs name theirs
@@ -107,6 +111,7 @@ HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* securit
 // and so does a link or anything not a folder. A stale folder is unlocked,
 // then deleted without following links (DeleteTree); what cannot be deleted
 // stays. Returns how many folders were removed.
-int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now = 0);
+int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now = 0,
+                          const AccessControlFunctions& access = AccessControlFunctions());
 
 }  // namespace quarry

@@ -230,9 +230,9 @@ TEST_F(RestrictionsTest, OtherProgramsEntriesAreLeftAlone) {
     SetEntry(HKEY_CURRENT_USER, kLayers);
     programPath = mine;
     EXPECT_FALSE(IsCompatibilityEntryPresent(mine));
-    EXPECT_TRUE(RemoveCompatibilityEntries(mine));
+    EXPECT_EQ(kResultOk, RemoveCompatibilityEntries(mine));
     EXPECT_TRUE(IsCompatibilityEntryPresent(folder / u"Other.exe"));
-    EXPECT_TRUE(RemoveCompatibilityEntries(folder / u"Other.exe"));
+    EXPECT_EQ(kResultOk, RemoveCompatibilityEntries(folder / u"Other.exe"));
     EXPECT_FALSE(IsCompatibilityEntryPresent(folder / u"Other.exe"));
 }
 

@@ -105,7 +105,7 @@ LRESULT CALLBACK TestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 class ExtractionJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         temp = folder / u"Temp\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(temp), nullptr));
         tempOverride = std::make_unique<testing::TemporaryFolderOverride>(temp);
@@ -419,14 +419,11 @@ BOOL WINAPI FakeDiskFreeSpace(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGE
     return TRUE;
 }
 
-class FakeDisk {
-public:
-    explicit FakeDisk(std::uint64_t freeBytes) {
-        gFakeFreeBytes = freeBytes;
-        gDiskFreeSpaceOverride = FakeDiskFreeSpace;
-    }
-    ~FakeDisk() { gDiskFreeSpaceOverride = nullptr; }
-};
+// A disk with `freeBytes` free, for a job's free-space query.
+DiskFreeSpaceFn FakeDisk(std::uint64_t freeBytes) {
+    gFakeFreeBytes = freeBytes;
+    return FakeDiskFreeSpace;
+}
 
 TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeSpace) {
     const std::u16string program = Package(u"basic.exe");
@@ -447,10 +444,11 @@ TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeS
                           {required, IDNO, 0x8004000Eu, 1},
                           {required, IDYES, 1, 1}};
     for (const Case& c : cases) {
-        FakeDisk disk(c.freeBytes);
         record = DialogRecord();
         record.reportAnswer = c.answer;
-        ExtractionJob job(window, Options(program));
+        JobOptions options = Options(program);
+        options.diskFreeSpace = FakeDisk(c.freeBytes);
+        ExtractionJob job(window, std::move(options));
         RunWithDialog(job);
         ASSERT_EQ(c.questions, record.calls.size()) << c.freeBytes;
         if (c.questions) {
@@ -465,18 +463,20 @@ TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeS
 
 TEST_F(ExtractionJobTest, PackageWithoutPayloadNeedsOnlyProgramAndMargin) {
     const std::u16string program = Package(u"nopayload.exe");
-    FakeDisk disk(GetFileSize64(program) + 0x1400000 + 1);
-    ExtractionJob job(window, Options(program));
+    JobOptions options = Options(program);
+    options.diskFreeSpace = FakeDisk(GetFileSize64(program) + 0x1400000 + 1);
+    ExtractionJob job(window, std::move(options));
     RunWithDialog(job);
     EXPECT_TRUE(record.calls.empty());
     EXPECT_EQ(kSuccessNotices, record.notices);
 }
 
 TEST_F(ExtractionJobTest, CancelWhileAQuestionIsPendingIsNotAYes) {
-    FakeDisk disk(0);
     record.reportAnswer = IDYES;
     record.cancelOn = kMsgReportError;
-    ExtractionJob job(window, Options(Package(u"basic.exe")));
+    JobOptions options = Options(Package(u"basic.exe"));
+    options.diskFreeSpace = FakeDisk(0);
+    ExtractionJob job(window, std::move(options));
     RunWithDialog(job);
     // The answer Yes came too late: the question counts as refused, and the
     // failure, already shown, is not reported a second time.
@@ -632,11 +632,6 @@ TreeResetNamedSecurityInfoFn FindNoTreeReset() { return nullptr; }
 // SYSTEM, or that would start its file elevated, before anything is started
 // (0x8004000D); any other run goes on, guarded by the integrity check.
 TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) {
-    struct Restore {
-        ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
-    } restore;
-    gAccessControlFunctions.readSecurity = ReadUsersMayWrite;
-    gAccessControlFunctions.findTreeReset = FindNoTreeReset;
     struct Case {
         const char16_t* package;
         bool (*privileged)();
@@ -648,6 +643,8 @@ TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) 
     for (const Case& c : cases) {
         JobOptions options = Options(Package(c.package));
         options.runIsPrivileged = c.privileged;
+        options.accessControl.readSecurity = ReadUsersMayWrite;
+        options.accessControl.findTreeReset = FindNoTreeReset;
         ExtractionJob job(nullptr, std::move(options));
         EXPECT_EQ(c.expected, job.Extract());
         EXPECT_EQ(0x8004000Du, static_cast<std::uint32_t>(kResultTreeNotLocked));

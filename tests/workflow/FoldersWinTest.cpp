@@ -184,10 +184,8 @@ DWORD WINAPI ReadRootList(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* o
 // run's account, SYSTEM or Administrators and none but them may write in
 // it; otherwise the run makes a fresh root of its own beside it.
 TEST(Folders, ExistingWorkRootIsUsedOnlyWhenNoOneElseCanWriteIt) {
-    struct Restore {
-        ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
-    } restore;
-    gAccessControlFunctions.readSecurity = ReadRootList;
+    AccessControlFunctions access;
+    access.readSecurity = ReadRootList;
     struct Case {
         const wchar_t* list;
         bool used;
@@ -212,7 +210,7 @@ TEST(Folders, ExistingWorkRootIsUsedOnlyWhenNoOneElseCanWriteIt) {
     for (const Case& c : cases) {
         gRootList = c.list;
         std::u16string usable;
-        ASSERT_EQ(kResultOk, PrepareWorkRoot(root, security.Attributes(), usable));
+        ASSERT_EQ(kResultOk, PrepareWorkRoot(root, security.Attributes(), usable, access));
         if (c.used) {
             EXPECT_EQ(root, usable) << Narrow(FromWide(c.list));
         } else {
@@ -456,20 +454,19 @@ TEST(Folders, FreeBytesAreTheCallersShareOfTheVolume) {
     EXPECT_GT(available, 0u);
 }
 
-TEST(Folders, FreeBytesComeFromTheGivenFunctionOrTheOverride) {
-    gFakeAvailable = 0x123456789ull;
+TEST(Folders, FreeBytesComeFromTheGivenFunction) {
     gFakeFreeSpaceResult = TRUE;
-    std::uint64_t available = 0;
-    ASSERT_TRUE(QueryFreeBytes(u"C:\\x\\", available, FakeDiskFreeSpace));
-    EXPECT_EQ(0x123456789ull, available);
-    EXPECT_EQ(u"C:\\x\\", gFreeSpaceFolder);
-
-    gDiskFreeSpaceOverride = FakeDiskFreeSpace;
-    ScopeExit restore([] { gDiskFreeSpaceOverride = nullptr; });
-    gFakeAvailable = 5;
-    ASSERT_TRUE(QueryFreeBytes(u"D:\\y", available));
-    EXPECT_EQ(5u, available);
-    EXPECT_EQ(u"D:\\y", gFreeSpaceFolder);
+    const struct {
+        const char16_t* folder;
+        std::uint64_t available;
+    } cases[] = {{u"C:\\x\\", 0x123456789ull}, {u"D:\\y", 5}};
+    for (const auto& c : cases) {
+        gFakeAvailable = c.available;
+        std::uint64_t available = 0;
+        ASSERT_TRUE(QueryFreeBytes(c.folder, available, FakeDiskFreeSpace));
+        EXPECT_EQ(c.available, available);
+        EXPECT_EQ(c.folder, gFreeSpaceFolder);
+    }
 }
 
 TEST(Folders, FreeSpaceQueryCountsOnlyAnAnswerOfOne) {
