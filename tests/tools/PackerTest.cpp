@@ -1,4 +1,7 @@
-#include "Packer.h"
+#include "Create.h"
+#include "Extract.h"
+#include "List.h"
+#include "PackageCheck.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
