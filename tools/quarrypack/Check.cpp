@@ -108,21 +108,14 @@ public:
 
     void Check(std::size_t index) {
         const IniLine& line = view_.profile.Lines()[index];
-        switch (line.kind) {
-            case IniLineKind::Section:
-                CheckHeader(index, line);
-                break;
-            case IniLineKind::BrokenSection:
-                view_.Add(Severity::Warning, line.number, u"",
-                          "a section header without \"]\"; the lines below belong to the "
-                          "section before it");
-                break;
-            case IniLineKind::Key:
-                CheckKey(index, line);
-                break;
-            case IniLineKind::Blank:
-            case IniLineKind::Comment:
-                break;
+        if (line.kind == IniLineKind::Section) {
+            CheckHeader(index, line);
+        } else if (line.kind == IniLineKind::Key) {
+            CheckKey(index, line);
+        } else if (line.kind == IniLineKind::BrokenSection) {
+            view_.Add(Severity::Warning, line.number, u"",
+                      "a section header without \"]\"; the lines below belong to the "
+                      "section before it");
         }
     }
 

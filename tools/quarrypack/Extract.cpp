@@ -21,13 +21,7 @@ namespace {
 // "a\\b/c" as its parts, empty ones left out.
 std::vector<std::string> PathParts(std::u16string_view path) {
     std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find_first_of(u"\\/", start);
-        if (end == std::u16string_view::npos) end = path.size();
-        if (end > start) parts.push_back(Utf16ToUtf8(path.substr(start, end - start)));
-        start = end + 1;
-    }
+    for (std::u16string_view part : SplitNonEmpty(path, u"\\/")) parts.push_back(Utf16ToUtf8(part));
     return parts;
 }
 

@@ -20,15 +20,8 @@ std::string Hex(std::uint64_t value, int digits) {
 }
 
 const char* RoleName(GroupKind kind) {
-    switch (kind) {
-        case GroupKind::Main:
-            return "main";
-        case GroupKind::Flat:
-            return "flat";
-        case GroupKind::Other:
-            break;
-    }
-    return "named";
+    if (kind == GroupKind::Main) return "main";
+    return kind == GroupKind::Flat ? "flat" : "named";
 }
 
 }  // namespace
