@@ -87,6 +87,68 @@ Status RefuseOutputAmongInputs(const CreateOptions& options) {
     return Status();
 }
 
+
+
+// Errors (with --strict, every finding) refuse the package unless --force.
+Status RefuseOnFindings(const CreateOptions& options, const std::vector<Finding>& found) {
+    const std::size_t errors = CountRefusing(found, options.strict);
+    if (errors == 0 || options.force) return Status();
+    const char* what = options.strict ? (errors == 1 ? " finding" : " findings")
+                                      : (errors == 1 ? " error" : " errors");
+    return Status::FileError(options.settingsPath,
+                             std::to_string(errors) + what +
+                                 (options.strict ? " (--strict)" : "") +
+                                 " in the package's inputs; nothing written");
+}
+
+// The payload cabinet, written to `cabinet`, becomes the planned entry's data.
+Status WritePayloadCabinet(const CreateOptions& options, PackagePlan& plan, TempFile& cabinet) {
+    RETURN_IF_ERROR(cabinet.Create(options.outputPath));
+    RETURN_IF_ERROR(WriteCabinet(plan.members, options.compression, cabinet.Path()));
+    FileInfo info;
+    RETURN_IF_ERROR(StatRegularFile(cabinet.Path(), info));
+    if (info.size > kMaxEntrySize) {
+        return Status::FileError(options.payloadFolder,
+                                 "the payload cabinet is 4 GiB or larger; a package entry "
+                                 "must be smaller");
+    }
+    plan.groups[0].group.entries[plan.cabinetIndex].size = info.size;
+    plan.groups[0].data[plan.cabinetIndex].path = cabinet.Path();
+    return Status();
+}
+
+// The stub, with the package offset patched into its DOS header, then the
+// directory, then the entries' data in directory order.
+Status WriteProgram(const CreateOptions& options, PackagePlan& plan, TempFile& output) {
+    PackageDirectory directory;
+    directory.time1 = FileTimeFromUnix(options.time);
+    directory.time2 = directory.time1;
+    directory.flags = options.flags;
+    for (GroupPlan& group : plan.groups) {
+        group.group.entryCount = static_cast<std::uint32_t>(group.group.entries.size());
+        directory.groups.push_back(group.group);
+    }
+    std::vector<std::uint8_t> records;
+    if (Failed(WriteDirectory(directory, records))) {
+        return Status::FileError(options.outputPath, "the package directory cannot be written");
+    }
+    std::vector<std::uint8_t>& stub = plan.stub;
+    const std::uint64_t packageOffset = stub.size();
+    for (int i = 0; i < 8; ++i) {
+        stub[kPackageOffsetPosition + i] = static_cast<std::uint8_t>(packageOffset >> (8 * i));
+    }
+    RETURN_IF_ERROR(WriteAll(output.Fd(), stub.data(), stub.size(), output.Path()));
+    RETURN_IF_ERROR(WriteAll(output.Fd(), records.data(), records.size(), output.Path()));
+    std::vector<std::uint8_t> buffer(kCopyBufferSize);
+    for (const GroupPlan& group : plan.groups) {
+        for (std::size_t i = 0; i < group.data.size(); ++i) {
+            RETURN_IF_ERROR(WriteEntryData(group.data[i], group.group.entries[i], output.Fd(),
+                                           output.Path(), buffer));
+        }
+    }
+    return Status();
+}
+
 }  // namespace
 
 Status CreatePackage(const CreateOptions& options, std::vector<Finding>* findings,
@@ -96,71 +158,20 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
     RETURN_IF_ERROR(PlanPackage(options, true, plan));
     std::vector<Finding> found = CheckPlan(options, plan);
     if (findings != nullptr) *findings = found;
-    const std::size_t errors = CountRefusing(found, options.strict);
-    if (errors != 0 && !options.force) {
-        const char* what = options.strict ? (errors == 1 ? " finding" : " findings")
-                                          : (errors == 1 ? " error" : " errors");
-        return Status::FileError(options.settingsPath,
-                                 std::to_string(errors) + what +
-                                     (options.strict ? " (--strict)" : "") +
-                                     " in the package's inputs; nothing written");
-    }
-    std::vector<std::uint8_t>& stub = plan.stub;
-    std::vector<GroupPlan>& plans = plan.groups;
-    const std::vector<CabinetMember>& members = plan.members;
-    const std::size_t cabinetIndex = plan.cabinetIndex;
+    RETURN_IF_ERROR(RefuseOnFindings(options, found));
 
     TempFile output;
     RETURN_IF_ERROR(output.Create(options.outputPath));
     TempFile cabinet;
-    if (!members.empty()) {
-        RETURN_IF_ERROR(cabinet.Create(options.outputPath));
-        RETURN_IF_ERROR(WriteCabinet(members, options.compression, cabinet.Path()));
-        FileInfo info;
-        RETURN_IF_ERROR(StatRegularFile(cabinet.Path(), info));
-        if (info.size > kMaxEntrySize) {
-            return Status::FileError(options.payloadFolder,
-                                     "the payload cabinet is 4 GiB or larger; a package entry "
-                                     "must be smaller");
-        }
-        plans[0].group.entries[cabinetIndex].size = info.size;
-        plans[0].data[cabinetIndex].path = cabinet.Path();
-    }
-
-    PackageDirectory directory;
-    directory.time1 = FileTimeFromUnix(options.time);
-    directory.time2 = directory.time1;
-    directory.flags = options.flags;
-    for (GroupPlan& plan : plans) {
-        plan.group.entryCount = static_cast<std::uint32_t>(plan.group.entries.size());
-        directory.groups.push_back(plan.group);
-    }
-    std::vector<std::uint8_t> records;
-    if (Failed(WriteDirectory(directory, records))) {
-        return Status::FileError(options.outputPath, "the package directory cannot be written");
-    }
-
-    // The stub, with the package offset patched into its DOS header, then
-    // the directory, then the entries' data in directory order.
-    const std::uint64_t packageOffset = stub.size();
-    for (int i = 0; i < 8; ++i) {
-        stub[kPackageOffsetPosition + i] = static_cast<std::uint8_t>(packageOffset >> (8 * i));
-    }
-    RETURN_IF_ERROR(WriteAll(output.Fd(), stub.data(), stub.size(), output.Path()));
-    RETURN_IF_ERROR(WriteAll(output.Fd(), records.data(), records.size(), output.Path()));
-    std::vector<std::uint8_t> buffer(kCopyBufferSize);
-    for (const GroupPlan& plan : plans) {
-        for (std::size_t i = 0; i < plan.data.size(); ++i) {
-            RETURN_IF_ERROR(WriteEntryData(plan.data[i], plan.group.entries[i], output.Fd(),
-                                           output.Path(), buffer));
-        }
-    }
+    if (!plan.members.empty()) RETURN_IF_ERROR(WritePayloadCabinet(options, plan, cabinet));
+    RETURN_IF_ERROR(WriteProgram(options, plan, output));
     cabinet.Discard();
     RETURN_IF_ERROR(output.CommitAs(options.outputPath, plan.stubInfo.mode & 0777));
     if (summary != nullptr) {
-        summary->payloadFiles = members.size();
+        summary->payloadFiles = plan.members.size();
         summary->payloadBytes = plan.payloadBytes;
-        summary->cabinetBytes = members.empty() ? 0 : plans[0].group.entries[cabinetIndex].size;
+        summary->cabinetBytes =
+            plan.members.empty() ? 0 : plan.groups[0].group.entries[plan.cabinetIndex].size;
         FileInfo info;
         RETURN_IF_ERROR(StatRegularFile(options.outputPath, info));
         summary->outputBytes = info.size;
