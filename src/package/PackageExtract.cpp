@@ -54,15 +54,14 @@ HResult PackageReader::ExtractAll(const std::u16string& destination, HANDLE canc
             return kResultFolderNotCreated;
         }
         const std::unique_ptr<std::uint8_t[]> buffer = AllocateCopyBuffer();
-        const PackageEntry* cabinet = nullptr;
+        const PackageEntry* cabinet = GroupPayloadCabinet(group);
 
         for (const PackageEntry& entry : group.entries) {
             if (IsSignalled(cancelEvent)) return kResultAbort;
             if (kind == GroupKind::Main) {
                 if (EqualsNoCase(entry.name, kSettingsEntryName)) continue;
-                if (!cabinet && EqualsNoCase(entry.name, kCabinetEntryName)) {
+                if (&entry == cabinet) {
                     AddProgressTotal(entry.size);
-                    cabinet = &entry;
                     continue;
                 }
             }

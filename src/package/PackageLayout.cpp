@@ -25,4 +25,12 @@ const PackageEntry* FindMainEntry(const PackageDirectory& directory, std::u16str
     return nullptr;
 }
 
+const PackageEntry* GroupPayloadCabinet(const PackageGroup& group) {
+    if (ClassifyGroup(group.name) != GroupKind::Main) return nullptr;
+    for (const PackageEntry& entry : group.entries) {
+        if (EqualsNoCase(entry.name, kCabinetEntryName)) return &entry;
+    }
+    return nullptr;
+}
+
 }  // namespace quarry

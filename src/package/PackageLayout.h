@@ -30,4 +30,10 @@ std::u16string GroupDestinationPrefix(std::u16string_view groupName);
 // a payload. The pointer is valid as long as `directory` is unchanged.
 const PackageEntry* FindMainEntry(const PackageDirectory& directory, std::u16string_view name);
 
+// The entry of a main group that the runner expands as its payload: the
+// group's first entry named kCabinetEntryName (without regard to case), or
+// null for a group of another kind or without one. A later entry of that
+// name is written out like any other file of the group.
+const PackageEntry* GroupPayloadCabinet(const PackageGroup& group);
+
 }  // namespace quarry

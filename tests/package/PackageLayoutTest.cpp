@@ -57,5 +57,15 @@ TEST(PackageLayout, FindsTheFirstMainEntryOfANameInDirectoryOrder) {
     EXPECT_EQ(nullptr, FindMainEntry(PackageDirectory(), kSettingsEntryName));
 }
 
+TEST(PackageLayout, OnlyTheFirstCabinetOfAMainGroupIsItsPayload) {
+    const PackageGroup main = Group(u"!!!53aaed7c-68e7-413c-a5fd-d9f76477d66a",
+                                    {u"Settings.ini", u"e8ff0748-2339-49f9-9a79-824d7561736c.CAB",
+                                     kCabinetEntryName});
+    EXPECT_EQ(&main.entries[1], GroupPayloadCabinet(main));
+    EXPECT_EQ(nullptr, GroupPayloadCabinet(Group(kMainGroupName, {u"Settings.ini"})));
+    EXPECT_EQ(nullptr, GroupPayloadCabinet(Group(kFlatGroupName, {kCabinetEntryName})));
+    EXPECT_EQ(nullptr, GroupPayloadCabinet(Group(u"Drivers", {kCabinetEntryName})));
+}
+
 }  // namespace
 }  // namespace quarry

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 
 #include "Cabinet.h"
 #include "IniText.h"
@@ -190,6 +191,46 @@ TEST_F(PackerTest, ExtractPlacesEntriesAsTheRunnerDoes) {
               test::ReadTree(dir_ / "x"));
     EXPECT_EQ(1500000000, test::Modified(dir_ / "x/Package/kept.txt"));
     EXPECT_GT(test::Modified(dir_ / "x/Package/now.txt"), kEpoch);  // time of writing
+}
+
+// The runner expands the first cabinet entry of each main group; a later
+// one in the same group is a file of the support folder like any other.
+TEST_F(PackerTest, ExtractExpandsTheFirstCabinetOfEachMainGroupOnly) {
+    const auto cabinetOf = [this](const std::string& stem, const std::u16string& member) {
+        WriteFile(dir_ / (stem + ".txt"), stem);
+        WriteFile(dir_ / (stem + ".cab"), Bytes());
+        EXPECT_TRUE(WriteCabinet({{dir_ / (stem + ".txt"), member, stem.size(), kEpoch}},
+                                 Compression::Mszip, dir_ / (stem + ".cab"))
+                        .Ok());
+        return Complement(ReadFile(dir_ / (stem + ".cab")));
+    };
+    const Bytes first = cabinetOf("one", u"one.txt");
+    const Bytes second = cabinetOf("two", u"two.txt");
+    const std::u16string lowerName = u"e8ff0748-2339-49f9-9a79-824d7561736c.CAB";
+    WriteCraftedPackage(
+        dir_ / "cabinets.exe",
+        {{kMainGroupName,
+          {{kSettingsEntryName, EncodeUtf16LeWithBom(u"[Package]\r\n")},
+           {kCabinetEntryName, first},
+           {lowerName, test::ToBytes("plain")}}},
+         {u"!!!53aaed7c-68e7-413c-a5fd-d9f76477d66a", {{kCabinetEntryName, second}}}});
+
+    const test::ToolRun run = RunTool({"extract", dir_ / "cabinets.exe", dir_ / "x"});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    const std::map<std::string, Bytes> tree = test::ReadTree(dir_ / "x");
+    EXPECT_EQ(test::ToBytes("one"), tree.at("Package/one.txt"));
+    EXPECT_EQ(test::ToBytes("two"), tree.at("Package/two.txt"));
+    EXPECT_EQ(test::ToBytes("plain"), tree.at("Support/" + Utf16ToUtf8(lowerName)));
+    EXPECT_EQ(4u, tree.size());
+
+    const test::ToolRun list = RunTool({"list", dir_ / "cabinets.exe"});
+    ASSERT_EQ(0, list.exitCode) << list.err;
+    std::size_t listed = 0;
+    for (std::size_t at = list.out.find("\npayload cabinet ("); at != std::string::npos;
+         at = list.out.find("\npayload cabinet (", at + 1)) {
+        ++listed;
+    }
+    EXPECT_EQ(2u, listed) << list.out;
 }
 
 }  // namespace

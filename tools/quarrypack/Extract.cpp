@@ -142,6 +142,22 @@ Status OpenOutputFolder(const std::string& folder, UniqueFd& fd) {
     return OpenFolderAt(AT_FDCWD, name, true, folder, fd);
 }
 
+// One entry as a new file in `folder`, with its time when it has one.
+Status WriteEntryFile(const OpenedPackage& package, const std::string& path,
+                      const PackageEntry& entry, int folder, const std::string& shown,
+                      std::vector<std::uint8_t>& buffer) {
+    UniqueFd out;
+    RETURN_IF_ERROR(CreateNewFileAt(folder, Utf16ToUtf8(entry.name), shown, out));
+    RETURN_IF_ERROR(CopyRange(CopyEnd{package.fd.Get(), path}, entry.offset, entry.size,
+                              CopyEnd{out.Get(), shown}, false, buffer));
+    if (entry.HasLastWriteTime()) {
+        const std::uint64_t units = entry.lastWriteTime % kFileTimeUnitsPerSecond;
+        RETURN_IF_ERROR(SetModificationTime(out.Get(), shown, UnixFromFileTime(entry.lastWriteTime),
+                                            static_cast<std::uint32_t>(units * 100)));
+    }
+    return out.Close(shown);
+}
+
 }  // namespace
 
 Status ExtractPackage(const std::string& path, const std::string& folder) {
@@ -168,28 +184,19 @@ Status ExtractPackage(const std::string& path, const std::string& folder) {
         RETURN_IF_ERROR(OpenFolderPath(isMain ? support.Get() : packageFd.Get(),
                                        PathParts(GroupDestinationPrefix(group.name)),
                                        shownTarget, target));
+        const PackageEntry* cabinet = GroupPayloadCabinet(group);
         for (const PackageEntry& entry : group.entries) {
             if (isMain && EqualsNoCase(entry.name, kSettingsEntryName) && &entry != settings) {
                 continue;
             }
-            if (isMain && EqualsNoCase(entry.name, kCabinetEntryName)) {
+            if (&entry == cabinet) {
                 // The runner's copy of the cabinet is deleted once expanded.
                 RETURN_IF_ERROR(ExpandCabinetEntry(package, path, entry, output.Get(), folder,
                                                    packageFd.Get(), packageFolder, buffer));
                 continue;
             }
-            const std::string shown = shownTarget + "/" + Printable(entry.name);
-            UniqueFd out;
-            RETURN_IF_ERROR(CreateNewFileAt(target.Get(), Utf16ToUtf8(entry.name), shown, out));
-            RETURN_IF_ERROR(CopyRange(CopyEnd{package.fd.Get(), path}, entry.offset, entry.size,
-                                      CopyEnd{out.Get(), shown}, false, buffer));
-            if (entry.HasLastWriteTime()) {
-                const std::uint64_t units = entry.lastWriteTime % kFileTimeUnitsPerSecond;
-                RETURN_IF_ERROR(SetModificationTime(out.Get(), shown,
-                                                    UnixFromFileTime(entry.lastWriteTime),
-                                                    static_cast<std::uint32_t>(units * 100)));
-            }
-            RETURN_IF_ERROR(out.Close(shown));
+            RETURN_IF_ERROR(WriteEntryFile(package, path, entry, target.Get(),
+                                           shownTarget + "/" + Printable(entry.name), buffer));
         }
     }
     return Status();

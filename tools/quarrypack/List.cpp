@@ -24,6 +24,28 @@ const char* RoleName(GroupKind kind) {
     return kind == GroupKind::Flat ? "flat" : "named";
 }
 
+// The files inside the payload cabinet `entry`.
+Status ListCabinetMembers(const OpenedPackage& package, const std::string& path,
+                          const PackageEntry& entry, std::ostream& out) {
+    std::vector<CabinetListing> members;
+    RETURN_IF_ERROR(ListPackedCabinet(package, entry, members).WithPath(path));
+    std::uint64_t total = 0;
+    for (const CabinetListing& member : members) total += member.size;
+    out << "\npayload cabinet (" << members.size()
+        << (members.size() == 1 ? " file, " : " files, ") << total << " bytes)\n";
+    if (members.empty()) return Status();
+    char line[128];
+    std::snprintf(line, sizeof line, "  %12s  %-23s  %s\n", "size", "time", "name");
+    out << line;
+    for (const CabinetListing& member : members) {
+        const std::string time = FormatFileTimeUtc(FileTimeFromUnix(member.time)).substr(0, 19) +
+                                 (member.utc ? " UTC" : " loc");
+        std::snprintf(line, sizeof line, "  %12" PRIu32 "  %-23s  ", member.size, time.c_str());
+        out << line << Printable(member.name) << "\n";
+    }
+    return Status();
+}
+
 }  // namespace
 
 Status ListPackage(const std::string& path, std::ostream& out) {
@@ -74,26 +96,8 @@ Status ListPackage(const std::string& path, std::ostream& out) {
     }
 
     for (const PackageGroup& group : directory.groups) {
-        if (ClassifyGroup(group.name) != GroupKind::Main) continue;
-        for (const PackageEntry& entry : group.entries) {
-            if (!EqualsNoCase(entry.name, kCabinetEntryName)) continue;
-            std::vector<CabinetListing> members;
-            RETURN_IF_ERROR(ListPackedCabinet(package, entry, members).WithPath(path));
-            std::uint64_t total = 0;
-            for (const CabinetListing& member : members) total += member.size;
-            out << "\npayload cabinet (" << members.size()
-                << (members.size() == 1 ? " file, " : " files, ") << total << " bytes)\n";
-            if (members.empty()) continue;
-            std::snprintf(line, sizeof line, "  %12s  %-23s  %s\n", "size", "time", "name");
-            out << line;
-            for (const CabinetListing& member : members) {
-                const std::string time =
-                    FormatFileTimeUtc(FileTimeFromUnix(member.time)).substr(0, 19) +
-                    (member.utc ? " UTC" : " loc");
-                std::snprintf(line, sizeof line, "  %12" PRIu32 "  %-23s  ", member.size,
-                              time.c_str());
-                out << line << Printable(member.name) << "\n";
-            }
+        if (const PackageEntry* cabinet = GroupPayloadCabinet(group)) {
+            RETURN_IF_ERROR(ListCabinetMembers(package, path, *cabinet, out));
         }
     }
     return Status();
