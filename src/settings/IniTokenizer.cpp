@@ -97,7 +97,9 @@ const IniLine* IniTextProfile::Find(std::u16string_view section, std::u16string_
 std::u16string IniTextProfile::Read(const std::u16string& section, const std::u16string& key,
                                     const std::u16string& defaultText, std::size_t capacity) {
     const IniLine* line = Find(section, key);
-    const std::u16string text = line ? std::u16string(line->value) : defaultText;
+    // A key without "=" has no value: the reader hands back the default.
+    const std::u16string text =
+        line && line->hasEquals ? std::u16string(line->value) : defaultText;
     return capacity == 0 ? std::u16string() : text.substr(0, capacity - 1);
 }
 

@@ -45,8 +45,8 @@ std::vector<IniLine> TokenizeIni(std::u16string_view text);
 
 // The reader's lookup over tokenized text: only the first section of a name
 // is read, in it the first line of the key (names compared without regard
-// to case); an absent key gives the default text, and every result is cut
-// to `capacity` - 1 characters. A key line without "=" reads as empty.
+// to case); an absent key, and a key line without "=", give the default
+// text, and every result is cut to `capacity` - 1 characters.
 class IniTextProfile : public ProfileSource {
 public:
     // `text` must outlive the object.

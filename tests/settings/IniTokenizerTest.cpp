@@ -91,7 +91,7 @@ TEST(IniTokenizer, ProfileReadsTheFirstSectionAndTheFirstKeyOfAName) {
         int line;
     } cases[] = {
         {u"Package", u"PRODUCTNAME", u"First", 3},
-        {u"Package", u"Bare", u"", 5},
+        {u"Package", u"Bare", u"Error", 5},
         {u"Package", u"Quoted", u"Widget", 6},
         {u"Package", u"WindowTitle", u"still in [package]", 8},
         {u"Package", u"TotalFileSize", u"Error", 0},  // in the repeated section
