@@ -196,16 +196,8 @@ TEST_F(PackerTest, ExtractPlacesEntriesAsTheRunnerDoes) {
 // The runner expands the first cabinet entry of each main group; a later
 // one in the same group is a file of the support folder like any other.
 TEST_F(PackerTest, ExtractExpandsTheFirstCabinetOfEachMainGroupOnly) {
-    const auto cabinetOf = [this](const std::string& stem, const std::u16string& member) {
-        WriteFile(dir_ / (stem + ".txt"), stem);
-        WriteFile(dir_ / (stem + ".cab"), Bytes());
-        EXPECT_TRUE(WriteCabinet({{dir_ / (stem + ".txt"), member, stem.size(), kEpoch}},
-                                 Compression::Mszip, dir_ / (stem + ".cab"))
-                        .Ok());
-        return Complement(ReadFile(dir_ / (stem + ".cab")));
-    };
-    const Bytes first = cabinetOf("one", u"one.txt");
-    const Bytes second = cabinetOf("two", u"two.txt");
+    const Bytes first = PackedCabinet("one", u"one.txt", "one");
+    const Bytes second = PackedCabinet("two", u"two.txt", "two");
     const std::u16string lowerName = u"e8ff0748-2339-49f9-9a79-824d7561736c.CAB";
     WriteCraftedPackage(
         dir_ / "cabinets.exe",
@@ -225,12 +217,7 @@ TEST_F(PackerTest, ExtractExpandsTheFirstCabinetOfEachMainGroupOnly) {
 
     const test::ToolRun list = RunTool({"list", dir_ / "cabinets.exe"});
     ASSERT_EQ(0, list.exitCode) << list.err;
-    std::size_t listed = 0;
-    for (std::size_t at = list.out.find("\npayload cabinet ("); at != std::string::npos;
-         at = list.out.find("\npayload cabinet (", at + 1)) {
-        ++listed;
-    }
-    EXPECT_EQ(2u, listed) << list.out;
+    EXPECT_EQ(2u, CountOf(list.out, "\npayload cabinet (")) << list.out;
 }
 
 }  // namespace

@@ -144,5 +144,23 @@ TEST_F(PackerTest, CheckFindsOneFlippedByte) {
     EXPECT_NE(std::string::npos, trailing.out.find("1 bytes after the last entry")) << trailing.out;
 }
 
+// Each main group's cabinet is expanded, so a file to start may come from
+// any of them.
+TEST_F(PackerTest, CheckReadsTheCabinetOfEveryMainGroup) {
+    WriteCraftedPackage(
+        dir_ / "two.exe",
+        {{kMainGroupName,
+          {{kSettingsEntryName,
+            EncodeUtf16LeWithBom(u"[Execution_x86]\r\nFileName=two.txt\r\n"
+                                 u"[Execution_x64]\r\nFileName=one.txt\r\n")},
+           {kCabinetEntryName, PackedCabinet("one", u"one.txt", "one")}}},
+         {u"!!!53aaed7c-68e7-413c-a5fd-d9f76477d66a",
+          {{kCabinetEntryName, PackedCabinet("two", u"two.txt", "two")}}}});
+    const test::ToolRun run = RunTool({"check", dir_ / "two.exe"});
+    EXPECT_EQ(0, run.exitCode) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("error")) << run.out;
+    EXPECT_EQ(2u, CountOf(run.out, "payload cabinet: ")) << run.out;
+}
+
 }  // namespace
 }  // namespace quarry::pack::test

@@ -73,6 +73,14 @@ inline void WriteCraftedPackage(const std::string& path, const std::vector<Craft
     WriteFile(path, file);
 }
 
+inline std::size_t CountOf(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 class PackerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,21 +143,27 @@ protected:
                 "0x1"};
     }
 
-    // <stem>.exe: a package whose cabinet holds `content` under `member`
-    // (libgcab stores whatever name it is given).
-    void WriteOneMemberPackage(const std::string& stem, const std::u16string& member,
-                               const std::string& content) {
+    // The complemented bytes of a cabinet, made as <stem>.cab, that holds
+    // `content` under `member` (libgcab stores whatever name it is given).
+    Bytes PackedCabinet(const std::string& stem, const std::u16string& member,
+                        const std::string& content) {
         const std::string source = dir_ / (stem + ".txt");
         const std::string cabinet = dir_ / (stem + ".cab");
         WriteFile(source, content);
         WriteFile(cabinet, Bytes());
-        ASSERT_TRUE(
+        EXPECT_TRUE(
             WriteCabinet({{source, member, content.size(), kEpoch}}, Compression::Mszip, cabinet)
                 .Ok());
+        return Complement(ReadFile(cabinet));
+    }
+
+    // <stem>.exe: a package whose cabinet holds `content` under `member`.
+    void WriteOneMemberPackage(const std::string& stem, const std::u16string& member,
+                               const std::string& content) {
         WriteCraftedPackage(dir_ / (stem + ".exe"),
                             {{kMainGroupName,
                               {{kSettingsEntryName, EncodeUtf16LeWithBom(u"[Package]\r\n")},
-                               {kCabinetEntryName, Complement(ReadFile(cabinet))}}}});
+                               {kCabinetEntryName, PackedCabinet(stem, member, content)}}}});
     }
 
     ScratchFolder dir_;

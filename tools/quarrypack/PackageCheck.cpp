@@ -126,10 +126,10 @@ Status ReadPackedSettings(const OpenedPackage& package, const std::string& path,
 
 // The payload cabinet checked, and its files and folders added to what
 // ends up below the destination.
-Status CheckPayload(const OpenedPackage& package, const std::string& path,
-                    std::vector<Finding>& findings, std::vector<std::string>* notes,
-                    CheckInputs& inputs, std::set<std::u16string>& folders) {
-    const PackageEntry* cabinet = FindMainEntry(package.directory, kCabinetEntryName);
+Status CheckPayload(const OpenedPackage& package, const PackageEntry* cabinet,
+                    const std::string& path, std::vector<Finding>& findings,
+                    std::vector<std::string>* notes, CheckInputs& inputs,
+                    std::set<std::u16string>& folders) {
     if (cabinet == nullptr) return Status();
     RETURN_IF_ERROR(CheckCabinetEntry(package, *cabinet, path, findings, notes));
     std::vector<CabinetListing> members;
@@ -162,7 +162,11 @@ Status CheckPackedProgram(const std::string& path, std::vector<Finding>& finding
         if (ClassifyGroup(group.name) == GroupKind::Other) folders.insert(NormalizedFolder(group.name));
     }
     RETURN_IF_ERROR(ReadPackedSettings(package, path, findings, inputs));
-    RETURN_IF_ERROR(CheckPayload(package, path, findings, notes, inputs, folders));
+    // The runner expands the payload cabinet of each main group.
+    for (const PackageGroup& group : package.directory.groups) {
+        RETURN_IF_ERROR(CheckPayload(package, GroupPayloadCabinet(group), path, findings, notes,
+                                     inputs, folders));
+    }
     inputs.destinationFolders.assign(folders.begin(), folders.end());
     std::vector<Finding> found = CheckPackageInputs(inputs);
     findings.insert(findings.end(), found.begin(), found.end());
