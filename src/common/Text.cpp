@@ -43,6 +43,19 @@ bool IsWhiteSpace(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
 }
 
+std::vector<std::u16string_view> SplitNonEmpty(std::u16string_view text,
+                                               std::u16string_view separators) {
+    std::vector<std::u16string_view> pieces;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find_first_of(separators, start);
+        if (end == std::u16string_view::npos) end = text.size();
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
 std::u16string_view TrimWhite(std::u16string_view text) {
     std::size_t begin = 0;
     std::size_t end = text.size();

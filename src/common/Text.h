@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarry {
 
@@ -24,6 +25,11 @@ std::u16string Ascii(std::string_view text);
 std::u16string_view TrimWhite(std::u16string_view text);
 
 bool IsWhiteSpace(char16_t c);
+
+// The pieces of `text` between any of the `separators`, in order, empty
+// pieces left out. The views point into `text`.
+std::vector<std::u16string_view> SplitNonEmpty(std::u16string_view text,
+                                               std::u16string_view separators);
 
 // UTF-8 to UTF-16 and back. Each byte that does not start a well-formed
 // sequence becomes U+FFFD; unpaired surrogates on the way back become U+FFFD.

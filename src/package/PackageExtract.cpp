@@ -3,6 +3,7 @@
 #include "common/Text.h"
 #include "common/WinResult.h"
 #include "package/CabinetExtract.h"
+#include "package/PackageLayout.h"
 #include "package/PackageReader.h"
 
 namespace quarry {
@@ -47,21 +48,19 @@ HResult PackageReader::ExtractAll(const std::u16string& destination, HANDLE canc
     for (const PackageGroup& group : directory_.groups) {
         if (IsSignalled(cancelEvent)) return kResultAbort;
         const GroupKind kind = ClassifyGroup(group.name);
-        std::u16string folder = destinationFolder;
-        if (kind == GroupKind::Main) folder = supportFolder_;
-        if (kind == GroupKind::Other) folder += group.name + u"\\";
+        const std::u16string prefix = GroupDestinationPrefix(group.name);
+        const std::u16string folder =
+            kind == GroupKind::Main ? supportFolder_ : destinationFolder + prefix;
         if (Failed(CreateFolderIfMissing(folder))) return kResultFolderNotCreated;
         const std::unique_ptr<std::uint8_t[]> buffer = AllocateCopyBuffer();
-        const std::u16string prefix = kind == GroupKind::Other ? group.name + u"\\" : u"";
-        const PackageEntry* cabinet = nullptr;
+        const PackageEntry* cabinet = GroupPayloadCabinet(group);
 
         for (const PackageEntry& entry : group.entries) {
             if (IsSignalled(cancelEvent)) return kResultAbort;
             if (kind == GroupKind::Main) {
                 if (EqualsNoCase(entry.name, kSettingsEntryName)) continue;
-                if (!cabinet && EqualsNoCase(entry.name, kCabinetEntryName)) {
+                if (&entry == cabinet) {
                     AddProgressTotal(entry.size);
-                    cabinet = &entry;
                     continue;
                 }
             }

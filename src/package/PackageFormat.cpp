@@ -11,12 +11,6 @@ const char16_t kFlatGroupName[] = u"!!!E8FF0748-2339-49f9-9A79-824D7561736C";
 const char16_t kSettingsEntryName[] = u"Settings.ini";
 const char16_t kCabinetEntryName[] = u"E8FF0748-2339-49f9-9A79-824D7561736C.cab";
 
-GroupKind ClassifyGroup(std::u16string_view name) {
-    if (EqualsNoCase(name, kMainGroupName)) return GroupKind::Main;
-    if (EqualsNoCase(name, kFlatGroupName)) return GroupKind::Flat;
-    return GroupKind::Other;
-}
-
 std::uint32_t LoadLE32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);

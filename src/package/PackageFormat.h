@@ -37,9 +37,6 @@ extern const char16_t kFlatGroupName[];      // "!!!E8FF0748-2339-49f9-9A79-824D
 extern const char16_t kSettingsEntryName[];  // "Settings.ini"
 extern const char16_t kCabinetEntryName[];   // "E8FF0748-2339-49f9-9A79-824D7561736C.cab"
 
-enum class GroupKind { Main, Flat, Other };
-GroupKind ClassifyGroup(std::u16string_view name);
-
 struct PackageEntry {
     std::u16string name;
     std::uint64_t size = 0;

@@ -4,6 +4,7 @@
 
 #include "common/Text.h"
 #include "common/WinResult.h"
+#include "package/PackageLayout.h"
 
 namespace quarry {
 
@@ -58,18 +59,13 @@ HResult PackageReader::Open(const std::u16string& packagePath,
 HResult PackageReader::LoadSettings() {
     const std::unique_ptr<std::uint8_t[]> buffer = AllocateCopyBuffer();
     const std::u16string target = supportFolder_ + kSettingsEntryName;
-    for (const PackageGroup& group : directory_.groups) {
-        if (ClassifyGroup(group.name) != GroupKind::Main) continue;
-        for (const PackageEntry& entry : group.entries) {
-            if (!EqualsNoCase(entry.name, kSettingsEntryName)) continue;
-            RETURN_IF_FAILED(CopyEntryToFile(entry, target, false, false, buffer.get()));
-            supportFiles.push_back({kSettingsEntryName, entry.size});
-            // The file was just written, so loading it cannot miss it.
-            settings.Load(target);
-            return kResultOk;
-        }
-    }
-    return kResultFileNotFound;
+    const PackageEntry* entry = FindMainEntry(directory_, kSettingsEntryName);
+    if (entry == nullptr) return kResultFileNotFound;
+    RETURN_IF_FAILED(CopyEntryToFile(*entry, target, false, false, buffer.get()));
+    supportFiles.push_back({kSettingsEntryName, entry->size});
+    // The file was just written, so loading it cannot miss it.
+    settings.Load(target);
+    return kResultOk;
 }
 
 HResult PackageReader::CopyEntryToFile(const PackageEntry& entry,

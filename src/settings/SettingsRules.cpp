@@ -112,17 +112,10 @@ std::int64_t ParseSettingsInt64(std::u16string_view text) {
 
 std::vector<std::u16string> SplitWritableItems(std::u16string_view text) {
     std::vector<std::u16string> items;
-    std::size_t begin = 0;
-    while (begin <= text.size()) {
-        std::size_t end = text.find(u'|', begin);
-        if (end == std::u16string_view::npos) end = text.size();
-        std::u16string_view piece = text.substr(begin, end - begin);
-        if (!piece.empty()) {
-            const std::size_t kept = piece.find_first_not_of(u".\\");
-            piece.remove_prefix(kept == std::u16string_view::npos ? piece.size() : kept);
-            items.emplace_back(piece);
-        }
-        begin = end + 1;
+    for (std::u16string_view piece : SplitNonEmpty(text, u"|")) {
+        const std::size_t kept = piece.find_first_not_of(u".\\");
+        piece.remove_prefix(kept == std::u16string_view::npos ? piece.size() : kept);
+        items.emplace_back(piece);
     }
     return items;
 }

@@ -15,6 +15,7 @@
 #include "package/AccessControl.h"
 #include "package/AccessControl_win.h"
 #include "package/ExtractedFilesLog.h"
+#include "package/PackageLayout.h"
 #include "settings/UpdateMode.h"
 #include "workflow/Cleanup.h"
 #include "workflow/DialogMessages.h"
@@ -52,13 +53,7 @@ void CALLBACK OnDialogReply(HWND, UINT, ULONG_PTR data, LRESULT result) {
 }
 
 bool HasPayloadEntry(const PackageDirectory& directory) {
-    for (const PackageGroup& group : directory.groups) {
-        if (ClassifyGroup(group.name) != GroupKind::Main) continue;
-        for (const PackageEntry& entry : group.entries) {
-            if (EqualsNoCase(entry.name, kCabinetEntryName)) return true;
-        }
-    }
-    return false;
+    return FindMainEntry(directory, kCabinetEntryName) != nullptr;
 }
 
 // A negative TotalFileSize cannot describe a payload; it counts as none.

@@ -35,5 +35,23 @@ TEST(Text, TrimWhiteRemovesSpacesTabsAndLineBreaksAtBothEnds) {
     EXPECT_EQ(u"", TrimWhite(u" \t "));
 }
 
+TEST(Text, SplitNonEmptyLeavesOutEmptyPieces) {
+    const struct {
+        std::u16string text;
+        std::u16string separators;
+        std::vector<std::u16string_view> pieces;
+    } cases[] = {
+        {u"", u"|", {}},
+        {u"|||", u"|", {}},
+        {u"a", u"|", {u"a"}},
+        {u"|a||b c|", u"|", {u"a", u"b c"}},
+        {u"a\\b/c\\", u"\\/", {u"a", u"b", u"c"}},
+        {u"a/b", u"\\", {u"a/b"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.pieces, SplitNonEmpty(c.text, c.separators)) << Utf16ToUtf8(c.text);
+    }
+}
+
 }  // namespace
 }  // namespace quarry

@@ -319,13 +319,6 @@ TEST(PackageFormat, RelativeCabinetPathsStayInside) {
     }
 }
 
-TEST(PackageFormat, GroupsAreClassifiedWithoutRegardToCase) {
-    EXPECT_EQ(GroupKind::Main, ClassifyGroup(u"!!!53aaed7c-68e7-413c-a5fd-d9f76477d66a"));
-    EXPECT_EQ(GroupKind::Flat, ClassifyGroup(u"!!!E8FF0748-2339-49F9-9A79-824D7561736C"));
-    EXPECT_EQ(GroupKind::Other, ClassifyGroup(u"!!!53AAED7C-68E7-413C-A5FD-D9F76477D66"));
-    EXPECT_EQ(GroupKind::Other, ClassifyGroup(u"Drivers"));
-}
-
 TEST(PackageFormat, UnscrambleComplementsEveryByteAtAnyLengthAndAlignment) {
     std::vector<std::uint8_t> original(300);
     for (std::size_t i = 0; i < original.size(); ++i) original[i] = static_cast<std::uint8_t>(i * 7);

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "common/WinResult.h"
 #include "common/WinTestSupport.h"
+#include "settings/IniTokenizer.h"
 #include "settings/SettingsRules.h"
 
 namespace quarry {
@@ -124,6 +126,55 @@ TEST(PackageSettingsWin, LoadsEverySectionOfARealFile) {
     EXPECT_FALSE(x64.waitTimed);
     EXPECT_FALSE(x64.waitForRelease);
     EXPECT_EQ(1500u, x64.WaitTimeout);
+}
+
+// The core's reading of a settings file (IniTextProfile, which quarrypack
+// check and create use) against the platform's profile reader, over the
+// lines where a hand-written reader is easiest to get wrong.
+TEST(PackageSettingsWin, TextProfileReadsAsTheProfileReaderDoes) {
+    const std::u16string text =
+        u"Orphan=before any section\r\n"
+        u"[Package]\r\n"
+        u"  ProductName  =  Widget Tool  \r\n"
+        u"productname=Second\r\n"
+        u";WindowTitle=commented out\r\n"
+        u"Bare\r\n"
+        u"Empty=\r\n"
+        u"Quoted=\"Widget\"\r\n"
+        u"Single='Widget'\r\n"
+        u"Inner=\"a\" \"b\"\r\n"
+        u"Unmatched=\"a'\r\n"
+        u"Equals=a=b\r\n"
+        u"[Message\r\n"
+        u"AfterBroken=still [Package]\r\n"
+        u" [ Restriction ] \r\n"
+        u"ManufacturerName=Norvik\r\n"
+        u"[PACKAGE]\r\n"
+        u"TotalFileSize=5\r\n"
+        u"[Long]\r\n"
+        u"Value=" + std::u16string(600, u'x') + u"\r\n";
+    ScratchFolder folder;
+    const std::u16string path = WriteSettings(folder, u"Tokens.ini", text);
+    IniTextProfile profile(text);
+    const struct {
+        const char16_t* section;
+        const char16_t* key;
+    } cases[] = {
+        {u"Package", u"Orphan"},      {u"Package", u"ProductName"}, {u"Package", u"WindowTitle"},
+        {u"Package", u"Bare"},        {u"Package", u"Empty"},       {u"Package", u"Quoted"},
+        {u"Package", u"Single"},      {u"Package", u"Inner"},       {u"Package", u"Unmatched"},
+        {u"Package", u"Equals"},      {u"Package", u"AfterBroken"}, {u"Restriction", u"ManufacturerName"},
+        {u"Package", u"TotalFileSize"}, {u"Long", u"Value"},        {u"Missing", u"Key"},
+    };
+    for (const auto& c : cases) {
+        std::vector<wchar_t> buffer(kSettingsValueCapacity, L'\0');
+        const DWORD length = ::GetPrivateProfileStringW(
+            Wide(c.section), Wide(c.key), L"Error", buffer.data(),
+            static_cast<DWORD>(buffer.size()), Wide(path));
+        EXPECT_EQ(FromWide(buffer.data(), length),
+                  profile.Read(c.section, c.key, kSettingsAbsentText, kSettingsValueCapacity))
+            << Narrow(c.section) << "/" << Narrow(c.key);
+    }
 }
 
 // quarrypack check splits lines at CR LF, LF and a CR alone; the profile

@@ -129,11 +129,11 @@ std::string CommonName(X509* certificate) {
     return name;
 }
 
-}  // namespace
-
-Status CheckAuthenticode(int fd, std::uint64_t fileSize, const PeImage& image,
-                         SignatureReport& report) {
-    report = SignatureReport();
+// The signature blob of the certificate table. `found` stays false, with
+// the problem in `report`, when the table holds none.
+Status ReadSignatureBlob(int fd, std::uint64_t fileSize, const PeImage& image,
+                         SignatureReport& report, std::vector<std::uint8_t>& blob, bool& found) {
+    found = false;
     const std::uint64_t tableStart = image.certificateOffset;
     const std::uint64_t tableEnd = tableStart + image.certificateSize;
     if (image.checksumPosition == 0 || image.securityEntryPosition == 0 ||
@@ -163,13 +163,17 @@ Status CheckAuthenticode(int fd, std::uint64_t fileSize, const PeImage& image,
         report.problems.push_back("the certificate table holds no PKCS #7 signature");
         return Status();
     }
+    blob.assign(table.begin() + kCertificateHeaderSize, table.begin() + length);
+    found = true;
+    return Status();
+}
 
-    const unsigned char* der = table.data() + kCertificateHeaderSize;
-    const Pkcs7Ptr signature(
-        d2i_PKCS7(nullptr, &der, static_cast<long>(length - kCertificateHeaderSize)));
+// The indirect data that an Authenticode signature signs (a SEQUENCE, kept
+// with its tag and length), or null with the problem in `report`.
+const ASN1_STRING* IndirectData(const Pkcs7Ptr& signature, SignatureReport& report) {
     if (!signature || !PKCS7_type_is_signed(signature.get()) || !signature->d.sign->contents) {
         report.problems.push_back("the signature is not readable PKCS #7 signed data");
-        return Status();
+        return nullptr;
     }
     PKCS7* content = signature->d.sign->contents;
     char contentType[80] = {};
@@ -177,42 +181,26 @@ Status CheckAuthenticode(int fd, std::uint64_t fileSize, const PeImage& image,
     const ASN1_TYPE* other = content->d.other;
     if (std::string(contentType) != kIndirectDataOid || !other || other->type != V_ASN1_SEQUENCE) {
         report.problems.push_back("the signature is not an Authenticode signature");
-        return Status();
+        return nullptr;
     }
-    // A SEQUENCE is kept with its tag and length.
-    const std::uint8_t* indirect = other->value.sequence->data;
-    const std::size_t indirectSize = static_cast<std::size_t>(other->value.sequence->length);
-    std::string algorithmOid;
-    std::vector<std::uint8_t> signedDigest;
-    Der whole;
-    if (!ReadIndirectDigest(indirect, indirectSize, algorithmOid, signedDigest) ||
-        !ReadDer(indirect, 0, indirectSize, whole)) {
-        report.problems.push_back("the signature's digest cannot be read");
-        return Status();
-    }
+    return other->value.sequence;
+}
+
+// The digest algorithm of an object identifier's content bytes, or null.
+const EVP_MD* DigestByOid(const std::string& algorithmOid) {
     const unsigned char* oidBytes = reinterpret_cast<const unsigned char*>(algorithmOid.data());
     std::unique_ptr<ASN1_OBJECT, Freer<ASN1_OBJECT, ASN1_OBJECT_free>> oid(
         ASN1_OBJECT_create(NID_undef, const_cast<unsigned char*>(oidBytes),
                            static_cast<int>(algorithmOid.size()), nullptr, nullptr));
-    const EVP_MD* md = oid ? EVP_get_digestbyobj(oid.get()) : nullptr;
-    if (!md) {
-        report.problems.push_back("the signature's digest algorithm is unknown");
-        return Status();
-    }
-    report.digestAlgorithm = OBJ_nid2sn(EVP_MD_type(md));
+    return oid ? EVP_get_digestbyobj(oid.get()) : nullptr;
+}
 
-    std::vector<std::uint8_t> fileDigest;
-    RETURN_IF_ERROR(DigestFile(fd, tableStart, image, md, fileDigest));
-    if (fileDigest != signedDigest) {
-        report.problems.push_back("the file's " + report.digestAlgorithm +
-                                  " digest differs from the signed one: the file was changed "
-                                  "after signing");
-    }
-
+// The signature over the indirect data's content, and who made it.
+Status VerifySigner(const Pkcs7Ptr& signature, const std::uint8_t* content, std::size_t length,
+                    SignatureReport& report) {
     // The signed content is the indirect data without its own tag and
     // length; the signature covers its digest through the signed attributes.
-    const BioPtr data(BIO_new_mem_buf(indirect + whole.contentStart,
-                                      static_cast<int>(whole.contentLength)));
+    const BioPtr data(BIO_new_mem_buf(content, static_cast<int>(length)));
     const StorePtr store(X509_STORE_new());
     if (!data || !store) return Status::Error("out of memory");
     if (PKCS7_verify(signature.get(), nullptr, store.get(), data.get(), nullptr,
@@ -225,6 +213,46 @@ Status CheckAuthenticode(int fd, std::uint64_t fileSize, const PeImage& image,
         report.signer = CommonName(sk_X509_value(signers.get(), 0));
     }
     return Status();
+}
+
+}  // namespace
+
+Status CheckAuthenticode(int fd, std::uint64_t fileSize, const PeImage& image,
+                         SignatureReport& report) {
+    report = SignatureReport();
+    std::vector<std::uint8_t> blob;
+    bool found = false;
+    RETURN_IF_ERROR(ReadSignatureBlob(fd, fileSize, image, report, blob, found));
+    if (!found) return Status();
+    const unsigned char* der = blob.data();
+    const Pkcs7Ptr signature(d2i_PKCS7(nullptr, &der, static_cast<long>(blob.size())));
+    const ASN1_STRING* sequence = IndirectData(signature, report);
+    if (sequence == nullptr) return Status();
+    const std::uint8_t* indirect = sequence->data;
+    const std::size_t indirectSize = static_cast<std::size_t>(sequence->length);
+    std::string algorithmOid;
+    std::vector<std::uint8_t> signedDigest;
+    Der whole;
+    if (!ReadIndirectDigest(indirect, indirectSize, algorithmOid, signedDigest) ||
+        !ReadDer(indirect, 0, indirectSize, whole)) {
+        report.problems.push_back("the signature's digest cannot be read");
+        return Status();
+    }
+    const EVP_MD* md = DigestByOid(algorithmOid);
+    if (!md) {
+        report.problems.push_back("the signature's digest algorithm is unknown");
+        return Status();
+    }
+    report.digestAlgorithm = OBJ_nid2sn(EVP_MD_type(md));
+
+    std::vector<std::uint8_t> fileDigest;
+    RETURN_IF_ERROR(DigestFile(fd, image.certificateOffset, image, md, fileDigest));
+    if (fileDigest != signedDigest) {
+        report.problems.push_back("the file's " + report.digestAlgorithm +
+                                  " digest differs from the signed one: the file was changed "
+                                  "after signing");
+    }
+    return VerifySigner(signature, indirect + whole.contentStart, whole.contentLength, report);
 }
 
 }  // namespace quarry::pack

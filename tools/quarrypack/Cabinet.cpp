@@ -403,114 +403,160 @@ std::uint32_t CabinetChecksum(const std::uint8_t* data, std::size_t size, std::u
     return sum ^ last;
 }
 
-Status CheckCabinetData(CabinetReader read, void* context, std::uint64_t size,
-                        std::vector<std::string>& problems, CabinetDataSummary& summary) {
-    summary = CabinetDataSummary();
+namespace {
+
+// The cabinet entry as CheckCabinetData reads it.
+struct CabinetBytes {
+    CabinetReader read;
+    void* context;
+    std::uint64_t size;
+
+    // `length` bytes at `at`, all of them inside the cabinet.
+    bool Get(std::uint64_t at, void* buffer, std::size_t length) const {
+        return at + length <= size && read(context, at, buffer, length);
+    }
+};
+
+// What the header says about the rest of the cabinet.
+struct CabinetLayout {
+    unsigned folderCount = 0;
+    unsigned fileCount = 0;
+    std::uint64_t foldersAt = 0;  // the first folder record
+    std::uint64_t filesAt = 0;    // the first file record
+    unsigned folderReserve = 0;
+    unsigned dataReserve = 0;
+};
+
+// False, with the problem recorded, when the rest cannot be read.
+bool ReadCabinetLayout(const CabinetBytes& cabinet, std::vector<std::string>& problems,
+                       CabinetLayout& layout) {
     constexpr std::uint16_t kFlagPrevious = 0x1;
     constexpr std::uint16_t kFlagNext = 0x2;
     constexpr std::uint16_t kFlagReserve = 0x4;
     std::uint8_t header[36];
-    if (size < sizeof header || !read(context, 0, header, sizeof header) ||
+    if (!cabinet.Get(0, header, sizeof header) ||
         std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF") {
         problems.push_back("the payload cabinet has no cabinet header");
-        return Status();
+        return false;
     }
     const std::uint32_t declared = LoadLE32(header + 8);
-    if (declared != size) {
+    if (declared != cabinet.size) {
         problems.push_back("the payload cabinet's header says " + std::to_string(declared) +
-                           " bytes, its entry holds " + std::to_string(size));
+                           " bytes, its entry holds " + std::to_string(cabinet.size));
     }
-    const unsigned folderCount = header[26] | (header[27] << 8);
-    const unsigned fileCount = header[28] | (header[29] << 8);
+    layout.folderCount = header[26] | (header[27] << 8);
+    layout.fileCount = header[28] | (header[29] << 8);
+    layout.filesAt = LoadLE32(header + 16);
     const unsigned flags = header[30] | (header[31] << 8);
     if (flags & (kFlagPrevious | kFlagNext)) {
         problems.push_back("the payload cabinet is one of a set; the program expands one cabinet");
-        return Status();
+        return false;
     }
-    std::uint64_t at = sizeof header;
-    unsigned folderReserve = 0;
-    unsigned dataReserve = 0;
+    layout.foldersAt = sizeof header;
     if (flags & kFlagReserve) {
         std::uint8_t reserve[4];
-        if (!read(context, at, reserve, sizeof reserve)) {
+        if (!cabinet.read(cabinet.context, layout.foldersAt, reserve, sizeof reserve)) {
             problems.push_back("the payload cabinet's header is cut short");
-            return Status();
+            return false;
         }
-        at += sizeof reserve + (reserve[0] | (reserve[1] << 8));
-        folderReserve = reserve[2];
-        dataReserve = reserve[3];
+        layout.foldersAt += sizeof reserve + (reserve[0] | (reserve[1] << 8));
+        layout.folderReserve = reserve[2];
+        layout.dataReserve = reserve[3];
     }
+    return true;
+}
 
-    // Uncompressed bytes of each folder, for the file records below.
-    std::vector<std::uint64_t> folderBytes(folderCount, 0);
+// The data blocks of one folder against their checksums; adds up the
+// folder's uncompressed bytes. False when a block lies outside the cabinet.
+bool CheckFolderBlocks(const CabinetBytes& cabinet, const CabinetLayout& layout, unsigned folder,
+                       const std::uint8_t (&record)[8], std::vector<std::string>& problems,
+                       CabinetDataSummary& summary, std::uint64_t& folderBytes) {
     std::vector<std::uint8_t> block;
-    for (unsigned folder = 0; folder < folderCount; ++folder) {
-        std::uint8_t record[8];
-        if (at + sizeof record > size || !read(context, at, record, sizeof record)) {
-            problems.push_back("the payload cabinet's folder records are cut short");
-            return Status();
+    std::uint64_t blockAt = LoadLE32(record);
+    const unsigned blockCount = record[4] | (record[5] << 8);
+    const std::string inFolder = " of folder " + std::to_string(folder + 1);
+    for (unsigned i = 0; i < blockCount; ++i) {
+        const std::string name = "data block " + std::to_string(i + 1) + inFolder;
+        // CFDATA: csum, cbData, cbUncomp, the reserve, then the data.
+        const std::size_t headerSize = 8 + layout.dataReserve;
+        block.resize(headerSize);
+        if (!cabinet.Get(blockAt, block.data(), headerSize)) {
+            problems.push_back(name + " lies outside the cabinet");
+            return false;
         }
-        at += sizeof record + folderReserve;
-        std::uint64_t blockAt = LoadLE32(record);
-        const unsigned blockCount = record[4] | (record[5] << 8);
-        for (unsigned i = 0; i < blockCount; ++i) {
-            // CFDATA: csum, cbData, cbUncomp, the reserve, then the data.
-            const std::size_t headerSize = 8 + dataReserve;
-            block.resize(headerSize);
-            if (blockAt + headerSize > size || !read(context, blockAt, block.data(), headerSize)) {
-                problems.push_back("data block " + std::to_string(i + 1) + " of folder " +
-                                   std::to_string(folder + 1) + " lies outside the cabinet");
-                return Status();
-            }
-            const std::uint32_t stored = LoadLE32(block.data());
-            const std::size_t dataSize = block[4] | (block[5] << 8);
-            folderBytes[folder] += block[6] | (block[7] << 8);
-            block.resize(headerSize + dataSize);
-            if (blockAt + headerSize + dataSize > size ||
-                !read(context, blockAt + headerSize, block.data() + headerSize, dataSize)) {
-                problems.push_back("data block " + std::to_string(i + 1) + " of folder " +
-                                   std::to_string(folder + 1) + " lies outside the cabinet");
-                return Status();
-            }
-            ++summary.blocks;
-            if (stored == 0) {
-                ++summary.uncheckedBlocks;
-            } else {
-                const std::uint32_t sum = CabinetChecksum(
-                    block.data() + 4, headerSize - 4,
-                    CabinetChecksum(block.data() + headerSize, dataSize, 0));
-                if (sum != stored) {
-                    problems.push_back("data block " + std::to_string(i + 1) + " of folder " +
-                                       std::to_string(folder + 1) + " at cabinet byte " +
-                                       std::to_string(blockAt) +
-                                       " does not match its checksum: the payload is damaged");
-                }
-            }
-            blockAt += headerSize + dataSize;
+        const std::uint32_t stored = LoadLE32(block.data());
+        const std::size_t dataSize = block[4] | (block[5] << 8);
+        folderBytes += block[6] | (block[7] << 8);
+        block.resize(headerSize + dataSize);
+        if (!cabinet.Get(blockAt + headerSize, block.data() + headerSize, dataSize)) {
+            problems.push_back(name + " lies outside the cabinet");
+            return false;
         }
+        ++summary.blocks;
+        if (stored == 0) {
+            ++summary.uncheckedBlocks;
+        } else if (CabinetChecksum(block.data() + 4, headerSize - 4,
+                                   CabinetChecksum(block.data() + headerSize, dataSize, 0)) !=
+                   stored) {
+            problems.push_back(name + " at cabinet byte " + std::to_string(blockAt) +
+                               " does not match its checksum: the payload is damaged");
+        }
+        blockAt += headerSize + dataSize;
     }
+    return true;
+}
 
-    at = LoadLE32(header + 16);
-    for (unsigned i = 0; i < fileCount; ++i) {
+// Every file record inside the uncompressed data of its folder.
+void CheckFileRecords(const CabinetBytes& cabinet, const CabinetLayout& layout,
+                      const std::vector<std::uint64_t>& folderBytes,
+                      std::vector<std::string>& problems) {
+    std::uint64_t at = layout.filesAt;
+    for (unsigned i = 0; i < layout.fileCount; ++i) {
         std::uint8_t record[16];
-        if (at + sizeof record > size || !read(context, at, record, sizeof record)) {
+        if (!cabinet.Get(at, record, sizeof record)) {
             problems.push_back("the payload cabinet's file records are cut short");
-            return Status();
+            return;
         }
         at += sizeof record;
         for (char c = 1; c != '\0'; ++at) {
-            if (at >= size || !read(context, at, &c, 1)) {
+            if (!cabinet.Get(at, &c, 1)) {
                 problems.push_back("a name in the payload cabinet's file records is cut short");
-                return Status();
+                return;
             }
         }
         const std::uint64_t end = std::uint64_t{LoadLE32(record)} + LoadLE32(record + 4);
         const unsigned folder = record[8] | (record[9] << 8);
-        if (folder >= folderCount || end > folderBytes[folder]) {
+        if (folder >= layout.folderCount || end > folderBytes[folder]) {
             problems.push_back("file record " + std::to_string(i + 1) +
                                " lies outside its folder's data");
         }
     }
+}
+
+}  // namespace
+
+Status CheckCabinetData(CabinetReader read, void* context, std::uint64_t size,
+                        std::vector<std::string>& problems, CabinetDataSummary& summary) {
+    summary = CabinetDataSummary();
+    const CabinetBytes cabinet{read, context, size};
+    CabinetLayout layout;
+    if (!ReadCabinetLayout(cabinet, problems, layout)) return Status();
+    // Uncompressed bytes of each folder, for the file records.
+    std::vector<std::uint64_t> folderBytes(layout.folderCount, 0);
+    std::uint64_t at = layout.foldersAt;
+    for (unsigned folder = 0; folder < layout.folderCount; ++folder) {
+        std::uint8_t record[8];
+        if (!cabinet.Get(at, record, sizeof record)) {
+            problems.push_back("the payload cabinet's folder records are cut short");
+            return Status();
+        }
+        at += sizeof record + layout.folderReserve;
+        if (!CheckFolderBlocks(cabinet, layout, folder, record, problems, summary,
+                               folderBytes[folder])) {
+            return Status();
+        }
+    }
+    CheckFileRecords(cabinet, layout, folderBytes, problems);
     return Status();
 }
 

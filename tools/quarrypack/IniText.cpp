@@ -2,48 +2,11 @@
 
 #include "Names.h"
 #include "common/Text.h"
+#include "settings/IniTokenizer.h"
 
 namespace quarry::pack {
 
 namespace {
-
-struct Line {
-    std::size_t start;  // first unit
-    std::size_t end;    // one past the last unit, line end excluded
-    std::size_t next;   // first unit of the following line
-    bool terminated;    // followed by a line end
-};
-
-// Splits as the profile reader does: at CR LF, at LF, and at a CR alone.
-std::vector<Line> SplitLines(std::u16string_view text) {
-    std::vector<Line> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find_first_of(u"\r\n", start);
-        const bool terminated = end != std::u16string_view::npos;
-        if (!terminated) end = text.size();
-        std::size_t next = terminated ? end + 1 : end;
-        if (terminated && text[end] == u'\r' && next < text.size() && text[next] == u'\n') ++next;
-        lines.push_back(Line{start, end, next, terminated});
-        start = next;
-    }
-    return lines;
-}
-
-// The name of a section header line "[name]", or false for any other line.
-bool SectionName(std::u16string_view line, std::u16string_view& name) {
-    line = TrimWhite(line);
-    if (line.empty() || line.front() != u'[') return false;
-    const std::size_t close = line.rfind(u']');
-    if (close == std::u16string_view::npos || close == 0) return false;
-    name = TrimWhite(line.substr(1, close - 1));
-    return true;
-}
-
-std::u16string_view KeyName(std::u16string_view line) {
-    const std::size_t equals = line.find(u'=');
-    return TrimWhite(equals == std::u16string_view::npos ? line : line.substr(0, equals));
-}
 
 std::u16string LineEnd(std::u16string_view text) {
     const std::size_t end = text.find_first_of(u"\r\n");
@@ -53,14 +16,9 @@ std::u16string LineEnd(std::u16string_view text) {
 }
 
 // Index of the first header line of `section`, or lines.size().
-std::size_t FindSection(std::u16string_view text, const std::vector<Line>& lines,
-                        std::u16string_view section) {
+std::size_t FindSection(const std::vector<IniLine>& lines, std::u16string_view section) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::u16string_view name;
-        if (SectionName(text.substr(lines[i].start, lines[i].end - lines[i].start), name) &&
-            EqualsNoCase(name, section)) {
-            return i;
-        }
+        if (lines[i].kind == IniLineKind::Section && EqualsNoCase(lines[i].name, section)) return i;
     }
     return lines.size();
 }
@@ -118,12 +76,10 @@ std::vector<std::uint8_t> EncodeUtf16LeWithBom(std::u16string_view text) {
 }
 
 bool HasProfileKey(std::u16string_view text, std::u16string_view section, std::u16string_view key) {
-    const std::vector<Line> lines = SplitLines(text);
-    std::u16string_view ignored;
-    for (std::size_t i = FindSection(text, lines, section) + 1; i < lines.size(); ++i) {
-        const std::u16string_view line = text.substr(lines[i].start, lines[i].end - lines[i].start);
-        if (SectionName(line, ignored)) break;
-        if (EqualsNoCase(KeyName(line), key)) return true;
+    const std::vector<IniLine> lines = TokenizeIni(text);
+    for (std::size_t i = FindSection(lines, section) + 1; i < lines.size(); ++i) {
+        if (lines[i].kind == IniLineKind::Section) break;
+        if (lines[i].kind == IniLineKind::Key && EqualsNoCase(lines[i].name, key)) return true;
     }
     return false;
 }
@@ -135,9 +91,8 @@ void AddProfileKey(std::u16string& text, std::u16string_view section, std::u16st
     keyLine += u'=';
     keyLine += value;
 
-    const std::u16string_view view(text);
-    const std::vector<Line> lines = SplitLines(view);
-    const std::size_t header = FindSection(view, lines, section);
+    const std::vector<IniLine> lines = TokenizeIni(text);
+    const std::size_t header = FindSection(lines, section);
     if (header == lines.size()) {
         std::u16string added;
         if (!text.empty()) {
@@ -154,11 +109,9 @@ void AddProfileKey(std::u16string& text, std::u16string_view section, std::u16st
 
     // After the section's last non-blank line.
     std::size_t last = header;
-    std::u16string_view ignored;
     for (std::size_t i = header + 1; i < lines.size(); ++i) {
-        const std::u16string_view line = view.substr(lines[i].start, lines[i].end - lines[i].start);
-        if (SectionName(line, ignored)) break;
-        if (!TrimWhite(line).empty()) last = i;
+        if (lines[i].kind == IniLineKind::Section) break;
+        if (lines[i].kind != IniLineKind::Blank) last = i;
     }
     std::u16string inserted = lines[last].terminated ? u"" : eol;
     inserted += keyLine + eol;

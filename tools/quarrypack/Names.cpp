@@ -10,39 +10,47 @@ bool IsValidUtf8(std::string_view text) {
     return Utf16ToUtf8(Utf8ToUtf16(text)) == text;
 }
 
-std::string NameFaultReason(NameFault fault, std::u16string_view name) {
-    switch (fault) {
-    case NameFault::None:
-        return "";
-    case NameFault::Empty:
-        return "empty name";
-    case NameFault::Rooted:
-        return "starts with a folder separator";
-    case NameFault::DotsOnly:
-        return "a \".\" or \"..\" part (or only dots and spaces)";
-    case NameFault::Colon:
-        return "':' is not allowed in Windows file names (a drive or a stream)";
-    case NameFault::ControlCharacter:
-        return "control character in the name";
-    case NameFault::ReservedCharacter:
-        // The separators last: in a path only the one that is no separator
-        // there can be the fault.
-        for (std::u16string_view set : {u"<>\"|?*", u"/\\"}) {
-            for (char16_t c : name) {
-                if (set.find(c) != std::u16string_view::npos) {
-                    return std::string("character '") + static_cast<char>(c) +
-                           "' is not allowed in Windows file names";
-                }
+namespace {
+
+struct FaultReason {
+    NameFault fault;
+    const char* text;
+};
+
+const FaultReason kFaultReasons[] = {
+    {NameFault::None, ""},
+    {NameFault::Empty, "empty name"},
+    {NameFault::Rooted, "starts with a folder separator"},
+    {NameFault::DotsOnly, "a \".\" or \"..\" part (or only dots and spaces)"},
+    {NameFault::Colon, "':' is not allowed in Windows file names (a drive or a stream)"},
+    {NameFault::ControlCharacter, "control character in the name"},
+    {NameFault::TrailingDotOrSpace, "Windows drops a trailing dot or space from file names"},
+    {NameFault::DeviceName, "a Windows device name"},
+};
+
+std::string ReservedCharacterReason(std::u16string_view name) {
+    // The separators last: in a path only the one that is no separator
+    // there can be the fault.
+    for (std::u16string_view set : {u"<>\"|?*", u"/\\"}) {
+        for (char16_t c : name) {
+            if (set.find(c) != std::u16string_view::npos) {
+                return std::string("character '") + static_cast<char>(c) +
+                       "' is not allowed in Windows file names";
             }
         }
-        return "a character that is not allowed in Windows file names";
-    case NameFault::TrailingDotOrSpace:
-        return "Windows drops a trailing dot or space from file names";
-    case NameFault::DeviceName:
-        return "a Windows device name";
-    case NameFault::TooLong:
-        return "a name longer than " + std::to_string(kMaxNameComponentLength) +
-               " UTF-16 units";
+    }
+    return "a character that is not allowed in Windows file names";
+}
+
+}  // namespace
+
+std::string NameFaultReason(NameFault fault, std::u16string_view name) {
+    if (fault == NameFault::ReservedCharacter) return ReservedCharacterReason(name);
+    if (fault == NameFault::TooLong) {
+        return "a name longer than " + std::to_string(kMaxNameComponentLength) + " UTF-16 units";
+    }
+    for (const FaultReason& reason : kFaultReasons) {
+        if (reason.fault == fault) return reason.text;
     }
     return "not a Windows file name";
 }

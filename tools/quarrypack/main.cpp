@@ -14,7 +14,10 @@
 
 #include "FileIo.h"
 #include "FileTime.h"
-#include "Packer.h"
+#include "Create.h"
+#include "Extract.h"
+#include "List.h"
+#include "PackageCheck.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-// The three operations of quarrypack: create a packaged program, list a
-// package's directory, extract a package the way the runner does.
+// quarrypack create: the runner program followed by a package made of a
+// settings file, a payload folder and groups; and the checks on those
+// inputs without packing them.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -65,31 +65,5 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
 
 // The checks on create's inputs without packing them (no stub needed).
 Status CheckSources(const CreateOptions& options, std::vector<Finding>& findings);
-
-// The checks on a packed program, read as list and extract read it: the
-// package's place in the file (every entry inside it and ahead of any
-// certificate table, no bytes that belong to nothing), the payload
-// cabinet's data blocks against their checksums, the Authenticode signature
-// where there is one (the file's digest, as Windows computes it, against
-// the signed one), and its Settings.ini and MessageInfo.xml against its
-// payload and groups. A file that cannot be read as a package at all is an
-// error; the rest are findings. `notes`, when given, gets one line each on
-// the cabinet and the signature (also when there is none).
-Status CheckPackedProgram(const std::string& path, std::vector<Finding>& findings,
-                          std::vector<std::string>* notes = nullptr);
-
-// Prints the header, whether the file carries a signature, every group
-// with its entries, and the files inside the payload cabinet. Names are
-// printed with their control characters escaped (Printable).
-Status ListPackage(const std::string& path, std::ostream& out);
-
-// Writes every entry below `folder` as the runner does: main group to
-// Support/, flat group to Package/, named groups to Package/<name>/; the
-// cabinet is unscrambled, expanded into Package/ and its copy deleted.
-// Every file is created new and no symbolic link is followed below `folder`
-// (nor `folder` itself when it is one): a name that exists already, a
-// folder that is a link or a file that would replace one fails the command.
-// Folders that exist as real folders are used.
-Status ExtractPackage(const std::string& path, const std::string& folder);
 
 }  // namespace quarry::pack
