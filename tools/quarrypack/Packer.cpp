@@ -407,6 +407,10 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
                                      " in the package's inputs; nothing written");
     }
     std::vector<std::uint8_t>& stub = plan.stub;
+    bool resourcesSet = false;
+    RETURN_IF_ERROR(SetProgramResources(
+        stub, options.stubPath, options.resources, SettingsProductName(plan.settingsAsGiven),
+        std::filesystem::path(options.outputPath).filename().string(), resourcesSet));
     std::vector<GroupPlan>& plans = plan.groups;
     const std::vector<CabinetMember>& members = plan.members;
     const std::size_t cabinetIndex = plan.cabinetIndex;
@@ -456,6 +460,7 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
                                            output.Path(), buffer));
         }
     }
+    if (resourcesSet) RETURN_IF_ERROR(UpdateImageChecksum(output.Fd(), output.Path()));
     cabinet.Discard();
     RETURN_IF_ERROR(output.CommitAs(options.outputPath, plan.stubInfo.mode & 0777));
     if (summary != nullptr) {
@@ -806,6 +811,7 @@ Status ListPackage(const std::string& path, std::ostream& out) {
         out << "a certificate table of " << image.certificateSize << " bytes at offset "
             << image.certificateOffset << " (present; check verifies it)\n";
     }
+    PrintProgramVersion(package.fd.Get(), package.fileSize, out);
     out << "groups    " << directory.groups.size() << "\n";
 
     char line[128];
