@@ -94,11 +94,7 @@ Status ReplaceIcon(std::vector<Resource>& resources, const std::vector<IconImage
     const Resource* first = nullptr;
     for (const Resource& resource : resources) {
         if (!isGroup(resource)) continue;
-        if (first == nullptr || (resource.name.named != first->name.named ? resource.name.named
-                                 : resource.name.named ? resource.name.name < first->name.name
-                                                       : resource.name.id < first->name.id)) {
-            first = &resource;
-        }
+        if (first == nullptr || ResourceKeyLess(resource.name, first->name)) first = &resource;
     }
     const ResourceKey groupName = first ? first->name : ResourceKey::Id(1);
     std::vector<ResourceKey> languages;

@@ -212,11 +212,11 @@ Status SetProgramResources(std::vector<std::uint8_t>& stub, const std::string& s
     RETURN_IF_ERROR(OptionVersion(options.productVersion, "--product-version", edit.productVersion));
     RETURN_IF_ERROR(OptionText(options.fileVersion, "--file-version", edit.fileVersionText));
     RETURN_IF_ERROR(OptionText(options.productVersion, "--product-version", edit.productVersionText));
-    if (!IsValidUtf8(outputName)) return Status::FileError(outputName, "file name is not UTF-8");
-    edit.outputName = Utf8ToUtf16(outputName);
     const bool fromSettings = !edit.productName && !settingsProductName.empty();
     if (fromSettings) edit.productName = settingsProductName;
     if (!options.Any() && !fromSettings) return Status();
+    if (!IsValidUtf8(outputName)) return Status::FileError(outputName, "file name is not UTF-8");
+    edit.outputName = Utf8ToUtf16(outputName);
 
     ResourceLayout layout;
     RETURN_IF_ERROR(ReadResourceLayout(stub.data(), stub.size(), layout).WithPath(stubPath));

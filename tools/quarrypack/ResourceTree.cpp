@@ -76,11 +76,6 @@ private:
     std::uint32_t rva_;
 };
 
-bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
-    if (a.named != b.named) return a.named;
-    return a.named ? a.name < b.name : a.id < b.id;
-}
-
 std::size_t AlignUp(std::size_t value, std::size_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
@@ -95,6 +90,11 @@ struct Table {
 };
 
 }  // namespace
+
+bool ResourceKeyLess(const ResourceKey& a, const ResourceKey& b) {
+    if (a.named != b.named) return a.named;
+    return a.named ? a.name < b.name : a.id < b.id;
+}
 
 Status ParseResourceSection(const std::uint8_t* section, std::size_t size,
                             std::uint32_t sectionRva, std::vector<Resource>& resources) {
@@ -131,9 +131,9 @@ Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         const Resource& x = resources[a];
         const Resource& y = resources[b];
-        if (x.type != y.type) return KeyLess(x.type, y.type);
-        if (x.name != y.name) return KeyLess(x.name, y.name);
-        return KeyLess(x.language, y.language);
+        if (x.type != y.type) return ResourceKeyLess(x.type, y.type);
+        if (x.name != y.name) return ResourceKeyLess(x.name, y.name);
+        return ResourceKeyLess(x.language, y.language);
     });
 
     // Tables breadth first: the root, the name tables, the language tables.

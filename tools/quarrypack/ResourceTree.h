@@ -32,6 +32,11 @@ struct ResourceKey {
     bool operator!=(const ResourceKey& other) const { return !(*this == other); }
 };
 
+// The order of a directory's entries that the loader's binary search
+// expects: named ones first by their code units, then numbered ones by
+// number.
+bool ResourceKeyLess(const ResourceKey& a, const ResourceKey& b);
+
 struct Resource {
     ResourceKey type;
     ResourceKey name;
@@ -49,10 +54,8 @@ Status ParseResourceSection(const std::uint8_t* section, std::size_t size,
 
 // The section bytes for `resources` loaded at `sectionRva`: the directory
 // tables (breadth first), the data entries, the names, then each resource's
-// data on an 8-byte boundary. Entries of a directory are ordered as the
-// loader's binary search expects: named ones first by their code units,
-// then numbered ones by number. Keys that repeat within one directory are
-// refused.
+// data on an 8-byte boundary. Entries of a directory are in ResourceKeyLess
+// order. Keys that repeat within one directory are refused.
 Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t sectionRva,
                             std::vector<std::uint8_t>& section);
 

@@ -63,10 +63,9 @@ const char kCreateUsage[] =
     "  --copyright TEXT     LegalCopyright\n"
     "  --file-version V     FileVersion, string and number (1 to 4 parts, each 0-65535)\n"
     "  --product-version V  ProductVersion, string and number\n"
-    "  --icon FILE.ico      every image of FILE.ico replaces the program's icon\n"
-    "                       Once the version block changes, OriginalFilename and\n"
-    "                       InternalName follow the output's name. The stub's\n"
-    "                       resource section must be its last section\n"
+    "  --icon FILE.ico      the program's icon, with every image of FILE.ico\n"
+    "  Once the version block changes, OriginalFilename and InternalName follow the\n"
+    "  output's name. The stub's resource section must be its last section.\n"
     "  SOURCE_DATE_EPOCH    when set, the time stamp and the latest stored file time,\n"
     "                       for byte-identical output from the same inputs\n"
     "  The output must not be one of the inputs nor lie inside an input folder.\n";
