@@ -110,6 +110,7 @@ TEST(ResourceTree, RefusesDirectoriesThatPointOutsideTheSection) {
         {"data before the section", [dataEntry](Bytes& b) { Store32(&b[dataEntry], 0x0FF0); }},
         {"data past the section", [dataEntry](Bytes& b) { Store32(&b[dataEntry + 4], 0x10000); }},
         {"a fourth level", [](Bytes& b) { Store32(&b[2 * 24 + 16 + 4], 0x80000000u); }},
+        {"a table reached twice", [](Bytes& b) { Store32(&b[24 + 16 + 4], 0x80000000u | 24); }},
     };
     for (const auto& c : cases) {
         Bytes section = good;
@@ -452,6 +453,8 @@ TEST(ProgramResources, RefusesStubsWhoseResourcesItCannotReplace) {
         {"section behind", StubWithResources(StubResources(), true), named,
          "its resource section is not the last section"},
         {"no resources", test::MinimalPe(), named, "has no resource section"},
+        {"short optional header", [] { Bytes b = test::MinimalPe(); b[0x80 + 20] = 64; return b; }(),
+         named, "optional header too short"},
         {"bad version", StubWithResources(StubResources()),
          [] { ProgramResourceOptions o; o.productVersion = "1.x"; return o; }(),
          "--product-version: \"1.x\" is not a version"},

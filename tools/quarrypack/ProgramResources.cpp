@@ -70,6 +70,8 @@ Status ReadResourceLayout(const std::uint8_t* data, std::size_t size, ResourceLa
     const std::uint16_t magic = Load16(data + optional);
     const std::size_t directories = magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0;
     if (directories == 0) return notPe("unknown optional header");
+    // Everything read or written below lies before the directories.
+    if (optionalSize < directories) return notPe("optional header too short");
     layout.optionalHeader = optional;
     layout.sectionAlignment = LoadLE32(data + optional + 32);
     layout.fileAlignment = LoadLE32(data + optional + 36);

@@ -1,6 +1,7 @@
 #include "ResourceTree.h"
 
 #include <algorithm>
+#include <set>
 
 #include "LittleEndian.h"
 #include "package/PackageFormat.h"
@@ -22,9 +23,13 @@ public:
     SectionReader(const std::uint8_t* data, std::size_t size, std::uint32_t rva)
         : data_(data), size_(size), rva_(rva) {}
 
-    // One directory table at `offset`: its entries' keys and targets.
+    // One directory table at `offset`: its entries' keys and targets. A
+    // table or data entry reached twice is refused: tables that share
+    // their subtables would multiply into more resources than any memory
+    // holds.
     Status Table(std::uint32_t offset, std::vector<std::pair<ResourceKey, std::uint32_t>>& entries) {
         if (offset > size_ || size_ - offset < kDirectoryHeaderSize) return Bad("a table lies outside the section");
+        if (!seen_.insert(offset).second) return Bad("a table is reached twice");
         const std::uint8_t* table = data_ + offset;
         const std::size_t count = std::size_t{Load16(table + 12)} + Load16(table + 14);
         if ((size_ - offset - kDirectoryHeaderSize) / kDirectoryEntrySize < count) {
@@ -42,6 +47,7 @@ public:
 
     Status Data(std::uint32_t offset, Resource& resource) {
         if (offset > size_ || size_ - offset < kDataEntrySize) return Bad("a data entry lies outside the section");
+        if (!seen_.insert(offset).second) return Bad("a data entry is reached twice");
         const std::uint8_t* entry = data_ + offset;
         const std::uint32_t rva = LoadLE32(entry);
         const std::uint32_t length = LoadLE32(entry + 4);
@@ -74,6 +80,7 @@ private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::uint32_t rva_;
+    std::set<std::uint32_t> seen_;
 };
 
 std::size_t AlignUp(std::size_t value, std::size_t alignment) {

@@ -47,8 +47,9 @@ struct Resource {
 
 // Reads the resource directory at the start of `section`, whose first byte
 // is loaded at `sectionRva`; the data entries' addresses are relative to the
-// image, so each must lie inside [sectionRva, sectionRva + size). Errors
-// name what is out of place ("resource directory: ...").
+// image, so each must lie inside [sectionRva, sectionRva + size); no table
+// or data entry may be reached twice. Errors name what is out of place
+// ("resource directory: ...").
 Status ParseResourceSection(const std::uint8_t* section, std::size_t size,
                             std::uint32_t sectionRva, std::vector<Resource>& resources);
 
