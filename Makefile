@@ -39,7 +39,8 @@ build: deps
 # build of the same sources under wine64 instead.
 test: build
 	cmake -S . -B $(BUILD)/native -DCMAKE_BUILD_TYPE=Debug -DQUARRY_TESTS=ON \
-	  -DQUARRY_SANITIZE=ON -DQUARRYPACK=$(DIST)/quarrypack $(CMAKE_COMMON) >/dev/null
+	  -DQUARRY_SANITIZE=ON -DQUARRYPACK=$(DIST)/quarrypack -DQUARRY_EXE=$(DIST)/quarry.exe \
+	  $(CMAKE_COMMON) >/dev/null
 	cmake --build $(BUILD)/native -j $(JOBS)
 	$(MAKE) --no-print-directory native-i386
 	@if [ "$$(bash scripts/wine-arch.sh)" = win64 ]; then \

@@ -2,6 +2,8 @@
 // 32-bit exit code, which the wine command itself would cut to 8 bits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/ProgramDriver.h"
 #include "common/WinTestSupport.h"
 #include "app/VersionInfo.h"
@@ -126,6 +128,47 @@ TEST(QuarryExe, CarriesItsVersionBlockAndManifest) {
     EXPECT_NE(std::string::npos, xml.find("{1f676c76-80e1-4239-95bb-83d0f6d0da78}"));
     EXPECT_NE(std::string::npos, xml.find("Microsoft.Windows.Common-Controls"));
     EXPECT_NE(std::string::npos, xml.find("<dpiAware>true</dpiAware>"));
+    ::FreeLibrary(module);
+}
+
+// A program packed with a version block of its own (make-ui-packages.sh):
+// its start-up boxes carry that product name, and its icon is the one given.
+TEST(QuarryExe, PackedProgramShowsTheProductNameAndIconCreateSet) {
+    const std::u16string packed =
+        testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/product.exe");
+    EXPECT_EQ(u"Contoso Driver", ReadVersionProductName(packed));
+    // Without the option, the settings' ProductName.
+    EXPECT_EQ(u"Quarry UI Test",
+              ReadVersionProductName(testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/basic.exe")));
+
+    // The package's time stamp zeroed: the header is unreadable, and the box
+    // that says so comes before anything of the package is read.
+    std::vector<std::uint8_t> bytes = ReadBytes(packed);
+    ASSERT_GT(bytes.size(), 40u);
+    const std::uint64_t offset = LoadLE64(&bytes[kPackageOffsetPosition]);
+    ASSERT_LT(offset + 8, bytes.size());
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+              bytes.begin() + static_cast<std::ptrdiff_t>(offset + 8), 0);
+    ScratchFolder folder;
+    ASSERT_TRUE(WriteBytes(folder / u"Contoso Setup.exe", bytes));
+    testing::ProgramDriver driver(folder / u"Contoso Setup.exe", u"");
+    const HWND box = driver.WaitForMessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(u"Contoso Driver", testing::ProgramDriver::Caption(box));
+    testing::ProgramDriver::Press(box, IDOK);
+    EXPECT_EQ(0x80040006u, driver.WaitForExit());
+
+    HMODULE module = ::LoadLibraryExW(Wide(packed), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module);
+    HRSRC group = ::FindResourceW(module, MAKEINTRESOURCEW(100), RT_GROUP_ICON);
+    ASSERT_NE(nullptr, group);
+    const auto* directory = static_cast<const std::uint8_t*>(::LockResource(::LoadResource(module, group)));
+    ASSERT_EQ(6u + 14, ::SizeofResource(module, group));
+    EXPECT_EQ(16, directory[6]);  // one image, 16 pixels wide
+    const WORD image = static_cast<WORD>(directory[6 + 12] | (directory[6 + 13] << 8));
+    HRSRC icon = ::FindResourceW(module, MAKEINTRESOURCEW(image), RT_ICON);
+    ASSERT_NE(nullptr, icon);
+    EXPECT_EQ(40u + 16 * 16 * 4 + 16 * 4, ::SizeofResource(module, icon));
     ::FreeLibrary(module);
 }
 

@@ -103,6 +103,15 @@ make nospace-future.exe nospace --time $((now + 2 * day))
 make nospace-edge-in.exe nospace --time $((today - 6 * day + 86340))
 make nospace-edge-out.exe nospace --time $((today - 7 * day + 86340))
 make select.exe select
+# The program file's version block and icon set by create: a product name of
+# its own over the settings' one, and an icon of one 16x16 image.
+perl -e 'my $w = 16;
+         my $dib = pack("VVVvvVVVVVV", 40, $w, 2 * $w, 1, 32, 0, 0, 0, 0, 0, 0)
+                   . ("\x20\x40\x80\xff" x ($w * $w)) . ("\0" x (4 * $w));
+         print pack("vvv", 0, 1, 1), pack("CCCCvvVV", $w, $w, 0, 0, 1, 32, length($dib), 22), $dib' \
+  > "$out/src/product.ico"
+make product.exe basic --product-name "Contoso Driver" --company "Contoso Ltd" \
+  --file-version 2.3.4.5 --icon "$out/src/product.ico"
 for name in os-above os-equal os-build os-below maker wine wine-case; do
   make "$name.exe" "$name"
 done
@@ -119,7 +128,8 @@ settings signed-case '[Restriction]' 'CheckDigitalSignature=1' \
   'DigitalSignatureSignerName=norvik corporation'
 openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Norvik Corporation" -days 30 \
   -keyout "$out/src/sign-key.pem" -out "$out/src/sign-cert.pem" 2>/dev/null
-make signed-unsigned.exe signed
+# Its version block and icon rewritten before signing, as a release would be.
+make signed-unsigned.exe signed --product-name "Norvik Signed Update" --icon "$out/src/product.ico"
 make unsigned-case.exe signed-case
 sign() {  # input, output
   osslsigncode sign -certs "$out/src/sign-cert.pem" -key "$out/src/sign-key.pem" \

@@ -243,6 +243,13 @@ bool HasErrors(const std::vector<Finding>& findings) {
                        [](const Finding& f) { return f.severity == Severity::Error; });
 }
 
+std::u16string SettingsProductName(std::u16string_view settingsText) {
+    IniTextProfile profile(settingsText);
+    PackageSettings settings;
+    settings.LoadFrom(profile);
+    return settings.ProductName;
+}
+
 std::u16string NearestName(std::u16string_view name, const std::vector<std::u16string>& known) {
     std::u16string best;
     std::size_t bestDistance = 0;

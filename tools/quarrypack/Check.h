@@ -48,4 +48,7 @@ std::u16string NearestName(std::u16string_view name, const std::vector<std::u16s
 
 bool HasErrors(const std::vector<Finding>& findings);
 
+// [Package] ProductName of the settings text, read as the program reads it.
+std::u16string SettingsProductName(std::u16string_view settingsText);
+
 }  // namespace quarry::pack

@@ -117,9 +117,11 @@ Status WritePayloadCabinet(const CreateOptions& options, PackagePlan& plan, Temp
     return Status();
 }
 
-// The stub, with the package offset patched into its DOS header, then the
-// directory, then the entries' data in directory order.
-Status WriteProgram(const CreateOptions& options, PackagePlan& plan, TempFile& output) {
+// The stub, its version block and icon set as asked (`resourcesSet` tells
+// whether it changed) and the package offset patched into its DOS header,
+// then the directory, then the entries' data in directory order.
+Status WriteProgram(const CreateOptions& options, PackagePlan& plan, TempFile& output,
+                    bool& resourcesSet) {
     PackageDirectory directory;
     directory.time1 = FileTimeFromUnix(options.time);
     directory.time2 = directory.time1;
@@ -133,6 +135,9 @@ Status WriteProgram(const CreateOptions& options, PackagePlan& plan, TempFile& o
         return Status::FileError(options.outputPath, "the package directory cannot be written");
     }
     std::vector<std::uint8_t>& stub = plan.stub;
+    RETURN_IF_ERROR(SetProgramResources(
+        stub, options.stubPath, options.resources, SettingsProductName(plan.settingsAsGiven),
+        std::filesystem::path(options.outputPath).filename().string(), resourcesSet));
     const std::uint64_t packageOffset = stub.size();
     for (int i = 0; i < 8; ++i) {
         stub[kPackageOffsetPosition + i] = static_cast<std::uint8_t>(packageOffset >> (8 * i));
@@ -164,7 +169,9 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
     RETURN_IF_ERROR(output.Create(options.outputPath));
     TempFile cabinet;
     if (!plan.members.empty()) RETURN_IF_ERROR(WritePayloadCabinet(options, plan, cabinet));
-    RETURN_IF_ERROR(WriteProgram(options, plan, output));
+    bool resourcesSet = false;
+    RETURN_IF_ERROR(WriteProgram(options, plan, output, resourcesSet));
+    if (resourcesSet) RETURN_IF_ERROR(UpdateImageChecksum(output.Fd(), output.Path()));
     cabinet.Discard();
     RETURN_IF_ERROR(output.CommitAs(options.outputPath, plan.stubInfo.mode & 0777));
     if (summary != nullptr) {

@@ -10,6 +10,7 @@
 
 #include "Cabinet.h"
 #include "Check.h"
+#include "ProgramResources.h"
 #include "Status.h"
 
 namespace quarry::pack {
@@ -36,6 +37,8 @@ struct CreateOptions {
     std::optional<std::int64_t> clampSeconds;
     bool strict = false;  // warnings of the checks refuse as errors do
     bool force = false;   // nothing the checks find refuses (they still report)
+    // The program file's version block and icon (SetProgramResources).
+    ProgramResourceOptions resources;
 };
 
 struct CreateSummary {
@@ -48,6 +51,9 @@ struct CreateSummary {
 // Writes the stub followed by the package to `outputPath`, with the package
 // offset in bytes 32..39. The output appears only when everything succeeded:
 // it is written to a temporary file beside it and renamed at the end.
+//
+// The stub's version block and icon are set first (ProgramResources.h), and
+// then the checksum of the finished file.
 //
 // Main group: Settings.ini (stored as UTF-16LE with byte-order mark, with
 // "TotalFileSize=<payload bytes>" added to [Package] when that key is

@@ -6,6 +6,7 @@
 #include "FileTime.h"
 #include "Names.h"
 #include "PackageFile.h"
+#include "ProgramResources.h"
 #include "common/Text.h"
 #include "package/PackageLayout.h"
 
@@ -77,6 +78,7 @@ Status ListPackage(const std::string& path, std::ostream& out) {
         out << "a certificate table of " << image.certificateSize << " bytes at offset "
             << image.certificateOffset << " (present; check verifies it)\n";
     }
+    PrintProgramVersion(package.fd.Get(), package.fileSize, out);
     out << "groups    " << directory.groups.size() << "\n";
 
     char line[128];

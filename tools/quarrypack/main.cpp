@@ -18,6 +18,7 @@
 #include "Extract.h"
 #include "List.h"
 #include "PackageCheck.h"
+#include "VersionBlock.h"
 
 namespace {
 
@@ -32,6 +33,9 @@ const char kCreateUsage[] =
     "                    [--message FILE] [--support FILE]... [--flat DIR]\n"
     "                    [--group NAME=DIR]... [--flags N] [--time SECONDS]\n"
     "                    [--compression mszip|none] [--strict]\n"
+    "                    [--product-name TEXT] [--description TEXT] [--company TEXT]\n"
+    "                    [--copyright TEXT] [--file-version A.B.C.D]\n"
+    "                    [--product-version A.B.C.D] [--icon FILE.ico]\n"
     "\n"
     "create   checks its inputs as check does (errors refuse, warnings are printed),\n"
     "         then writes the stub (quarry.exe) followed by a package:\n"
@@ -54,6 +58,17 @@ const char kCreateUsage[] =
     "  --strict             warnings of the checks refuse the package too\n"
     "  --force              write the package whatever the checks find (for testing\n"
     "                       how quarry.exe handles broken settings)\n"
+    "  The program file's version block (Explorer's details, the consent prompt; its\n"
+    "  product name captions the program's start-up boxes) and icon:\n"
+    "  --product-name TEXT  ProductName; default: [Package] ProductName, if given\n"
+    "  --description TEXT   FileDescription (default: the product name)\n"
+    "  --company TEXT       CompanyName\n"
+    "  --copyright TEXT     LegalCopyright\n"
+    "  --file-version V     FileVersion, string and number (1 to 4 parts, each 0-65535)\n"
+    "  --product-version V  ProductVersion, string and number\n"
+    "  --icon FILE.ico      the program's icon, with every image of FILE.ico\n"
+    "  Once the version block changes, OriginalFilename and InternalName follow the\n"
+    "  output's name. The stub's resource section must be its last section.\n"
     "  SOURCE_DATE_EPOCH    when set, the time stamp and the latest stored file time,\n"
     "                       for byte-identical output from the same inputs\n"
     "  The output must not be one of the inputs nor lie inside an input folder.\n";
@@ -180,6 +195,44 @@ private:
     std::size_t index_ = 0;
 };
 
+// The options that set the program file's version block and icon.
+const char* const kProgramResourceOptions[] = {"--product-name", "--description", "--company",
+                                               "--copyright", "--file-version",
+                                               "--product-version", "--icon"};
+
+bool IsProgramResourceOption(const std::string& arg) {
+    for (const char* name : kProgramResourceOptions) {
+        const std::size_t length = std::char_traits<char>::length(name);
+        if (arg.compare(0, length, name) == 0 && (arg.size() == length || arg[length] == '=')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TakeProgramResourceOption(Arguments& args, quarry::pack::ProgramResourceOptions& resources) {
+    std::optional<std::string>* const targets[] = {
+        &resources.productName, &resources.description, &resources.company,
+        &resources.copyright,   &resources.fileVersion, &resources.productVersion};
+    std::string value;
+    for (std::size_t i = 0; i < std::size(targets); ++i) {
+        if (!args.Take(kProgramResourceOptions[i], nullptr, value)) continue;
+        quarry::pack::VersionNumber number;
+        if (targets[i] == &resources.fileVersion || targets[i] == &resources.productVersion) {
+            if (!quarry::pack::ParseVersionNumber(value, number)) {
+                throw UsageError{std::string(kProgramResourceOptions[i]) + ": \"" + value +
+                                 "\" is not a version of up to four numbers from 0 to 65535"};
+            }
+        }
+        *targets[i] = value;
+        return true;
+    }
+    if (!args.Take("--icon", nullptr, value)) return false;
+    if (value.empty()) throw UsageError{"--icon needs a file"};
+    resources.iconPath = value;
+    return true;
+}
+
 std::optional<std::int64_t> SourceDateEpoch() {
     const char* text = std::getenv("SOURCE_DATE_EPOCH");
     if (text == nullptr || *text == '\0') return std::nullopt;
@@ -220,7 +273,8 @@ quarry::pack::CreateOptions ParseCreateOptions(int argc, char** argv, bool check
                          args.Current().rfind("--output", 0) == 0 || args.Current() == "-o" ||
                          args.Current().rfind("--flags", 0) == 0 ||
                          args.Current().rfind("--time", 0) == 0 ||
-                         args.Current().rfind("--compression", 0) == 0)) {
+                         args.Current().rfind("--compression", 0) == 0 ||
+                         IsProgramResourceOption(args.Current()))) {
             throw UsageError{std::string(command) + ": " + args.Current() +
                              " belongs to create"};
         }
@@ -232,6 +286,7 @@ quarry::pack::CreateOptions ParseCreateOptions(int argc, char** argv, bool check
             args.Take("--flat", nullptr, options.flatFolder)) {
             continue;
         }
+        if (TakeProgramResourceOption(args, options.resources)) continue;
         if (args.Take("--support", nullptr, value)) {
             options.supportPaths.push_back(value);
         } else if (args.Take("--group", nullptr, value)) {
