@@ -227,7 +227,7 @@ HResult RunExtraction(const std::u16string& extraArguments, bool silent,
         if (block) ::GlobalFree(block);
         result = ExtractionModeResult(ended, dialog.workerDone, dialog.endCode, ReadExitCodeSlot());
     }
-    if (SUCCEEDED(com)) ::CoUninitialize();
+    if (Succeeded(com)) ::CoUninitialize();
     return result;
 }
 

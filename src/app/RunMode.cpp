@@ -27,8 +27,6 @@ constexpr DWORD kDescendantRecheckMilliseconds = 5000;
 
 static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60, "the shell request of a 32-bit program");
 
-bool IsSet(HANDLE event) { return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
-
 // Starts the requested program and waits for it and for what it leaves
 // running; its result is run mode's.
 HResult StartAndWait(const RunRequest& request, const std::u16string& runEventGuid,
@@ -66,14 +64,14 @@ HResult WaitForProgram(HANDLE process, HANDLE cancelEvent) {
 // `waitMilliseconds` after `startTick`, or until the cancel event is set.
 void WaitForLeftProcesses(ProcessTreeWatcher& watcher, HANDLE cancelEvent, DWORD startTick,
                           DWORD waitMilliseconds) {
-    if (!watcher.Running() || IsSet(cancelEvent)) return;
+    if (!watcher.Running() || IsSignalled(cancelEvent)) return;
     // A fresh pass at once, so that the program itself has left the set
     // before the first look at it.
     ::SetEvent(watcher.RootChangedEvent());
     ::WaitForSingleObject(watcher.PassDoneEvent(), waitMilliseconds);
     const DWORD self = ::GetCurrentProcessId();
     DWORD elapsed = ::GetTickCount() - startTick;
-    while (elapsed < waitMilliseconds && !IsSet(cancelEvent)) {
+    while (elapsed < waitMilliseconds && !IsSignalled(cancelEvent)) {
         if (!TracksAnotherProcess(watcher.CopyTracked(), self)) break;
         ::WaitForSingleObject(cancelEvent, kDescendantRecheckMilliseconds);
         elapsed = ::GetTickCount() - startTick;
@@ -164,7 +162,7 @@ HResult StartAndWait(const RunRequest& request, const std::u16string& runEventGu
         const DWORD startTick = ::GetTickCount();
         result = WaitForProgram(process.Get(), cancelEvent.Get());
         process.Reset();
-        log.Line(u"run mode", result == ERROR_CANCELLED && IsSet(cancelEvent.Get())
+        log.Line(u"run mode", result == ERROR_CANCELLED && IsSignalled(cancelEvent.Get())
                                   ? std::u16string(u"the wait was cancelled; the program runs on")
                                   : u"the program ended with " +
                                         CodeText(static_cast<std::uint32_t>(result)));

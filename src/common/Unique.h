@@ -72,6 +72,11 @@ using UniqueSid = UniqueAny<PSID, NullEmpty<PSID, FreeSidOf>>;
 using UniqueFile = UniqueAny<HANDLE, InvalidEmpty<CloseHandleOf>>;
 using UniqueFind = UniqueAny<HANDLE, InvalidEmpty<CloseFind>>;
 
+// Whether `event` is set, without waiting; false for no event.
+inline bool IsSignalled(HANDLE event) {
+    return event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
 // An owned COM interface pointer.
 template <typename T>
 class ComPtr {

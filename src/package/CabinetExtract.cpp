@@ -81,10 +81,6 @@ const FdiFunctions* LoadFdiFunctions() {
     });
 }
 
-bool IsSignalled(HANDLE event) {
-    return event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
-
 // A name inside the cabinet: UTF-8 when the file is flagged so, otherwise in
 // the ANSI code page. "/" becomes "\" so that both separate folders alike.
 std::u16string DecodeName(const char* raw, USHORT attributes) {

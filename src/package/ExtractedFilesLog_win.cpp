@@ -8,7 +8,6 @@
 #include "common/Unique.h"
 #include "common/WinResult.h"
 #include "common/PathText.h"
-#include "package/PackageReader.h"
 #include "restrictions/Signature.h"
 
 namespace quarry {
@@ -82,25 +81,19 @@ bool CompareFolderTree(const std::u16string& rootFolder, const std::u16string& c
     return match;
 }
 
-HResult PackageReader::WriteExtractedFilesLog(int mode, const std::u16string& logPath,
-                                              const std::u16string& programPath,
-                                              std::uint64_t programSize) {
-    const std::u16string folder =
-        WithTrailingBackslash(mode == 0 ? destinationFolder : supportFolder_);
-    ExpectedFiles expected(mode == 0 ? destinationFiles : supportFiles);
+HResult VerifyExtractedTree(const TreeCheck& check) {
+    const std::u16string folder = WithTrailingBackslash(check.folder);
+    ExpectedFiles expected(check.written);
     TreeDifferences differences;
     const bool match = CompareFolderTree(folder, folder, expected, differences);
     const HResult code = DifferenceResultCode(match, differences);
     if (match) return code;
-    if (!logPath.empty()) {
-        AppendToLog(logPath, programPath, programSize, FormatLogBlock(folder, code, differences));
+    if (!check.logPath.empty()) {
+        AppendToLog(check.logPath, check.programPath, check.programSize,
+                    FormatLogBlock(folder, code, differences));
     }
     return code;
 }
-
-}  // namespace quarry
-
-namespace quarry {
 
 namespace {
 
@@ -146,19 +139,16 @@ bool FingerprintOpenFile(HANDLE file, Sha256Digest& digest, std::uint64_t& size)
 
 }  // namespace
 
-HResult PackageReader::HoldLaunchFile(const std::u16string& relativePath,
-                                      const std::u16string& logPath,
-                                      const std::u16string& programPath,
-                                      std::uint64_t programSize,
-                                      std::vector<UniqueFile>& held) {
+HResult HoldLaunchFile(const TreeCheck& check, const std::u16string& relativePath,
+                       std::vector<UniqueFile>& held) {
     held.clear();
-    const std::u16string folder = WithTrailingBackslash(destinationFolder);
+    const std::u16string folder = WithTrailingBackslash(check.folder);
     std::u16string path = relativePath;
     for (char16_t& c : path) {
         if (c == u'/') c = u'\\';
     }
     const ExtractedFileRecord* record = nullptr;
-    for (const ExtractedFileRecord& written : destinationFiles) {
+    for (const ExtractedFileRecord& written : check.written) {
         if (written.fingerprinted && EqualsNoCase(written.relativePath, path)) record = &written;
     }
 
@@ -201,8 +191,9 @@ HResult PackageReader::HoldLaunchFile(const std::u16string& relativePath,
         differences.created.push_back({static_cast<std::int64_t>(sizeOnDisk), path});
     }
     const HResult code = DifferenceResultCode(false, differences);
-    if (!logPath.empty()) {
-        AppendToLog(logPath, programPath, programSize, FormatLogBlock(folder, code, differences));
+    if (!check.logPath.empty()) {
+        AppendToLog(check.logPath, check.programPath, check.programSize,
+                    FormatLogBlock(folder, code, differences));
     }
     return code;
 }

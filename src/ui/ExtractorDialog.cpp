@@ -186,7 +186,7 @@ LRESULT CExtractorDialog::OnInitDialog() {
 
     // A silent window is hidden and has no taskbar button, so it makes no
     // taskbar list: its steps are skipped as when the list is unavailable.
-    if (!silent && SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL,
+    if (!silent && Succeeded(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL,
                                                 IID_ITaskbarList3, taskbar.PutVoid()))) {
         taskbar->SetProgressState(m_hWnd, TBPF_NORMAL);
         taskbar->SetProgressValue(m_hWnd, 0, kProgressRange);
@@ -201,8 +201,7 @@ LRESULT CExtractorDialog::OnInitDialog() {
 
     // Without a worker nothing would ever end the dialog: a job that cannot
     // be made or started ends it with the reason.
-    HResult started = kResultOk;
-    try {
+    const HResult started = CatchAllocationFailures([this] {
         JobOptions options;
         options.extraArguments = extraArguments;
         options.silent = silent;
@@ -211,13 +210,10 @@ LRESULT CExtractorDialog::OnInitDialog() {
         options.libraryGuard = libraryGuard;
         options.log = log;
         job = std::make_unique<ExtractionJob>(m_hWnd, std::move(options));
-        started = job->Start();
-        if (Succeeded(started) && cancelBeforeJob) job->Cancel();
-    } catch (const ResultError& error) {
-        started = error.code;
-    } catch (const std::bad_alloc&) {
-        started = kResultOutOfMemory;
-    }
+        const HResult result = job->Start();
+        if (Succeeded(result) && cancelBeforeJob) job->Cancel();
+        return result;
+    });
     if (Failed(started)) {
         job.reset();
         endCode = started;

@@ -36,7 +36,7 @@ DWORD WINAPI BrowseThread(LPVOID context) {
     } catch (...) {
         browse->chosen.clear();
     }
-    if (SUCCEEDED(com)) ::CoUninitialize();
+    if (Succeeded(com)) ::CoUninitialize();
     return 0;
 }
 

@@ -129,10 +129,11 @@ Status ParseResourceSection(const std::uint8_t* section, std::size_t size,
     return Status();
 }
 
-Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t sectionRva,
-                            std::vector<std::uint8_t>& section) {
-    // The resources in directory order; the order of the list is kept among
-    // equal keys, which are then refused.
+namespace {
+
+// The resources in directory order; the order of the list is kept among
+// equal keys, which are then refused.
+std::vector<std::size_t> DirectoryOrder(const std::vector<Resource>& resources) {
     std::vector<std::size_t> order(resources.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -142,9 +143,13 @@ Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_
         if (x.name != y.name) return ResourceKeyLess(x.name, y.name);
         return ResourceKeyLess(x.language, y.language);
     });
+    return order;
+}
 
-    // Tables breadth first: the root, the name tables, the language tables.
-    std::vector<Table> tables(1);
+// The tables breadth first: the root, the name tables, the language tables.
+Status BuildTables(const std::vector<Resource>& resources, const std::vector<std::size_t>& order,
+                   std::vector<Table>& tables) {
+    tables.assign(1, Table());
     std::vector<std::size_t> nameTables, languageTables;
     for (std::size_t i = 0; i < order.size(); ++i) {
         const Resource& resource = resources[order[i]];
@@ -184,19 +189,32 @@ Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_
         languages.keys.push_back(resource.language);
         languages.targets.push_back(order[i]);
     }
+    return Status();
+}
 
-    // Offsets: tables, data entries, names, data.
+// Where everything goes: the tables, the data entries, the names, the data.
+struct SectionLayout {
+    std::vector<std::size_t> dataEntry;
+    std::vector<std::pair<const std::u16string*, std::size_t>> names;
+    std::vector<std::size_t> dataOffset;
+    std::size_t size = 0;
+};
+
+Status LayOutSection(const std::vector<Resource>& resources, const std::vector<std::size_t>& order,
+                     std::uint32_t sectionRva, std::vector<Table>& tables,
+                     SectionLayout& layout) {
     std::size_t offset = 0;
     for (Table& table : tables) {
         table.offset = offset;
         offset += kDirectoryHeaderSize + table.keys.size() * kDirectoryEntrySize;
     }
-    std::vector<std::size_t> dataEntry(resources.size());
+    std::vector<std::size_t>& dataEntry = layout.dataEntry;
+    dataEntry.assign(resources.size(), 0);
     for (std::size_t index : order) {
         dataEntry[index] = offset;
         offset += kDataEntrySize;
     }
-    std::vector<std::pair<const std::u16string*, std::size_t>> names;
+    auto& names = layout.names;
     for (const Table& table : tables) {
         for (const ResourceKey& key : table.keys) {
             if (!key.named) continue;
@@ -205,7 +223,8 @@ Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_
             offset += 2 + 2 * key.name.size();
         }
     }
-    std::vector<std::size_t> dataOffset(resources.size());
+    std::vector<std::size_t>& dataOffset = layout.dataOffset;
+    dataOffset.assign(resources.size(), 0);
     for (std::size_t index : order) {
         offset = AlignUp(offset, kDataAlignment);
         dataOffset[index] = offset;
@@ -214,8 +233,17 @@ Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_
     if (offset > 0x7FFFFFFF || sectionRva > 0xFFFFFFFFu - offset) {
         return Status::Error("the resources do not fit into a program image");
     }
+    layout.size = offset;
+    return Status();
+}
 
-    section.assign(offset, 0);
+void WriteSection(const std::vector<Resource>& resources, const std::vector<std::size_t>& order,
+                  const std::vector<Table>& tables, const SectionLayout& layout,
+                  std::uint32_t sectionRva, std::vector<std::uint8_t>& section) {
+    const auto& names = layout.names;
+    const auto& dataEntry = layout.dataEntry;
+    const auto& dataOffset = layout.dataOffset;
+    section.assign(layout.size, 0);
     std::size_t nameIndex = 0;
     for (const Table& table : tables) {
         std::uint16_t namedCount = 0;
@@ -245,6 +273,18 @@ Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_
         std::copy(resource.data.begin(), resource.data.end(),
                   section.begin() + static_cast<std::ptrdiff_t>(dataOffset[index]));
     }
+}
+
+}  // namespace
+
+Status BuildResourceSection(const std::vector<Resource>& resources, std::uint32_t sectionRva,
+                            std::vector<std::uint8_t>& section) {
+    const std::vector<std::size_t> order = DirectoryOrder(resources);
+    std::vector<Table> tables;
+    RETURN_IF_ERROR(BuildTables(resources, order, tables));
+    SectionLayout layout;
+    RETURN_IF_ERROR(LayOutSection(resources, order, sectionRva, tables, layout));
+    WriteSection(resources, order, tables, layout, sectionRva, section);
     return Status();
 }
 
