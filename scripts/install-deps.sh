@@ -21,7 +21,7 @@ packages=(
   wine fonts-wine xvfb x11-utils imagemagick
   xdotool tesseract-ocr tesseract-ocr-eng
   fonts-noto-cjk fonts-thai-tlwg fonts-dejavu-core
-  googletest libgcab-dev gcab cabextract osslsigncode openssl libssl-dev pkg-config bc
+  googletest libgcab-dev gcab cabextract libmspack-dev osslsigncode openssl libssl-dev pkg-config bc
   zip unzip python3-yaml
 )
 # Only for a kernel that runs no 32-bit program: the 64-bit test vehicle.
