@@ -173,11 +173,6 @@ void WriteTree(const TreeWriting& plan, BitWriter& bits) {
     }
 }
 
-struct Match {
-    unsigned length = 0;
-    std::uint32_t offset = 0;
-    int gain = 0;
-};
 
 class Encoder {
 public:
@@ -185,7 +180,7 @@ public:
             LzxStream& out)
         : size_(size), out_(out), bits_(out.bytes) {
         windowBits_ = std::clamp(settings.windowBits, kLzxMinWindowBits, kLzxMaxWindowBits);
-        chainLength_ = std::max(1u, settings.chainLength);
+        treeDepth_ = std::max(1u, settings.treeDepth);
         niceLength_ = std::clamp(settings.niceLength, 3u, kMaxMatch);
         slots_ = PositionSlots(windowBits_);
         mainSymbols_ = 256 + slots_ * 8;
@@ -195,7 +190,8 @@ public:
         // Room for 8-byte compares past the end.
         data_.resize(size + 8, 0);
         head_.assign(std::size_t{1} << kHashBits, kNone);
-        chain_.assign(std::size_t{1} << windowBits_, kNone);
+        tree_.assign(std::size_t{2} << windowBits_, kNone);
+        SetCosts(nullptr, nullptr);
     }
 
     void Run() {
@@ -249,15 +245,8 @@ private:
         return (v * 2654435761u) >> (32 - kHashBits);
     }
 
-    void Insert(std::size_t at) {
-        if (at + 3 > size_) return;
-        const std::uint32_t h = Hash(at);
-        chain_[at & windowMask_] = head_[h];
-        head_[h] = static_cast<std::uint32_t>(at);
-    }
-
-    unsigned CommonLength(std::size_t a, std::size_t b, unsigned limit) const {
-        unsigned n = 0;
+    unsigned CommonLength(std::size_t a, std::size_t b, unsigned from, unsigned limit) const {
+        unsigned n = from;
         while (n + 8 <= limit) {
             std::uint64_t x;
             std::uint64_t y;
@@ -270,56 +259,74 @@ private:
         return n;
     }
 
-    // Estimated bits saved against literals.
-    int Gain(unsigned length, std::uint32_t offset) const {
-        int cost = length >= 9 ? 12 : 7;
-        if (offset == repeats_[0]) {
-            cost -= 1;
-        } else if (offset != repeats_[1] && offset != repeats_[2]) {
-            cost += kSlots.extraBits[SlotOf(offset + 2)] + 1;
-        }
-        return static_cast<int>(length) * 7 - cost;
-    }
-
-    // The best match at `at` of at most `limit` bytes; inserts `at`.
-    Match Find(std::size_t at, unsigned limit) {
-        Match best;
-        if (limit >= kMinMatch) {
-            for (std::uint32_t offset : repeats_) {
-                if (offset > at) continue;
-                const unsigned length = CommonLength(at, at - offset, limit);
-                if (length < kMinMatch) continue;
-                const int gain = Gain(length, offset);
-                if (gain > best.gain) best = Match{length, offset, gain};
-            }
-        }
-        if (at + 3 > size_) return best;
+    // The binary tree match finder: the positions of one hash bucket form a
+    // tree ordered by the bytes that follow them, newest at the root.
+    // Inserting `at` walks down from the root (at most treeDepth_ nodes),
+    // meets the nearest earlier strings on the way and records, when
+    // `record`, each match longer than the ones before. Returns the longest.
+    unsigned Advance(std::size_t at, bool record) {
+        const auto maxLength = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, size_ - at));
+        if (maxLength < 3) return 0;
+        const unsigned nice = std::min(niceLength_, maxLength);
         const std::uint32_t h = Hash(at);
-        std::uint32_t candidate = head_[h];
-        chain_[at & windowMask_] = candidate;
+        std::uint32_t node = head_[h];
         head_[h] = static_cast<std::uint32_t>(at);
-        if (limit < 3) return best;
-        unsigned longest = std::max(2u, best.length);
-        if (longest >= limit) return best;
-        for (unsigned steps = chainLength_; candidate != kNone && steps > 0; --steps) {
-            const std::size_t offset = at - candidate;
-            if (offset > maxOffset_ || candidate >= at) break;
-            if (data_[candidate + longest] == data_[at + longest]) {
-                const unsigned length = CommonLength(at, candidate, limit);
-                if (length > longest) {
-                    const int gain = Gain(length, static_cast<std::uint32_t>(offset));
-                    if (gain > best.gain) {
-                        best = Match{length, static_cast<std::uint32_t>(offset), gain};
-                        longest = length;
-                        if (length >= limit || length >= niceLength_) break;
-                    }
+        std::uint32_t* smaller = &tree_[2 * (at & windowMask_)];
+        std::uint32_t* larger = smaller + 1;
+        unsigned smallerLength = 0;
+        unsigned largerLength = 0;
+        unsigned best = 2;
+        for (unsigned depth = treeDepth_;; ) {
+            if (node == kNone || at - node > maxOffset_) break;
+            unsigned length = std::min(smallerLength, largerLength);
+            if (data_[node + length] == data_[at + length]) {
+                length = CommonLength(at, node, length + 1, maxLength);
+                if (length > best) {
+                    best = length;
+                    if (record) found_.push_back(Found{length, static_cast<std::uint32_t>(at - node)});
+                }
+                if (length >= nice) {
+                    *smaller = tree_[2 * (node & windowMask_)];
+                    *larger = tree_[2 * (node & windowMask_) + 1];
+                    return best;
                 }
             }
-            const std::uint32_t next = chain_[candidate & windowMask_];
-            if (next == kNone || next >= candidate) break;
-            candidate = next;
+            if (data_[node + length] < data_[at + length]) {
+                *smaller = node;
+                smaller = &tree_[2 * (node & windowMask_) + 1];
+                node = *smaller;
+                smallerLength = length;
+            } else {
+                *larger = node;
+                larger = &tree_[2 * (node & windowMask_)];
+                node = *larger;
+                largerLength = length;
+            }
+            if (--depth == 0) break;
         }
-        return best;
+        *smaller = kNone;
+        *larger = kNone;
+        return best > 2 ? best : 0;
+    }
+
+    // Bit costs of the symbols for the parser: the code lengths of the
+    // block before (symbols it did not use are taken as rare), or first
+    // guesses.
+    void SetCosts(const std::uint8_t* mainLengths, const std::uint8_t* lengthLengths) {
+        for (unsigned i = 0; i < mainSymbols_; ++i) {
+            mainCost_[i] = mainLengths == nullptr ? (i < 256 ? 8 : 10)
+                           : mainLengths[i] != 0 ? mainLengths[i]
+                                                 : 14;
+        }
+        for (unsigned i = 0; i < kSecondaryLengths; ++i) {
+            lengthCost_[i] = lengthLengths == nullptr ? 6 : lengthLengths[i] != 0 ? lengthLengths[i] : 12;
+        }
+    }
+
+    std::uint32_t MatchCost(unsigned slot, unsigned length) const {
+        const unsigned header = length - kMinMatch;
+        if (header < kPrimaryLengths) return mainCost_[256 + slot * 8 + header];
+        return mainCost_[256 + slot * 8 + kPrimaryLengths] + lengthCost_[header - kPrimaryLengths];
     }
 
     void AddLiteral(std::size_t at) {
@@ -328,30 +335,30 @@ private:
         ++mainFrequencies_[byte];
     }
 
-    void AddMatch(const Match& match) {
+    void AddMatch(unsigned length, std::uint32_t offset) {
         unsigned slot;
         std::uint32_t footer = 0;
         std::uint8_t footerBits = 0;
-        if (match.offset == repeats_[0]) {
+        if (offset == repeats_[0]) {
             slot = 0;
-        } else if (match.offset == repeats_[1]) {
+        } else if (offset == repeats_[1]) {
             slot = 1;
             std::swap(repeats_[0], repeats_[1]);
-        } else if (match.offset == repeats_[2]) {
+        } else if (offset == repeats_[2]) {
             slot = 2;
             std::swap(repeats_[0], repeats_[2]);
         } else {
-            const std::uint32_t formatted = match.offset + 2;
+            const std::uint32_t formatted = offset + 2;
             slot = SlotOf(formatted);
             footerBits = kSlots.extraBits[slot];
             footer = formatted - kSlots.base[slot];
             repeats_[2] = repeats_[1];
             repeats_[1] = repeats_[0];
-            repeats_[0] = match.offset;
+            repeats_[0] = offset;
             if (footerBits >= 3) ++alignedFrequencies_[footer & 7];
         }
-        const unsigned header = match.length - kMinMatch;
-        Symbol symbol{0, kNoLength, footer, footerBits, static_cast<std::uint16_t>(match.length)};
+        const unsigned header = length - kMinMatch;
+        Symbol symbol{0, kNoLength, footer, footerBits, static_cast<std::uint16_t>(length)};
         if (header < kPrimaryLengths) {
             symbol.main = static_cast<std::uint16_t>(256 + slot * 8 + header);
         } else {
@@ -363,40 +370,104 @@ private:
         symbols_.push_back(symbol);
     }
 
-    // Lazy parsing of [begin, end): a match is put off by one byte when the
-    // next position offers a better one.
-    void Parse(std::size_t begin, std::size_t end) {
-        std::size_t at = begin;
-        Match pending;
-        bool havePending = false;
-        while (at < end) {
-            const std::size_t frameEnd = std::min(end, (at / kLzxFrameSize + 1) * kLzxFrameSize);
-            Match current = havePending
-                                ? pending
-                                : Find(at, static_cast<unsigned>(std::min<std::size_t>(
-                                               kMaxMatch, frameEnd - at)));
-            havePending = false;
-            if (current.length < kMinMatch || current.gain <= 0) {
-                AddLiteral(at);
-                ++at;
-                continue;
-            }
-            std::size_t inserted = at + 1;
-            if (current.length < niceLength_ && at + 1 < frameEnd) {
-                Match next = Find(at + 1, static_cast<unsigned>(
-                                              std::min<std::size_t>(kMaxMatch, frameEnd - at - 1)));
-                inserted = at + 2;
-                if (next.gain > current.gain) {
-                    AddLiteral(at);
-                    ++at;
-                    pending = next;
-                    havePending = true;
-                    continue;
+    // The cheapest way through one frame by the current bit costs: a
+    // shortest path over positions, where each step is a literal, a match
+    // at one of the three repeated offsets of the path so far, or a match
+    // the tree found, at any length up to its own. Runs longer than the
+    // nice length are taken whole.
+    void ParseFrame(std::size_t begin, std::size_t end) {
+        const std::size_t n = end - begin;
+        found_.clear();
+        foundAt_.assign(n + 1, 0);
+        for (std::size_t i = 0; i < n;) {
+            foundAt_[i] = static_cast<std::uint32_t>(found_.size());
+            const unsigned longest = Advance(begin + i, true);
+            ++i;
+            if (longest >= niceLength_) {
+                // The match is taken whole below: the bytes it covers only
+                // go into the tree.
+                for (std::size_t k = 1; k < longest && i < n; ++k, ++i) {
+                    foundAt_[i] = static_cast<std::uint32_t>(found_.size());
+                    Advance(begin + i, false);
                 }
             }
-            AddMatch(current);
-            for (std::size_t i = inserted; i < at + current.length; ++i) Insert(i);
-            at += current.length;
+        }
+        foundAt_[n] = static_cast<std::uint32_t>(found_.size());
+
+        constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+        nodes_.assign(n + 1, Node{kInfinite, 0, 0, {1, 1, 1}});
+        nodes_[0].cost = 0;
+        nodes_[0].repeats = repeats_;
+        for (std::size_t i = 0; i < n; ++i) {
+            const Node from = nodes_[i];
+            const std::size_t at = begin + i;
+            auto relax = [&](std::size_t to, std::uint32_t cost, unsigned length, std::uint32_t offset,
+                             const std::array<std::uint32_t, 3>& repeats) {
+                Node& node = nodes_[to];
+                if (cost < node.cost) node = Node{cost, offset, static_cast<std::uint16_t>(length), repeats};
+            };
+            relax(i + 1, from.cost + mainCost_[data_[at]], 1, 0, from.repeats);
+            const auto limit = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, n - i));
+            if (limit < kMinMatch) continue;
+            for (unsigned r = 0; r < 3; ++r) {
+                const std::uint32_t offset = from.repeats[r];
+                if (offset > at) continue;
+                const unsigned longest = CommonLength(at, at - offset, 0, limit);
+                if (longest < kMinMatch) continue;
+                std::array<std::uint32_t, 3> repeats = from.repeats;
+                std::swap(repeats[0], repeats[r]);
+                const unsigned top = longest > niceLength_ ? niceLength_ : longest;
+                for (unsigned length = kMinMatch; length <= top; ++length) {
+                    relax(i + length, from.cost + MatchCost(r, length), length, offset, repeats);
+                }
+                if (longest > top) relax(i + longest, from.cost + MatchCost(r, longest), longest, offset, repeats);
+            }
+            unsigned shortest = 3;
+            for (std::uint32_t k = foundAt_[i]; k < foundAt_[i + 1]; ++k) {
+                const std::uint32_t offset = found_[k].offset;
+                const unsigned longest = std::min(found_[k].length, limit);
+                if (offset == from.repeats[0] || offset == from.repeats[1] || offset == from.repeats[2]) {
+                    shortest = std::max(shortest, longest + 1);
+                    continue;
+                }
+                const unsigned slot = SlotOf(offset + 2);
+                const std::uint32_t base = from.cost + kSlots.extraBits[slot];
+                const std::array<std::uint32_t, 3> repeats{offset, from.repeats[0], from.repeats[1]};
+                const unsigned top = longest > niceLength_ ? std::max(shortest, niceLength_) : longest;
+                for (unsigned length = shortest; length <= std::min(top, longest); ++length) {
+                    relax(i + length, base + MatchCost(slot, length), length, offset, repeats);
+                }
+                if (longest > top) relax(i + longest, base + MatchCost(slot, longest), longest, offset, repeats);
+                shortest = std::max(shortest, longest + 1);
+            }
+        }
+
+        path_.clear();
+        for (std::size_t k = n; k > 0; k -= nodes_[k].length) path_.push_back(k);
+        std::size_t at = begin;
+        for (auto step = path_.rbegin(); step != path_.rend(); ++step) {
+            const Node& node = nodes_[*step];
+            if (node.length == 1) {
+                AddLiteral(at);
+            } else {
+                AddMatch(node.length, node.offset);
+            }
+            at += node.length;
+        }
+    }
+
+    void Parse(std::size_t begin, std::size_t end, bool firstBlock) {
+        for (std::size_t at = begin; at < end; at += kLzxFrameSize) {
+            ParseFrame(at, std::min(end, at + kLzxFrameSize));
+            if (firstBlock) {
+                // The first block has no block before it to take costs from:
+                // what it parsed so far serves.
+                std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
+                std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
+                BuildHuffmanLengths(mainFrequencies_.data(), mainSymbols_, 16, mainLengths.data());
+                BuildHuffmanLengths(lengthFrequencies_.data(), kSecondaryLengths, 16, lengthLengths.data());
+                SetCosts(mainLengths.data(), lengthLengths.data());
+            }
         }
     }
 
@@ -405,7 +476,7 @@ private:
         mainFrequencies_.fill(0);
         lengthFrequencies_.fill(0);
         alignedFrequencies_.fill(0);
-        Parse(begin, end);
+        Parse(begin, end, begin == 0);
 
         std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
         std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
@@ -451,6 +522,7 @@ private:
         WriteTree(lengthTree, bits_);
         std::copy(mainLengths.begin(), mainLengths.end(), previousMain_.begin());
         std::copy(lengthLengths.begin(), lengthLengths.end(), previousLength_.begin());
+        SetCosts(mainLengths.data(), lengthLengths.data());
 
         std::array<std::uint16_t, kMaxMainSymbols> mainCodes{};
         std::array<std::uint16_t, kSecondaryLengths> lengthCodes{};
@@ -508,15 +580,31 @@ private:
     LzxStream& out_;
     BitWriter bits_;
     unsigned windowBits_ = kLzxMaxWindowBits;
-    unsigned chainLength_ = 48;
-    unsigned niceLength_ = 96;
+    unsigned niceLength_ = 64;
     unsigned slots_ = 0;
     unsigned mainSymbols_ = 0;
     std::uint32_t maxOffset_ = 0;
     std::uint32_t windowMask_ = 0;
     std::vector<std::uint8_t> data_;
     std::vector<std::uint32_t> head_;
-    std::vector<std::uint32_t> chain_;
+    std::vector<std::uint32_t> tree_;  // smaller and larger child of each position
+    unsigned treeDepth_ = 24;
+    struct Found {
+        unsigned length;
+        std::uint32_t offset;
+    };
+    std::vector<Found> found_;            // matches of the frame's positions
+    std::vector<std::uint32_t> foundAt_;  // the first of each position's
+    struct Node {
+        std::uint32_t cost;
+        std::uint32_t offset;
+        std::uint16_t length;  // of the step that reaches the node; 1: a literal
+        std::array<std::uint32_t, 3> repeats;
+    };
+    std::vector<Node> nodes_;
+    std::vector<std::size_t> path_;
+    std::array<std::uint32_t, kMaxMainSymbols> mainCost_{};
+    std::array<std::uint32_t, kSecondaryLengths> lengthCost_{};
     std::array<std::uint32_t, 3> repeats_{1, 1, 1};
     std::vector<Symbol> symbols_;
     std::array<std::uint32_t, kMaxMainSymbols> mainFrequencies_{};

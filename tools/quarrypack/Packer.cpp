@@ -416,7 +416,8 @@ Status CreatePackage(const CreateOptions& options, std::vector<Finding>* finding
     TempFile cabinet;
     if (!members.empty()) {
         RETURN_IF_ERROR(cabinet.Create(options.outputPath));
-        RETURN_IF_ERROR(WriteCabinet(members, options.compression, cabinet.Path()));
+        RETURN_IF_ERROR(WriteCabinet(members, options.compression, cabinet.Path(),
+                                     options.lzxWindowBits, options.progress));
         FileInfo info;
         RETURN_IF_ERROR(StatRegularFile(cabinet.Path(), info));
         if (info.size > kMaxEntrySize) {
@@ -777,6 +778,22 @@ Status CheckPackedProgram(const std::string& path, std::vector<Finding>& finding
     return Status();
 }
 
+// One line for each folder of the packed cabinet: its compression.
+Status ListPackedFolders(const OpenedPackage& package, const PackageEntry& entry,
+                         std::ostream& out) {
+    CabinetWindow window;
+    window.fd = package.fd.Get();
+    window.base = entry.offset;
+    window.size = entry.size;
+    std::vector<CabinetFolderListing> folders;
+    RETURN_IF_ERROR(ListCabinetFolders(&CabinetWindow::Read, &window, entry.size, folders));
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        out << "  folder " << i + 1 << ": " << folders[i].compression << ", " << folders[i].blocks
+            << (folders[i].blocks == 1 ? " data block\n" : " data blocks\n");
+    }
+    return Status();
+}
+
 Status ListPackage(const std::string& path, std::ostream& out) {
     OpenedPackage package;
     RETURN_IF_ERROR(OpenPackage(path, package));
@@ -834,6 +851,7 @@ Status ListPackage(const std::string& path, std::ostream& out) {
             for (const CabinetListing& member : members) total += member.size;
             out << "\npayload cabinet (" << members.size()
                 << (members.size() == 1 ? " file, " : " files, ") << total << " bytes)\n";
+            RETURN_IF_ERROR(ListPackedFolders(package, entry, out).WithPath(path));
             if (members.empty()) continue;
             std::snprintf(line, sizeof line, "  %12s  %-23s  %s\n", "size", "time", "name");
             out << line;
