@@ -60,25 +60,17 @@ unsigned SlotOf(std::uint32_t formatted) {
 class BitWriter {
 public:
     explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
-    void Put(std::uint32_t value, unsigned bits) {  // bits <= 16
+    void Put(std::uint32_t value, unsigned bits) {  // bits <= 32
         if (bits == 0) return;
-        buffer_ = (buffer_ << bits) | (value & ((1u << bits) - 1));
+        buffer_ = (buffer_ << bits) | (value & ((std::uint64_t{1} << bits) - 1));
         count_ += bits;
-        if (count_ >= 16) {
+        while (count_ >= 16) {
             count_ -= 16;
             const auto word = static_cast<std::uint16_t>(buffer_ >> count_);
             out_.push_back(static_cast<std::uint8_t>(word));
             out_.push_back(static_cast<std::uint8_t>(word >> 8));
-            buffer_ &= (1u << count_) - 1;
         }
-    }
-    void PutLong(std::uint32_t value, unsigned bits) {  // bits <= 32
-        if (bits > 16) {
-            Put(value >> 16, bits - 16);
-            Put(value & 0xFFFF, 16);
-        } else {
-            Put(value, bits);
-        }
+        buffer_ &= (std::uint64_t{1} << count_) - 1;
     }
     bool Aligned() const { return count_ == 0; }
     void Align() {
@@ -87,8 +79,8 @@ public:
 
 private:
     std::vector<std::uint8_t>& out_;
-    std::uint32_t buffer_ = 0;
-    unsigned count_ = 0;
+    std::uint64_t buffer_ = 0;
+    unsigned count_ = 0;  // bits in buffer_ not written yet, below 16 between calls
 };
 
 struct Symbol {
@@ -199,7 +191,7 @@ public:
         if (size_ == 0) return;
         TranslateCalls();
         bits_.Put(1, 1);
-        bits_.PutLong(kE8TranslationSize, 32);
+        bits_.Put(kE8TranslationSize, 32);
         const std::size_t blockBytes = kFramesPerBlock * kLzxFrameSize;
         for (std::size_t begin = 0; begin < size_; begin += blockBytes) {
             EncodeBlock(begin, std::min(size_, begin + blockBytes));
