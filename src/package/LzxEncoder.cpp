@@ -27,7 +27,8 @@ constexpr std::size_t kE8Frames = 32768;  // the translation covers the first 1 
 constexpr std::size_t kFramesPerBlock = 4;
 constexpr std::uint16_t kNoLength = 0xFFFF;
 
-constexpr unsigned kHashBits = 17;
+constexpr unsigned kHashBits = 18;       // the trees, by the first 4 bytes
+constexpr unsigned kShortHashBits = 15;  // the last position of each 3 bytes
 
 unsigned PositionSlots(unsigned windowBits) {
     static constexpr unsigned kSlots[] = {30, 32, 34, 36, 38, 42, 50};
@@ -182,6 +183,7 @@ public:
         // Room for 8-byte compares past the end.
         data_.resize(size + 8, 0);
         head_.assign(std::size_t{1} << kHashBits, kNone);
+        shortHead_.assign(std::size_t{1} << kShortHashBits, kNone);
         tree_.assign(std::size_t{2} << windowBits_, kNone);
         SetCosts(nullptr, nullptr);
     }
@@ -233,8 +235,14 @@ private:
     }
 
     std::uint32_t Hash(std::size_t at) const {
-        const std::uint32_t v = data_[at] | (data_[at + 1] << 8) | (data_[at + 2] << 16);
+        std::uint32_t v;
+        std::memcpy(&v, &data_[at], 4);
         return (v * 2654435761u) >> (32 - kHashBits);
+    }
+
+    std::uint32_t ShortHash(std::size_t at) const {
+        const std::uint32_t v = data_[at] | (data_[at + 1] << 8) | (data_[at + 2] << 16);
+        return (v * 2654435761u) >> (32 - kShortHashBits);
     }
 
     unsigned CommonLength(std::size_t a, std::size_t b, unsigned from, unsigned limit) const {
@@ -260,6 +268,20 @@ private:
         const auto maxLength = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, size_ - at));
         if (maxLength < 3) return 0;
         const unsigned nice = std::min(niceLength_, maxLength);
+        unsigned best = 2;
+        // A match of 3 bytes from the last position that began with them:
+        // the trees, keyed by 4 bytes, do not find those.
+        const std::uint32_t shortHash = ShortHash(at);
+        const std::uint32_t recent = shortHead_[shortHash];
+        shortHead_[shortHash] = static_cast<std::uint32_t>(at);
+        if (recent != kNone && at - recent <= maxOffset_ && record) {
+            const unsigned length = CommonLength(at, recent, 0, maxLength);
+            if (length >= 3) {
+                best = length;
+                found_.push_back(Found{length, static_cast<std::uint32_t>(at - recent)});
+            }
+        }
+        if (maxLength < 4) return best > 2 ? best : 0;
         const std::uint32_t h = Hash(at);
         std::uint32_t node = head_[h];
         head_[h] = static_cast<std::uint32_t>(at);
@@ -267,7 +289,6 @@ private:
         std::uint32_t* larger = smaller + 1;
         unsigned smallerLength = 0;
         unsigned largerLength = 0;
-        unsigned best = 2;
         for (unsigned depth = treeDepth_;; ) {
             if (node == kNone || at - node > maxOffset_) break;
             unsigned length = std::min(smallerLength, largerLength);
@@ -572,15 +593,16 @@ private:
     LzxStream& out_;
     BitWriter bits_;
     unsigned windowBits_ = kLzxMaxWindowBits;
-    unsigned niceLength_ = 64;
+    unsigned niceLength_ = 48;
     unsigned slots_ = 0;
     unsigned mainSymbols_ = 0;
     std::uint32_t maxOffset_ = 0;
     std::uint32_t windowMask_ = 0;
     std::vector<std::uint8_t> data_;
     std::vector<std::uint32_t> head_;
+    std::vector<std::uint32_t> shortHead_;
     std::vector<std::uint32_t> tree_;  // smaller and larger child of each position
-    unsigned treeDepth_ = 24;
+    unsigned treeDepth_ = 16;
     struct Found {
         unsigned length;
         std::uint32_t offset;

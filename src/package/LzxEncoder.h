@@ -31,8 +31,8 @@ constexpr std::uint16_t LzxCabinetType(unsigned windowBits) {
 
 struct LzxSettings {
     unsigned windowBits = kLzxMaxWindowBits;  // kLzxMinWindowBits..kLzxMaxWindowBits
-    unsigned treeDepth = 24;   // match finder tree nodes looked at per position
-    unsigned niceLength = 64;  // a match this long is taken without looking further
+    unsigned treeDepth = 16;   // match finder tree nodes looked at per position
+    unsigned niceLength = 48;  // a match this long is taken without looking further
 };
 
 // One folder's stream: frame i is bytes [frameEnds[i - 1], frameEnds[i])
