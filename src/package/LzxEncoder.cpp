@@ -407,6 +407,34 @@ private:
         }
         foundAt_[n] = static_cast<std::uint32_t>(found_.size());
 
+        // Two passes: the first path's own symbols give the costs of the
+        // second, so that the path fits the code the block will have.
+        const std::vector<Symbol>::size_type symbolCount = symbols_.size();
+        const auto mainFrequencies = mainFrequencies_;
+        const auto lengthFrequencies = lengthFrequencies_;
+        const auto alignedFrequencies = alignedFrequencies_;
+        const auto repeats = repeats_;
+        CheapestPath(begin, n);
+        EmitPath(begin, n);
+        CostsFromFrequencies();
+        symbols_.resize(symbolCount);
+        mainFrequencies_ = mainFrequencies;
+        lengthFrequencies_ = lengthFrequencies;
+        alignedFrequencies_ = alignedFrequencies;
+        repeats_ = repeats;
+        CheapestPath(begin, n);
+        EmitPath(begin, n);
+    }
+
+    void CostsFromFrequencies() {
+        std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
+        std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
+        BuildHuffmanLengths(mainFrequencies_.data(), mainSymbols_, 16, mainLengths.data());
+        BuildHuffmanLengths(lengthFrequencies_.data(), kSecondaryLengths, 16, lengthLengths.data());
+        SetCosts(mainLengths.data(), lengthLengths.data());
+    }
+
+    void CheapestPath(std::size_t begin, std::size_t n) {
         constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
         nodes_.assign(n + 1, Node{kInfinite, 0, 0, {1, 1, 1}});
         nodes_[0].cost = 0;
@@ -455,6 +483,9 @@ private:
             }
         }
 
+    }
+
+    void EmitPath(std::size_t begin, std::size_t n) {
         path_.clear();
         for (std::size_t k = n; k > 0; k -= nodes_[k].length) path_.push_back(k);
         std::size_t at = begin;
@@ -469,18 +500,9 @@ private:
         }
     }
 
-    void Parse(std::size_t begin, std::size_t end, bool firstBlock) {
+    void Parse(std::size_t begin, std::size_t end) {
         for (std::size_t at = begin; at < end; at += kLzxFrameSize) {
             ParseFrame(at, std::min(end, at + kLzxFrameSize));
-            if (firstBlock) {
-                // The first block has no block before it to take costs from:
-                // what it parsed so far serves.
-                std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
-                std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
-                BuildHuffmanLengths(mainFrequencies_.data(), mainSymbols_, 16, mainLengths.data());
-                BuildHuffmanLengths(lengthFrequencies_.data(), kSecondaryLengths, 16, lengthLengths.data());
-                SetCosts(mainLengths.data(), lengthLengths.data());
-            }
         }
     }
 
@@ -489,7 +511,7 @@ private:
         mainFrequencies_.fill(0);
         lengthFrequencies_.fill(0);
         alignedFrequencies_.fill(0);
-        Parse(begin, end, begin == 0);
+        Parse(begin, end);
 
         std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
         std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
