@@ -166,7 +166,6 @@ void WriteTree(const TreeWriting& plan, BitWriter& bits) {
     }
 }
 
-
 class Encoder {
 public:
     Encoder(const std::uint8_t* data, std::size_t size, const LzxSettings& settings,

@@ -2,6 +2,11 @@
 // 2^21 bytes), whose streams the platform's cabinet decompressor (FDI)
 // expands. Pure code.
 //
+// Matches come from binary trees over the window (keyed by their first four
+// bytes) and the repeated offsets; within each frame the parse is the
+// cheapest path by the bit costs of the codes, found twice, the second time
+// with the costs of the first path's own symbols.
+//
 // The stream is cut in frames of 32 KiB of output, each the data of one
 // cabinet data block: no match reaches across a frame's end, and the bits of
 // each frame are padded to a 16-bit boundary, so that a decoder handed one
