@@ -37,6 +37,23 @@ bool IsSwitch(const std::u16string& token, const char* name) {
     return EqualsNoCase(std::u16string_view(token).substr(1), Ascii(name));
 }
 
+// The argument of "-log" from `pos`: a token, or text in double quotes
+// (spaces included, the quotes dropped). Empty, with `pos` unchanged, when
+// there is none or the quote is not closed.
+std::u16string LogPathArgument(const std::u16string& text, std::size_t& pos) {
+    if (pos == kEnd || pos >= text.size()) return std::u16string();
+    const std::size_t begin = text.find_first_not_of(u' ', pos);
+    if (begin == kEnd) return std::u16string();
+    if (text[begin] != u'"') {
+        std::size_t next = pos;
+        return NextToken(text, next).empty() ? std::u16string() : NextToken(text, pos);
+    }
+    const std::size_t close = text.find(u'"', begin + 1);
+    if (close == kEnd || close == begin + 1) return std::u16string();
+    pos = close + 1 < text.size() && text[close + 1] == u' ' ? close + 2 : close + 1;
+    return text.substr(begin + 1, close - begin - 1);
+}
+
 }  // namespace
 
 CommandLineOptions ParseCommandLine(const std::u16string& tail) {
@@ -45,6 +62,7 @@ CommandLineOptions ParseCommandLine(const std::u16string& tail) {
     bool silentSeen = false;
     bool continueSeen = false;
     bool debugSeen = false;
+    bool logSeen = false;
     std::size_t pos = 0;
     for (;;) {
         const std::size_t start = pos;
@@ -62,6 +80,9 @@ CommandLineOptions ParseCommandLine(const std::u16string& tail) {
             options.askAfterIntegrityFailure = continueSeen = true;
         } else if (!debugSeen && IsSwitch(token, "debug")) {
             options.askAfterRestrictionFailure = debugSeen = true;
+        } else if (!logSeen && IsSwitch(token, "log") &&
+                   !(options.logPath = LogPathArgument(tail, pos)).empty()) {
+            logSeen = true;
         } else if (IsSwitch(token, "p")) {
             options.extraArguments = Rest(tail, pos);
             return options;

@@ -1,6 +1,7 @@
-// The command line of quarry.exe: switches "-run", "-s", "-cont", "-debug"
-// and "-p" (each also with "/"), matched as whole tokens without regard to
-// case. Parsing never fails: anything that is not a switch, and everything
+// The command line of quarry.exe: switches "-run", "-s", "-cont", "-debug",
+// "-log FILE" and "-p" (each also with "/"), matched as whole tokens without
+// regard to case. The log's file may be given in double quotes, spaces and
+// all; "-log" without a file is an ordinary token. Parsing never fails: anything that is not a switch, and everything
 // after it, is passed on verbatim as extraArguments.
 #pragma once
 
@@ -15,6 +16,7 @@ struct CommandLineOptions {
     bool silent = false;                     // "-s"
     bool askAfterIntegrityFailure = false;   // "-cont"
     bool askAfterRestrictionFailure = false; // "-debug"
+    std::u16string logPath;                  // "-log FILE": the field log
     std::u16string extraArguments;           // the rest of the line
 };
 

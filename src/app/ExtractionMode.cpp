@@ -1,12 +1,16 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <optional>
+#include <string>
 
 #include "app/DebugWindow.h"
 #include "app/ExtractionMode.h"
 #include "app/Modes.h"
 #include "app/VersionInfo.h"
+#include "common/FieldLogText.h"
+#include "common/FieldLog_win.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "common/Unique.h"
@@ -14,11 +18,12 @@
 #include "common/WinResult.h"
 #include "execution/ExitCodeSlot.h"
 #include "package/PackageReader.h"
+#include "restrictions/Signature.h"
 #include "restrictions/WindowsVersion.h"
 #include "ui/ErrorReportRules.h"
 #include "ui/ExtractorDialog.h"
 #include "ui/Strings.h"
-#include "workflow/UpdateMode.h"
+#include "settings/UpdateMode.h"
 
 namespace quarry {
 
@@ -26,10 +31,6 @@ namespace {
 
 constexpr UINT kStringWindowsTooOldAtStart = 298;
 constexpr DWORD kAccountNameLength = 256;
-
-std::uint64_t FileTimeValue(const FILETIME& time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 std::optional<std::uint64_t> ProgramWriteTime() {
     const std::u16string path = ModuleFileName();
@@ -66,7 +67,9 @@ void InitializeCommonControls() {
     if (initialize) initialize(&controls);
 }
 
-BOOL DefaultLookupAccountSid(PSID sid) {
+}  // namespace
+
+BOOL LookupAccountOfSid(PSID sid) {
     wchar_t name[kAccountNameLength];
     wchar_t domain[kAccountNameLength];
     DWORD nameLength = kAccountNameLength;
@@ -75,16 +78,12 @@ BOOL DefaultLookupAccountSid(PSID sid) {
     return ::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use);
 }
 
-}  // namespace
-
-BOOL (*gLookupAccountSidForGuests)(PSID sid) = DefaultLookupAccountSid;
-
 bool IsInDebugWindow(std::uint64_t time1) {
     const std::uint64_t now = NowUtc();
     return IsWithinDebugWindow(DebugWindowStart(time1, ProgramWriteTime(), now), now);
 }
 
-bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups) {
+bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups, AccountLookupFn lookup) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID guests = nullptr;
     if (!::AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
@@ -94,7 +93,7 @@ bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups) {
     bool member = false;
     for (DWORD i = 0; i < groups.GroupCount; ++i) {
         if (!::EqualSid(groups.Groups[i].Sid, guests)) continue;
-        if (gLookupAccountSidForGuests(groups.Groups[i].Sid)) {
+        if (lookup(groups.Groups[i].Sid)) {
             member = true;
             break;
         }
@@ -122,8 +121,60 @@ bool IsGuestUser() {
     return member;
 }
 
+namespace {
+
+// The program and package the log is about, and the switches of the run.
+void LogProgramIdentity(FieldLog& log, const std::u16string& programPath, bool silent,
+                        bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                        const std::u16string& extraArguments) {
+    if (!log.Enabled()) return;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    std::u16string identity = u"program " + programPath;
+    if (::GetFileAttributesExW(Wide(programPath), GetFileExInfoStandard, &data)) {
+        SYSTEMTIME written;
+        ::FileTimeToSystemTime(&data.ftLastWriteTime, &written);
+        char stamp[48];
+        std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u UTC",
+                      written.wYear, written.wMonth, written.wDay, written.wHour,
+                      written.wMinute, written.wSecond);
+        const std::uint64_t size =
+            (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        identity += u", " + Ascii(std::to_string(size)) + u" bytes, written " + Ascii(stamp);
+    }
+    log.Line(u"start", identity);
+    log.Line(u"start", VerifyFileSignature(programPath) ? u"the program's signature is valid"
+                                                        : u"the program is not signed, or its "
+                                                          u"signature is not valid");
+    log.Line(u"start", std::u16string(u"switches:") + (silent ? u" silent" : u"") +
+                           (askAfterIntegrityFailure ? u" -cont" : u"") +
+                           (askAfterRestrictionFailure ? u" -debug" : u"") +
+                           u"; arguments for the file: \"" + extraArguments + u"\"");
+}
+
+HResult RunExtraction(const std::u16string& extraArguments, bool silent,
+                      bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                      LibrarySearchGuard* libraryGuard, FieldLog& log);
+
+}  // namespace
+
 HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
-                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure) {
+                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                          LibrarySearchGuard* libraryGuard, const std::u16string& logPath) {
+    FieldLog log(logPath);
+    LogProgramIdentity(log, ModuleFileName(), silent, askAfterIntegrityFailure,
+                       askAfterRestrictionFailure, extraArguments);
+    const HResult result = RunExtraction(extraArguments, silent, askAfterIntegrityFailure,
+                                         askAfterRestrictionFailure, libraryGuard, log);
+    const auto code = static_cast<std::uint32_t>(result);
+    log.Line(u"end", u"exit code " + CodeText(code) + u": " + ExitCodeMeaning(code));
+    return result;
+}
+
+namespace {
+
+HResult RunExtraction(const std::u16string& extraArguments, bool silent,
+                      bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                      LibrarySearchGuard* libraryGuard, FieldLog& log) {
     std::u16string caption;
     const std::u16string programPath = ModuleFileName();
     caption = std::u16string(TrimWhite(ReadVersionProductName(programPath)));
@@ -162,7 +213,7 @@ HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
     HResult result = 0;
     {
         CExtractorDialog dialog(silent, askAfterIntegrityFailure, askAfterRestrictionFailure,
-                                extraArguments);
+                                extraArguments, libraryGuard, log.Enabled() ? &log : nullptr);
         const HWND owner = ::GetActiveWindow();
         const HGLOBAL block = dialog.BuildDialogTemplate();
         const void* locked = block ? ::GlobalLock(block) : nullptr;
@@ -179,5 +230,7 @@ HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
     if (SUCCEEDED(com)) ::CoUninitialize();
     return result;
 }
+
+}  // namespace
 
 }  // namespace quarry

@@ -16,13 +16,15 @@ bool IsInDebugWindow(std::uint64_t time1);
 // name the system can look up.
 bool IsGuestUser();
 
+// The account lookup of the group walk below: whether the system has a name
+// for `sid`. Tests pass their own: Wine maps every well-known group and runs
+// everyone as an administrator.
+using AccountLookupFn = BOOL (*)(PSID sid);
+BOOL LookupAccountOfSid(PSID sid);
+
 // The group walk of IsGuestUser: the first Guests entry whose name can be
 // looked up decides; an entry the system cannot map (1332) is passed over;
 // any other lookup failure ends the walk with false.
-bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups);
-
-// The account lookup of that walk, replaceable by tests: Wine maps every
-// well-known group and runs everyone as an administrator.
-extern BOOL (*gLookupAccountSidForGuests)(PSID sid);
+bool TokenGroupsHoldGuests(const TOKEN_GROUPS& groups, AccountLookupFn lookup = LookupAccountOfSid);
 
 }  // namespace quarry

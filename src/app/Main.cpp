@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "app/CommandLine.h"
-#include "app/LibrarySearchGuard_win.h"
+#include "common/LibrarySearchGuard_win.h"
 #include "app/Modes.h"
 #include "common/WinResult.h"
 #include "package/CabinetExtract.h"
@@ -11,6 +11,12 @@
 // result.
 extern "C" int WinMainCRTStartup(void);
 
+namespace {
+// The guard made by the entry point, handed on to extraction mode; the C
+// runtime's start-up stands between the two.
+quarry::LibrarySearchGuard* sLibrarySearchGuard = nullptr;
+}  // namespace
+
 // The program's entry point (linked with -e), ahead of the C runtime: the
 // library-search guard must be in place before the runtime or anything else
 // of the program loads a library. The loader calls it with a stack that may
@@ -18,9 +24,9 @@ extern "C" int WinMainCRTStartup(void);
 extern "C" __attribute__((force_align_arg_pointer)) int QuarryEntry(void) {
     quarry::LibrarySearchFunctions functions;
     quarry::LibrarySearchGuard guard(functions);
-    quarry::gLibrarySearchGuard = &guard;
+    sLibrarySearchGuard = &guard;
     const int result = WinMainCRTStartup();
-    quarry::gLibrarySearchGuard = nullptr;
+    sLibrarySearchGuard = nullptr;
     return result;
 }
 
@@ -36,6 +42,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLineTail, int) {
             ? RunExecutor(options.runEventGuid, options.runRequest, options.extraArguments)
             : RunExtractionMode(options.extraArguments, options.silent,
                                 options.askAfterIntegrityFailure,
-                                options.askAfterRestrictionFailure);
+                                options.askAfterRestrictionFailure, sLibrarySearchGuard,
+                                options.logPath);
     return static_cast<int>(result);
 }

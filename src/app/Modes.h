@@ -7,9 +7,14 @@
 
 namespace quarry {
 
+class LibrarySearchGuard;
+
 // Extraction mode: what a double-click or a deployment tool starts.
+// `libraryGuard` is the process's library-search guard, or null; `logPath`
+// the field log's file ("-log"), or empty for none.
 HResult RunExtractionMode(const std::u16string& extraArguments, bool silent,
-                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure);
+                          bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
+                          LibrarySearchGuard* libraryGuard, const std::u16string& logPath);
 
 struct RunModeGateFunctions;
 

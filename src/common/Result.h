@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 
 namespace quarry {
 
@@ -88,5 +89,19 @@ namespace quarry {
 struct ResultError {
     HResult code;
 };
+
+// The one place where the allocation failures the design lets throw become
+// results: runs `body`, which returns an HResult, and returns its result, the
+// code of a ResultError it raised, or 0x8007000E for std::bad_alloc.
+template <typename Body>
+HResult CatchAllocationFailures(Body&& body) {
+    try {
+        return body();
+    } catch (const ResultError& error) {
+        return error.code;
+    } catch (const std::bad_alloc&) {
+        return kResultOutOfMemory;
+    }
+}
 
 }  // namespace quarry

@@ -9,7 +9,8 @@
 
 namespace quarry {
 
-template <typename T, T kEmpty, typename Close>
+// `Kind` names the empty value (Empty()) and the release (Close(value)).
+template <typename T, typename Kind>
 class UniqueAny {
 public:
     UniqueAny() = default;
@@ -24,13 +25,13 @@ public:
     ~UniqueAny() { Reset(); }
 
     T Get() const { return value_; }
-    bool Valid() const { return value_ != kEmpty; }
+    bool Valid() const { return value_ != Kind::Empty(); }
     explicit operator bool() const { return Valid(); }
 
-    T Release() { return std::exchange(value_, kEmpty); }
-    void Reset(T value = kEmpty) {
+    T Release() { return std::exchange(value_, Kind::Empty()); }
+    void Reset(T value = Kind::Empty()) {
         const T old = std::exchange(value_, value);
-        if (old != kEmpty) Close()(old);
+        if (old != Kind::Empty()) Kind::Close(old);
     }
     // For out-parameters of functions that fill a handle.
     T* Put() {
@@ -39,67 +40,37 @@ public:
     }
 
 private:
-    T value_ = kEmpty;
+    T value_ = Kind::Empty();
 };
 
-struct CloseHandleFn {
-    void operator()(HANDLE h) const { ::CloseHandle(h); }
+// The kinds: empty NULL (events, threads, processes, tokens, keys, modules,
+// local memory, SIDs from AllocateAndInitializeSid), or empty
+// INVALID_HANDLE_VALUE (files, find handles).
+template <typename T, void (*kClose)(T)>
+struct NullEmpty {
+    static T Empty() { return nullptr; }
+    static void Close(T value) { kClose(value); }
 };
-struct RegCloseKeyFn {
-    void operator()(HKEY k) const { ::RegCloseKey(k); }
-};
-struct FreeLibraryFn {
-    void operator()(HMODULE m) const { ::FreeLibrary(m); }
-};
-struct LocalFreeFn {
-    void operator()(HLOCAL p) const { ::LocalFree(p); }
-};
-struct FindCloseFn {
-    void operator()(HANDLE h) const { ::FindClose(h); }
-};
-struct FreeSidFn {
-    void operator()(PSID s) const { ::FreeSid(s); }
+template <void (*kClose)(HANDLE)>
+struct InvalidEmpty {
+    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE value) { kClose(value); }
 };
 
-// Handles whose empty value is NULL (events, threads, processes, tokens).
-using UniqueHandle = UniqueAny<HANDLE, nullptr, CloseHandleFn>;
-using UniqueKey = UniqueAny<HKEY, nullptr, RegCloseKeyFn>;
-using UniqueModule = UniqueAny<HMODULE, nullptr, FreeLibraryFn>;
-using UniqueLocal = UniqueAny<HLOCAL, nullptr, LocalFreeFn>;
-// SIDs from AllocateAndInitializeSid.
-using UniqueSid = UniqueAny<PSID, nullptr, FreeSidFn>;
+inline void CloseHandleOf(HANDLE h) { ::CloseHandle(h); }
+inline void CloseKey(HKEY k) { ::RegCloseKey(k); }
+inline void ReleaseModule(HMODULE m) { ::FreeLibrary(m); }
+inline void FreeLocal(HLOCAL p) { ::LocalFree(p); }
+inline void CloseFind(HANDLE h) { ::FindClose(h); }
+inline void FreeSidOf(PSID s) { ::FreeSid(s); }
 
-// Handles whose empty value is INVALID_HANDLE_VALUE. A template argument
-// cannot be a cast pointer constant, so these keep their own small class.
-template <typename Close>
-class UniqueInvalidAny {
-public:
-    UniqueInvalidAny() = default;
-    explicit UniqueInvalidAny(HANDLE value) : value_(value) {}
-    UniqueInvalidAny(const UniqueInvalidAny&) = delete;
-    UniqueInvalidAny& operator=(const UniqueInvalidAny&) = delete;
-    UniqueInvalidAny(UniqueInvalidAny&& other) noexcept : value_(other.Release()) {}
-    UniqueInvalidAny& operator=(UniqueInvalidAny&& other) noexcept {
-        if (this != &other) Reset(other.Release());
-        return *this;
-    }
-    ~UniqueInvalidAny() { Reset(); }
-
-    HANDLE Get() const { return value_; }
-    bool Valid() const { return value_ != INVALID_HANDLE_VALUE; }
-    explicit operator bool() const { return Valid(); }
-    HANDLE Release() { return std::exchange(value_, INVALID_HANDLE_VALUE); }
-    void Reset(HANDLE value = INVALID_HANDLE_VALUE) {
-        const HANDLE old = std::exchange(value_, value);
-        if (old != INVALID_HANDLE_VALUE) Close()(old);
-    }
-
-private:
-    HANDLE value_ = INVALID_HANDLE_VALUE;
-};
-
-using UniqueFile = UniqueInvalidAny<CloseHandleFn>;
-using UniqueFind = UniqueInvalidAny<FindCloseFn>;
+using UniqueHandle = UniqueAny<HANDLE, NullEmpty<HANDLE, CloseHandleOf>>;
+using UniqueKey = UniqueAny<HKEY, NullEmpty<HKEY, CloseKey>>;
+using UniqueModule = UniqueAny<HMODULE, NullEmpty<HMODULE, ReleaseModule>>;
+using UniqueLocal = UniqueAny<HLOCAL, NullEmpty<HLOCAL, FreeLocal>>;
+using UniqueSid = UniqueAny<PSID, NullEmpty<PSID, FreeSidOf>>;
+using UniqueFile = UniqueAny<HANDLE, InvalidEmpty<CloseHandleOf>>;
+using UniqueFind = UniqueAny<HANDLE, InvalidEmpty<CloseFind>>;
 
 // An owned COM interface pointer.
 template <typename T>

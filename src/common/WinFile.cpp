@@ -1,5 +1,8 @@
 #include "common/WinFile.h"
 
+#include <objbase.h>
+#include <shlobj.h>
+
 #include <cstring>
 
 #include "common/WinResult.h"
@@ -8,6 +11,8 @@ namespace quarry {
 
 namespace {
 constexpr std::size_t kSourceBufferSize = 64 * 1024;
+// StringFromGUID2's buffer.
+constexpr int kGuidTextCapacity = 50;
 }
 
 HResult FileSource::Open(const std::u16string& path) {
@@ -102,8 +107,37 @@ bool IsExistingFile(const std::u16string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateFolderIfMissing(const std::u16string& folder) {
-    return PathExists(folder) || ::CreateDirectoryW(Wide(folder), nullptr);
+HResult CreateFolderIfMissing(const std::u16string& folder) {
+    if (!PathExists(folder)) RETURN_IF_WIN32_BOOL_FALSE(::CreateDirectoryW(Wide(folder), nullptr));
+    return kResultOk;
+}
+
+std::u16string NewGuidString() { return NewGuidString(::CoCreateGuid); }
+
+std::u16string NewGuidString(CreateGuidFn createGuid) {
+    GUID guid;
+    if (Failed(createGuid(&guid))) throw ResultError{kResultFail};
+    wchar_t text[kGuidTextCapacity] = {};
+    if (::StringFromGUID2(guid, text, kGuidTextCapacity) == 0) throw ResultError{kResultFail};
+    return FromWide(text);
+}
+
+std::uint64_t GetFileSize64(const std::u16string& path) {
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW(Wide(path), &data));
+    if (!find) return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+HResult CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security) {
+    RETURN_IF_WIN32_BOOL_FALSE(::CreateDirectoryW(Wide(path), security));
+    return kResultOk;
+}
+
+HResult CreateFolderTree(const std::u16string& path) {
+    const int error = ::SHCreateDirectoryExW(nullptr, Wide(path), nullptr);
+    return (error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS) ? kResultOk
+                                                                      : kResultFolderNotCreated;
 }
 
 }  // namespace quarry

@@ -13,6 +13,13 @@ namespace quarry {
 // The calling thread's last error as a result code (never success).
 inline HResult LastErrorResult() { return ResultFromWin32(::GetLastError()); }
 
+// The thread's last error as a result code, or `fallback` when none was
+// recorded (for calls, such as the C runtime's, that may fail without one).
+inline HResult LastErrorOr(HResult fallback) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SUCCESS ? fallback : ResultFromWin32(error);
+}
+
 // wchar_t is 16 bits on Windows, so UTF-16 text passes through unchanged.
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is UTF-16");
 

@@ -10,7 +10,7 @@
 #include "common/Unique.h"
 #include "common/WinFile.h"
 #include "common/WinResult.h"
-#include "workflow/UpdateMode.h"
+#include "settings/UpdateMode.h"
 
 namespace quarry {
 
@@ -115,7 +115,7 @@ HResult PrepareArgumentString(const PackageSettings& settings, const ExecutionSe
     argumentString = AssembleArgumentString(execution, settings.TervoUpdateMode, silent,
                                             updateMode, extraArguments);
     if (ReplaceToolPlaceholders(argumentString, runFolder, workFolder) &&
-        !CreateFolderIfMissing(ToolTempFolder(workFolder))) {
+        Failed(CreateFolderIfMissing(ToolTempFolder(workFolder)))) {
         return kResultFolderNotCreated;
     }
     return kResultOk;

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/LibrarySearchGuard_win.h"
+#include "common/LibrarySearchGuard_win.h"
 #include "common/SystemLibrary.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
@@ -11,9 +11,7 @@
 #include "execution/ExitCodeSlot.h"
 #include "execution/Launch.h"
 #include "execution/RunRequest.h"
-#include "workflow/DialogMessages.h"
-#include "workflow/ExtractionJob.h"
-#include "workflow/Folders.h"
+#include "common/WinFile.h"
 
 namespace quarry {
 
@@ -47,76 +45,62 @@ const wchar_t* LaunchVerb(bool forceElevation, const LaunchFunctions& functions)
     return forceElevation && !IsAdministrator(functions) ? L"runas" : L"open";
 }
 
-HResult ExtractionJob::LaunchAndWait(const std::u16string& filePath, const std::u16string& arguments,
-                                     bool forceElevation, std::uint32_t waitSeconds) {
-    const wchar_t* verb = LaunchVerb(forceElevation, launchFunctions);
+HResult LaunchAndWait(const LaunchRequest& launch, const LaunchFunctions& functions) {
+    const wchar_t* verb = LaunchVerb(launch.forceElevation, functions);
 
     const std::u16string eventGuid = NewGuidString();
     const std::u16string eventName = u"Local\\Quarry_Exec_" + eventGuid;
     const UniqueHandle runEvent(::CreateEventW(nullptr, TRUE, FALSE, Wide(eventName)));
 
-    const ProgramCommand command = BuildProgramCommand(filePath, arguments, silent);
+    const ProgramCommand command = BuildProgramCommand(launch.filePath, launch.arguments,
+                                                       launch.silent);
     RunRequest request;
-    request.waitSeconds = waitSeconds;
+    request.waitSeconds = launch.waitSeconds;
     request.systemProgram = command.systemProgram;
     request.hideWindow = command.hideWindow;
     request.program = command.program;
+    request.logPath = launch.logPath;
     const std::u16string parameters = RunModeParameters(eventGuid, request, command.arguments);
 
     SHELLEXECUTEINFOW execute = {};
     execute.cbSize = sizeof execute;
     execute.fMask = kShellExecuteMask;
     execute.lpVerb = verb;
-    execute.lpFile = Wide(programPath);
+    execute.lpFile = Wide(launch.programPath);
     execute.lpParameters = Wide(parameters);
-    execute.lpDirectory = Wide(runFolder);
+    execute.lpDirectory = Wide(launch.runFolder);
     execute.nShow = SW_SHOWNORMAL;
 
-    Post(kMsgLaunching, 0);
-    HResult result = kResultOk;
-    if (!launchFunctions.shellExecuteEx(&execute) || !execute.hProcess) {
+    if (!functions.shellExecuteEx(&execute) || !execute.hProcess) return LastErrorOrZero();
+    const UniqueHandle process(execute.hProcess);
+    WriteExitCodeSlot(kExitCodeStillRunning);
+    const HANDLE handles[] = {process.Get(), launch.cancelEvent};
+    const DWORD wait = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    HResult result = kResultUnexpected;
+    if (wait == WAIT_OBJECT_0) {
+        result = kResultOk;
+    } else if (wait == WAIT_OBJECT_0 + 1) {
+        // The run-mode copy stops waiting and ends with 1223; the program
+        // it started keeps running.
+        ::SetEvent(runEvent.Get());
+        result = kResultAbort;
+    } else if (wait == WAIT_FAILED) {
         result = LastErrorOrZero();
-    } else {
-        const UniqueHandle process(execute.hProcess);
-        WriteExitCodeSlot(kExitCodeStillRunning);
-        const HANDLE handles[] = {process.Get(), cancelEvent.Get()};
-        const DWORD wait = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-        if (wait == WAIT_OBJECT_0) {
-            result = kResultOk;
-        } else if (wait == WAIT_OBJECT_0 + 1) {
-            // The run-mode copy stops waiting and ends with 1223; the program
-            // it started keeps running.
-            ::SetEvent(runEvent.Get());
-            result = kResultAbort;
-        } else if (wait == WAIT_FAILED) {
-            result = LastErrorOrZero();
-        } else {
-            result = kResultUnexpected;
-        }
-        DWORD exitCode = kExitCodeStillRunning;
-        if (::GetExitCodeProcess(process.Get(), &exitCode)) WriteExitCodeSlot(exitCode);
     }
-    Post(kMsgLaunchEnded, static_cast<WPARAM>(result));
+    DWORD exitCode = kExitCodeStillRunning;
+    if (::GetExitCodeProcess(process.Get(), &exitCode)) WriteExitCodeSlot(exitCode);
     return result;
 }
 
-HResult ExtractionJob::ShowExtractFolder() {
-    if (!package.settings.OpenExtractFolder) return kResultNothingRun;
-    // Without an extract folder the files stay in the work folder: there is
-    // nothing for the user to see, and the path would name the root of the
-    // current drive.
-    if (extractFolder.empty()) return kResultNothingRun;
+HResult OpenExtractFolder(const std::u16string& extractFolder, LibrarySearchGuard* guard) {
     // Opening a folder in the shell starts the explorer's own libraries.
-    if (gLibrarySearchGuard) gLibrarySearchGuard->PreloadOnDemand(false, false, true);
+    if (guard) guard->PreloadOnDemand(false, false, true);
     std::u16string path = extractFolder;
     while (!path.empty() && path.back() == u'\\') path.pop_back();
     path += u'\\';
     const auto opened = reinterpret_cast<INT_PTR>(
         ::ShellExecuteW(nullptr, L"open", Wide(path), nullptr, nullptr, SW_SHOW));
-    if (opened > 32 || opened == 0) {
-        Post(kMsgExtractFolderOpened, 0);
-        return kResultOk;
-    }
+    if (opened > 32 || opened == 0) return kResultOk;
     return ResultFromWin32(static_cast<std::uint32_t>(opened));
 }
 

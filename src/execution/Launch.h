@@ -1,9 +1,15 @@
-// The system calls behind ExtractionJob::LaunchAndWait and its choice of the
-// shell verb.
+// Starting the configured file through the run-mode copy of this program,
+// the system calls behind it and its choice of the shell verb, and opening
+// the extract folder for the user.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
+
+#include <cstdint>
+#include <string>
+
+#include "common/Result.h"
 
 namespace quarry {
 
@@ -26,5 +32,30 @@ bool IsAdministrator(const LaunchFunctions& functions);
 // The verb for the run-mode copy: "runas" when `forceElevation` and the
 // caller is no administrator, else "open" (the membership is not asked then).
 const wchar_t* LaunchVerb(bool forceElevation, const LaunchFunctions& functions);
+
+class LibrarySearchGuard;
+
+// What starting the configured file needs.
+struct LaunchRequest {
+    std::u16string programPath;  // this program's file, started in run mode
+    std::u16string runFolder;    // the folder it starts in
+    std::u16string filePath;     // the configured file
+    std::u16string arguments;
+    bool forceElevation = false;
+    bool silent = false;
+    std::uint32_t waitSeconds = 0;  // 0: no time limit
+    HANDLE cancelEvent = nullptr;   // ends the wait (the started file runs on)
+    std::u16string logPath;         // the field log, for the run-mode copy too
+};
+
+// Starts the run-mode copy of `programPath` for the file (elevated when
+// forceElevation and the user is no administrator), waits for it and keeps
+// its exit code in the exit-code slot. Returns 0, 0x80004004 when
+// cancelled, or the launch's failure.
+HResult LaunchAndWait(const LaunchRequest& launch, const LaunchFunctions& functions);
+
+// Opens `extractFolder` in the shell, with the explorer's libraries loaded
+// through `guard` first (when there is one). 0 when the shell took it.
+HResult OpenExtractFolder(const std::u16string& extractFolder, LibrarySearchGuard* guard);
 
 }  // namespace quarry

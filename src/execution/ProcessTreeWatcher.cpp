@@ -76,17 +76,18 @@ void ProcessTreeWatcher::SetRoot(const std::u16string& imagePath, DWORD processI
     if (rootChangedEvent) ::SetEvent(rootChangedEvent.Get());
 }
 
-bool ProcessTreeWatcher::Start() {
-    if (running) return true;
-    if (stopped || !stopEvent || !rootChangedEvent || !passDoneEvent) return false;
+HResult ProcessTreeWatcher::Start() {
+    if (running) return kResultOk;
+    if (stopped || !stopEvent || !rootChangedEvent || !passDoneEvent) return kResultUnexpected;
     ::ResetEvent(stopEvent.Get());
     // The runtime's own thread start, so that the runtime's per-thread data
     // is set up for the thread.
+    ::SetLastError(ERROR_SUCCESS);
     const uintptr_t handle = ::_beginthreadex(nullptr, 0, ThreadProc, this, 0, nullptr);
-    if (handle == 0) return false;
+    if (handle == 0) return LastErrorOr(kResultFail);
     thread.Reset(reinterpret_cast<HANDLE>(handle));
     running = true;
-    return true;
+    return kResultOk;
 }
 
 TrackedProcesses ProcessTreeWatcher::CopyTracked() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/Result.h"
 #include "common/Unique.h"
 
 namespace quarry {
@@ -26,8 +27,9 @@ public:
     // Tracks `processId` (not 0, not the current root) with its image path
     // and asks the thread for a fresh pass. Earlier roots stay tracked.
     void SetRoot(const std::u16string& imagePath, DWORD processId);
-    // Starts the thread once; false when it could not be started.
-    bool Start();
+    // Starts the thread once: 0, 0x8000FFFF after Stop or when the events
+    // could not be made, or the error of the thread's start.
+    HResult Start();
     // The tracked processes (id -> image path) at this moment.
     TrackedProcesses CopyTracked();
     // Ends the thread (terminated when it does not end within 10 s) and

@@ -44,9 +44,10 @@ std::u16string SignedDecimal(std::uint32_t value) {
 }  // namespace
 
 std::u16string EncodeRunRequest(const RunRequest& request) {
-    const std::u16string record = SignedDecimal(request.waitSeconds) + kSeparator +
-                                  YesNo(request.systemProgram) + kSeparator +
-                                  YesNo(request.hideWindow) + kSeparator + request.program;
+    std::u16string record = SignedDecimal(request.waitSeconds) + kSeparator +
+                            YesNo(request.systemProgram) + kSeparator +
+                            YesNo(request.hideWindow) + kSeparator + request.program;
+    if (!request.logPath.empty()) record += kSeparator + request.logPath;
     const std::u16string percent = Replaced(TrimSpaces(record), u"%", u"%25");
     return Replaced(percent, u" ", u"%20");
 }
@@ -56,7 +57,7 @@ std::optional<RunRequest> DecodeRunRequest(std::u16string_view text) {
     std::vector<std::u16string_view> pieces;
     const std::u16string_view view = record;
     std::size_t pos = 0;
-    while (pos <= view.size() && pieces.size() < 4) {
+    while (pos <= view.size() && pieces.size() < 5) {
         std::size_t end = view.find(kSeparator, pos);
         if (end == std::u16string_view::npos) end = view.size();
         if (end > pos) pieces.push_back(view.substr(pos, end - pos));
@@ -68,6 +69,7 @@ std::optional<RunRequest> DecodeRunRequest(std::u16string_view text) {
     request.systemProgram = EqualsNoCase(pieces[1], u"Yes");
     request.hideWindow = EqualsNoCase(pieces[2], u"Yes");
     request.program = std::u16string(pieces[3]);
+    if (pieces.size() > 4) request.logPath = std::u16string(pieces[4]);
     return request;
 }
 

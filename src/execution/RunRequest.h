@@ -15,14 +15,17 @@ struct RunRequest {
     bool systemProgram = false;     // "Yes": no file-system redirection at the start
     bool hideWindow = false;        // "Yes": the program starts hidden
     std::u16string program;         // full path given to the shell
+    std::u16string logPath;         // the field log ("-log"), or empty
 };
 
-// The record as sent: "%d|Yes or No|Yes or No|program", trimmed of spaces at
-// both ends, then "%" written as "%25" and " " as "%20".
+// The record as sent: "%d|Yes or No|Yes or No|program", with "|log" after it
+// when there is a log, trimmed of spaces at both ends, then "%" written as
+// "%25" and " " as "%20".
 std::u16string EncodeRunRequest(const RunRequest& request);
 
 // The record as received: "%20" back to " ", then "%25" back to "%", split at
-// "|" with empty pieces skipped. Fewer than four pieces: nothing. The wait
+// "|" with empty pieces skipped. Fewer than four pieces: nothing; a fifth is
+// the log's file. The wait
 // is read as an unsigned number in base 0 (decimal, "0x" hexadecimal, a
 // leading "0" octal); "Yes" is compared without regard to case.
 std::optional<RunRequest> DecodeRunRequest(std::u16string_view text);

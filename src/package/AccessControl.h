@@ -132,21 +132,4 @@ std::vector<CreationGrant> CreationGrants(bool accountIsAdministrator, bool user
 // unlocking it would grant write access outside the extracted tree.
 bool IsSafeWritableItem(const std::u16string& item);
 
-// Locks (unlock false) or unlocks (unlock true) the tree at `path`. True when
-// the new list was applied. A path without a DACL (a null DACL, as on file
-// systems without security) is not changed and gives false.
-bool SetTreeAccess(const std::u16string& path, bool unlock);
-
-// Makes sure every writable item exists below `destinationFolder`: folder
-// items are created with their parents, file items empty (without creating
-// their parent); each file created is appended to `destinationFiles` with
-// size 0. Failures of single items are not reported.
-void CreateWritableItems(const std::u16string& destinationFolder,
-                         const std::vector<std::u16string>& writableItems,
-                         std::vector<ExtractedFileRecord>& destinationFiles);
-
-// Unlocks every writable item that exists as the kind it names.
-void UnlockWritableItems(const std::u16string& destinationFolder,
-                         const std::vector<std::u16string>& writableItems);
-
 }  // namespace quarry

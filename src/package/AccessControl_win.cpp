@@ -12,13 +12,11 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "workflow/FolderRules.h"
+#include "common/PathText.h"
 #include "package/AccessControl.h"
-#include "workflow/Folders.h"
+#include "common/WinFile.h"
 
 namespace quarry {
-
-AccessControlFunctions gAccessControlFunctions;
 
 namespace {
 
@@ -83,14 +81,14 @@ struct DaclRead {
     PACL dacl = nullptr;
 };
 
-bool ReadDacl(const std::u16string& path, DaclRead& read) {
+HResult ReadDacl(const std::u16string& path, DaclRead& read,
+                 const AccessControlFunctions& functions) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD error =
-        gAccessControlFunctions.readSecurity(Wide(path), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, &read.dacl, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS) return false;
+    RETURN_IF_WIN32_ERROR(functions.readSecurity(Wide(path), SE_FILE_OBJECT,
+                                                 DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                                 &read.dacl, nullptr, &descriptor));
     read.descriptor.Reset(descriptor);
-    return true;
+    return kResultOk;
 }
 
 AccessEntryKind KindOf(BYTE aceType) {
@@ -142,8 +140,8 @@ bool HasAccountName(PSID sid) {
     return ::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use) != 0;
 }
 
-DWORD ResetTree(const std::u16string& path, PACL dacl) {
-    const TreeResetNamedSecurityInfoFn reset = gAccessControlFunctions.findTreeReset();
+DWORD ResetTree(const std::u16string& path, PACL dacl, const AccessControlFunctions& functions) {
+    const TreeResetNamedSecurityInfoFn reset = functions.findTreeReset();
     if (!reset) return ERROR_CALL_NOT_IMPLEMENTED;  // 120: nothing was changed
     // The reset walks the tree by name and would follow a link in it, giving
     // the folder a link points at (anywhere on the machine) the new list. So
@@ -165,19 +163,20 @@ struct EmptyAcl {
 
 // Writes deny (lock) or set (unlock) entries for the write-type rights that
 // `path` inherits, and resets the tree below it to inherit them.
-bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
+HResult ApplyWriteEntries(const std::u16string& path, bool denyMode,
+                          const AccessControlFunctions& functions) {
     DaclRead read;
-    if (!ReadDacl(path, read)) return false;
+    RETURN_IF_FAILED(ReadDacl(path, read, functions));
     // A null DACL grants everyone everything and has no inherited entries to
     // turn into denies: locking it would mean inventing who may write. The
     // tree is left as it is, the lock is reported as failed, and the
     // integrity check that follows still guards the run.
-    if (!read.dacl) return false;
+    if (!read.dacl) return kResultTreeNotLocked;
 
     std::vector<AccessEntryView> views;
     std::vector<PSID> sids;
     DescribeDacl(read.dacl, views, sids);
-    const RunIdentity run = gAccessControlFunctions.runIdentity();
+    const RunIdentity run = functions.runIdentity();
     for (std::size_t i = 0; i < views.size(); ++i) {
         views[i].trusteeKnown = HasAccountName(sids[i]);
         // CREATOR OWNER stands for whoever makes each object below: the run.
@@ -195,14 +194,14 @@ bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
     if (denyMode &&
         ::GetSecurityDescriptorControl(read.descriptor.Get(), &control, &revision) &&
         (control & SE_DACL_PROTECTED)) {
-        return OnlyRunCanWrite(true, true, views);
+        return OnlyRunCanWrite(true, true, views) ? kResultOk : kResultTreeNotLocked;
     }
     const std::vector<WriteEntry> planned = PlanWriteEntries(views, denyMode);
 
     // The trustee is the identifier itself: an account name without its
     // domain may name another account of the same name.
     SidBuffer ownerRights;
-    if (!MakeWellKnownSid(ownerRights, WellKnown::OwnerRights)) return false;
+    RETURN_IF_WIN32_BOOL_FALSE(MakeWellKnownSid(ownerRights, WellKnown::OwnerRights));
     std::vector<EXPLICIT_ACCESSW> entries(planned.size());
     for (std::size_t i = 0; i < planned.size(); ++i) {
         EXPLICIT_ACCESSW& entry = entries[i];
@@ -221,19 +220,17 @@ bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
     UniqueLocal newDaclOwner;
     EmptyAcl empty;
     if (!entries.empty()) {
-        if (::SetEntriesInAclW(static_cast<ULONG>(entries.size()), entries.data(), nullptr,
-                               &newDacl) != ERROR_SUCCESS) {
-            return false;
-        }
+        RETURN_IF_WIN32_ERROR(::SetEntriesInAclW(static_cast<ULONG>(entries.size()),
+                                                 entries.data(), nullptr, &newDacl));
         newDaclOwner.Reset(newDacl);
     } else {
-        if (!empty.Initialize()) return false;
+        RETURN_IF_WIN32_BOOL_FALSE(empty.Initialize());
         newDacl = &empty.acl;
     }
-    const DWORD error = ResetTree(path, newDacl);
+    const DWORD error = ResetTree(path, newDacl, functions);
     ::SetLastError(error);
-    if (error == ERROR_SUCCESS) return true;
-    if (!denyMode || PlanDeniesAnyone(planned)) return false;
+    if (error == ERROR_SUCCESS) return kResultOk;
+    if (!denyMode || PlanDeniesAnyone(planned)) return ResultFromWin32(error);
     // A lock that had no one to deny holds even when the reset could not be
     // made (Windows XP has none), unless the list itself lets others write:
     // its own entries, which the reset would have removed, stay. The run's
@@ -243,7 +240,7 @@ bool ApplyWriteEntries(const std::u16string& path, bool denyMode) {
     }
     const bool closed = OnlyRunCanWrite(true, true, views);
     ::SetLastError(error);
-    return closed;
+    return closed ? kResultOk : ResultFromWin32(error);
 }
 
 bool IsFolder(const std::u16string& path) {
@@ -336,11 +333,12 @@ FolderSecurity::FolderSecurity(const RunIdentity& run, bool userReadable) {
     attributes_.bInheritHandle = FALSE;
 }
 
-bool OnlyRunCanWriteFolder(const std::u16string& path, const RunIdentity& run) {
+bool OnlyRunCanWriteFolder(const std::u16string& path, const RunIdentity& run,
+                           const AccessControlFunctions& functions) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (gAccessControlFunctions.readSecurity(
+    if (functions.readSecurity(
             Wide(path), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
             &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
         return false;
@@ -369,10 +367,11 @@ TreeResetNamedSecurityInfoFn FindTreeResetNamedSecurityInfo() {
         reinterpret_cast<void (*)()>(::GetProcAddress(advapi, "TreeResetNamedSecurityInfoW")));
 }
 
-bool SetTreeAccess(const std::u16string& path, bool unlock) {
+HResult SetTreeAccess(const std::u16string& path, bool unlock,
+                      const AccessControlFunctions& functions) {
     {
         DaclRead read;
-        if (ReadDacl(path, read) && read.dacl) {
+        if (Succeeded(ReadDacl(path, read, functions)) && read.dacl) {
             std::vector<AccessEntryView> views;
             std::vector<PSID> sids;
             DescribeDacl(read.dacl, views, sids);
@@ -380,11 +379,11 @@ bool SetTreeAccess(const std::u16string& path, bool unlock) {
                 // Explicit entries out of the canonical order would make the
                 // denies below land behind them: start from pure inheritance.
                 EmptyAcl empty;
-                if (empty.Initialize()) ResetTree(path, &empty.acl);
+                if (empty.Initialize()) ResetTree(path, &empty.acl, functions);
             }
         }
     }
-    return ApplyWriteEntries(path, !unlock);
+    return ApplyWriteEntries(path, !unlock, functions);
 }
 
 void CreateWritableItems(const std::u16string& destinationFolder,
@@ -410,13 +409,14 @@ void CreateWritableItems(const std::u16string& destinationFolder,
 }
 
 void UnlockWritableItems(const std::u16string& destinationFolder,
-                         const std::vector<std::u16string>& writableItems) {
+                         const std::vector<std::u16string>& writableItems,
+                         const AccessControlFunctions& functions) {
     const std::u16string folder = WithTrailingBackslash(destinationFolder);
     for (const std::u16string& item : writableItems) {
         if (!IsSafeWritableItem(item)) continue;
         const std::u16string path = folder + item;
         if (!Exists(path) || IsFolder(path) != (item.back() == u'\\')) continue;
-        SetTreeAccess(path, true);
+        SetTreeAccess(path, true, functions);
     }
 }
 

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Result.h"
 #include "common/Unique.h"
+#include "package/PackageFormat.h"
 
 namespace quarry {
 
@@ -53,7 +55,6 @@ private:
 // owned by the run's account, SYSTEM or Administrators, and writable by none
 // but them. The caller holds the folder open as a real folder, so the owner
 // and list read here by name are its own.
-bool OnlyRunCanWriteFolder(const std::u16string& path, const RunIdentity& run);
 
 using TreeResetNamedSecurityInfoFn = DWORD(WINAPI*)(LPWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION,
                                                     PSID, PSID, PACL, PACL, BOOL, FN_PROGRESS,
@@ -74,6 +75,34 @@ struct AccessControlFunctions {
     // The identity whose entries a lock leaves alone.
     RunIdentity (*runIdentity)() = CurrentRunIdentity;
 };
-extern AccessControlFunctions gAccessControlFunctions;
+
+// Whether the folder at `path` may serve as the work root (OnlyRunCanWrite):
+// owned by the run's account, SYSTEM or Administrators, and writable by none
+// but them. The caller holds the folder open as a real folder, so the owner
+// and list read here by name are its own.
+bool OnlyRunCanWriteFolder(const std::u16string& path, const RunIdentity& run,
+                           const AccessControlFunctions& functions = AccessControlFunctions());
+
+// Locks (unlock false) or unlocks (unlock true) the tree at `path`. 0 when
+// the new list was applied (or a lock holds without it). A path without a
+// DACL (a null DACL, as on file systems without security), or a protected
+// list that lets others write, is not changed and gives 0x8004000D; a list
+// that cannot be read, built or applied gives its Win32 error, which is
+// also left as the thread's last error when the tree reset failed.
+HResult SetTreeAccess(const std::u16string& path, bool unlock,
+                      const AccessControlFunctions& functions = AccessControlFunctions());
+
+// Makes sure every writable item exists below `destinationFolder`: folder
+// items are created with their parents, file items empty (without creating
+// their parent); each file created is appended to `destinationFiles` with
+// size 0. Failures of single items are not reported.
+void CreateWritableItems(const std::u16string& destinationFolder,
+                         const std::vector<std::u16string>& writableItems,
+                         std::vector<ExtractedFileRecord>& destinationFiles);
+
+// Unlocks every writable item that exists as the kind it names.
+void UnlockWritableItems(const std::u16string& destinationFolder,
+                         const std::vector<std::u16string>& writableItems,
+                         const AccessControlFunctions& functions = AccessControlFunctions());
 
 }  // namespace quarry

@@ -31,8 +31,6 @@ BOOL SetBasicInformationByHandle(HANDLE file, const FILETIME* time, DWORD attrib
     return setInformation(file, kFileBasicInfo, &info, sizeof info);
 }
 
-CabinetFileFunctions gCabinetFileFunctions;
-
 namespace {
 
 // TLS_OUT_OF_INDEXES until InitializeExtractionSlot succeeded.
@@ -110,17 +108,16 @@ std::u16string DecodeName(const char* raw, USHORT attributes) {
 }
 
 // Creates `path`, a folder below the destination; an existing folder is
-// fine, an existing file of that name is not.
-bool CreateFolderLevel(const std::u16string& path) {
-    if (::CreateDirectoryW(Wide(path), nullptr)) return true;
+// fine, an existing file of that name is not (0x800700B7).
+HResult CreateFolderLevel(const std::u16string& path) {
+    if (::CreateDirectoryW(Wide(path), nullptr)) return kResultOk;
     const DWORD error = ::GetLastError();
     const DWORD attributes = ::GetFileAttributesW(Wide(path));
     if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
         !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ::SetLastError(error);
-        return false;
+        return ResultFromWin32(error);
     }
-    return true;
+    return kResultOk;
 }
 
 // The stored time of an expanded file as UTC; false when it is no valid
@@ -136,13 +133,13 @@ bool StoredTime(USHORT date, USHORT time, USHORT attributes, FILETIME& utc) {
 // kept attributes. True when both were set through the handle; false when
 // only the time could be, and the attributes follow by path once the file
 // is closed (ApplyAttributes).
-bool FinishOpenFile(int descriptor, USHORT date, USHORT time, USHORT attributes) {
+bool FinishOpenFile(int descriptor, USHORT date, USHORT time, USHORT attributes,
+                    const CabinetFileFunctions& files) {
     const auto file = reinterpret_cast<HANDLE>(::_get_osfhandle(descriptor));
     if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME utc;
     const bool timed = StoredTime(date, time, attributes, utc);
-    if (gCabinetFileFunctions.setBasicInformation(file, timed ? &utc : nullptr,
-                                                  attributes & kKeptAttributes)) {
+    if (files.setBasicInformation(file, timed ? &utc : nullptr, attributes & kKeptAttributes)) {
         return true;
     }
     if (timed) ::SetFileTime(file, &utc, nullptr, &utc);
@@ -158,13 +155,26 @@ int OpenForExpansion(const std::u16string& path, int oflag, int pmode) {
     return ::_wsopen(Wide(path), oflag, (oflag & _O_CREAT) ? _SH_DENYWR : _SH_DENYNO, pmode);
 }
 
-void ApplyAttributes(const std::u16string& path, USHORT attributes) {
-    gCabinetFileFunctions.setFileAttributes(Wide(path), attributes & kKeptAttributes);
+void ApplyAttributes(const std::u16string& path, USHORT attributes,
+                     const CabinetFileFunctions& files) {
+    files.setFileAttributes(Wide(path), attributes & kKeptAttributes);
 }
 
 CExtract* CurrentExtract() {
     if (gExtractionSlot == TLS_OUT_OF_INDEXES) return nullptr;
     return static_cast<CExtract*>(::TlsGetValue(gExtractionSlot));
+}
+
+// Runs a callback's work: nothing may unwind through the cabinet library's
+// frames, so anything thrown besides the allocation failures ends it as
+// unexpected.
+template <typename Body>
+HResult RunInCallback(Body&& body) noexcept {
+    try {
+        return CatchAllocationFailures(body);
+    } catch (...) {
+        return kResultUnexpected;
+    }
 }
 
 // The callbacks that map FDI's file access onto the C runtime's descriptors.
@@ -177,43 +187,61 @@ FNFREE(FdiFree) {
 }  // namespace
 
 // The file callbacks: the C runtime's descriptors, except for the packaged
-// cabinet, which the expander of the thread serves from the package.
+// cabinet, which the expander of the thread serves from the package. Each
+// failure is kept in the expander as its reason.
 struct FdiCallbacks {
     static FNOPEN(Open) {
-        if (!pszFile) return -1;
-        try {
+        CExtract* extract = CurrentExtract();
+        INT_PTR handle = -1;
+        const HResult opened = RunInCallback([&]() -> HResult {
+            if (!pszFile) return kResultInvalidArg;
             const std::u16string path = Utf8ToUtf16(pszFile);
-            if (CExtract* extract = CurrentExtract()) {
-                const INT_PTR packaged = extract->OpenPackaged(path, oflag);
-                if (packaged != 0) return packaged;
+            if (extract) {
+                handle = extract->OpenPackaged(path, oflag);
+                if (handle == -1) return kResultOpenFailed;
+                if (handle != 0) return kResultOk;
             }
-            return OpenForExpansion(path, oflag, pmode);
-        } catch (...) {
-            // Nothing may unwind through the cabinet library's frames.
-            return -1;
-        }
+            ::SetLastError(ERROR_SUCCESS);
+            handle = OpenForExpansion(path, oflag, pmode);
+            return handle == -1 ? LastErrorOr(kResultOpenFailed) : kResultOk;
+        });
+        if (Failed(opened)) return extract ? extract->Fail(opened) : -1;
+        return handle;
     }
 
     static FNREAD(Read) {
         CExtract* extract = CurrentExtract();
-        if (extract && extract->IsPackagedHandle(hf)) return extract->ReadPackaged(hf, pv, cb);
-        return static_cast<UINT>(::_read(static_cast<int>(hf), pv, cb));
+        ::SetLastError(ERROR_SUCCESS);
+        const UINT read = extract && extract->IsPackagedHandle(hf)
+                              ? extract->ReadPackaged(hf, pv, cb)
+                              : static_cast<UINT>(::_read(static_cast<int>(hf), pv, cb));
+        if (read == static_cast<UINT>(-1) && extract) extract->Fail(LastErrorOr(kResultReadFault));
+        return read;
     }
 
     static FNWRITE(Write) {
         CExtract* extract = CurrentExtract();
-        if (extract && extract->IsPackagedHandle(hf)) return static_cast<UINT>(-1);
+        if (extract && extract->IsPackagedHandle(hf)) {
+            return static_cast<UINT>(extract->Fail(kResultWriteFault));
+        }
+        ::SetLastError(ERROR_SUCCESS);
         const int written = ::_write(static_cast<int>(hf), pv, cb);
         if (extract && written > 0) extract->OnWritten(hf, pv, static_cast<UINT>(written));
+        // A short write is a failure to FDI too: the volume is full.
+        if (extract && static_cast<UINT>(written) != cb) {
+            extract->Fail(LastErrorOr(kResultWriteFault));
+        }
         return static_cast<UINT>(written);
     }
 
     static FNSEEK(Seek) {
         CExtract* extract = CurrentExtract();
-        if (extract && extract->IsPackagedHandle(hf)) {
-            return extract->SeekPackaged(hf, dist, seektype);
-        }
-        return ::_lseek(static_cast<int>(hf), dist, seektype);
+        ::SetLastError(ERROR_SUCCESS);
+        const long position = extract && extract->IsPackagedHandle(hf)
+                                  ? extract->SeekPackaged(hf, dist, seektype)
+                                  : ::_lseek(static_cast<int>(hf), dist, seektype);
+        if (position == -1 && extract) extract->Fail(LastErrorOr(kResultFail));
+        return position;
     }
 
     static FNCLOSE(Close) {
@@ -224,25 +252,30 @@ struct FdiCallbacks {
             return 0;
         }
         const int descriptor = static_cast<int>(hf);
+        ::SetLastError(ERROR_SUCCESS);
         const int result = ::_close(descriptor);
-        if (extract) extract->OnDescriptorClosed(descriptor);
+        if (extract) {
+            if (result != 0) extract->Fail(LastErrorOr(kResultWriteFault));
+            extract->OnDescriptorClosed(descriptor);
+        }
         return result;
     }
 
     static FNFDINOTIFY(Notify) {
         CExtract* extract = CurrentExtract();
         if (!extract) return -1;
-        try {
-            return extract->OnNotification(fdint, pfdin);
-        } catch (...) {
-            return -1;
-        }
+        INT_PTR answer = -1;
+        const HResult handled = RunInCallback([&] {
+            answer = extract->OnNotification(fdint, pfdin);
+            return kResultOk;
+        });
+        return Failed(handled) ? extract->Fail(handled) : answer;
     }
 };
 
-bool InitializeExtractionSlot() {
+HResult InitializeExtractionSlot() {
     if (gExtractionSlot == TLS_OUT_OF_INDEXES) gExtractionSlot = ::TlsAlloc();
-    return gExtractionSlot != TLS_OUT_OF_INDEXES;
+    return gExtractionSlot != TLS_OUT_OF_INDEXES ? kResultOk : LastErrorResult();
 }
 
 void ReleaseExtractionSlot() {
@@ -251,7 +284,8 @@ void ReleaseExtractionSlot() {
     gExtractionSlot = TLS_OUT_OF_INDEXES;
 }
 
-CExtract::CExtract() : ownerThread_(::GetCurrentThreadId()) {}
+CExtract::CExtract(const CabinetFileFunctions& files)
+    : files_(files), ownerThread_(::GetCurrentThreadId()) {}
 
 void CExtract::Abort() { cancelled_ = true; }
 
@@ -285,6 +319,11 @@ HResult CExtract::Create() {
 }
 
 bool CExtract::IsCancelRequested() const { return IsSignalled(cancelEvent_); }
+
+INT_PTR CExtract::Fail(HResult reason) {
+    if (Succeeded(failure_)) failure_ = reason;
+    return -1;
+}
 
 void CExtract::ReadCabinetFrom(const std::u16string& path, PackagedCabinet cabinet) {
     packagedPath_ = path;
@@ -323,24 +362,25 @@ void CExtract::ClosePackaged(INT_PTR handle) {
 
 // Creates every missing level of `relativeFolder` below the destination,
 // each at most once per expansion.
-bool CExtract::CreateTargetFolder(const std::u16string& relativeFolder) {
+HResult CExtract::CreateTargetFolder(const std::u16string& relativeFolder) {
     std::u16string folded(relativeFolder);
     for (char16_t& c : folded) c = FoldCase(c);
-    if (madeFolders_.count(folded)) return true;
+    if (madeFolders_.count(folded)) return kResultOk;
     std::size_t end = 0;
     while (end != std::u16string::npos) {
         end = relativeFolder.find(u'\\', end + 1);
         const std::u16string level = folded.substr(0, end);
         if (madeFolders_.count(level)) continue;
-        if (!CreateFolderLevel(destinationFolder_ + relativeFolder.substr(0, end))) return false;
+        RETURN_IF_FAILED(CreateFolderLevel(destinationFolder_ + relativeFolder.substr(0, end)));
         madeFolders_.insert(level);
     }
-    return true;
+    return kResultOk;
 }
 
-bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
-                      HANDLE cancelEvent) {
+HResult CExtract::Expand(const std::u16string& cabinetPath,
+                         const std::u16string& destinationFolder, HANDLE cancelEvent) {
     extractedFiles_.clear();
+    failure_ = kResultOk;
     cancelEvent_ = cancelEvent;
     cancelled_ = false;
     current_ = OutputFile();
@@ -357,10 +397,11 @@ bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& d
     nextCabinetName_.clear();
 
     const FdiFunctions* fdi = context_ ? LoadFdiFunctions() : nullptr;
+    HResult result = fdi ? kResultOk : kResultPackageUnreadable;
     // An empty destination would turn every name into one below the drive root.
-    bool succeeded = fdi != nullptr && !destinationFolder_.empty();
+    if (Succeeded(result) && destinationFolder_.empty()) result = kResultInvalidArg;
     std::vector<std::u16string> expanded;
-    while (succeeded && !cancelled_) {
+    while (Succeeded(result) && !cancelled_) {
         if (IsCancelRequested()) break;
         std::string name = Utf16ToUtf8(cabinetName_);
         std::string folder = Utf16ToUtf8(cabinetFolder_);
@@ -368,7 +409,11 @@ bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& d
         nextCabinetName_.clear();
         if (!fdi->copy(context_, &name[0], &folder[0], 0, FdiCallbacks::Notify, nullptr,
                        nullptr)) {
-            succeeded = false;
+            // A failure no callback saw is the decompressor's own: a damaged
+            // cabinet, or no storage.
+            result = Failed(failure_)                          ? failure_
+                     : error_.erfOper == FDIERROR_ALLOC_FAIL ? kResultOutOfMemory
+                                                             : kResultPackageUnreadable;
             break;
         }
         if (nextCabinetName_.empty()) break;
@@ -379,16 +424,14 @@ bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& d
             seen = seen || EqualsNoCase(done, nextCabinetName_);
         }
         if (seen || !IsSafeEntryName(nextCabinetName_)) {
-            succeeded = false;
+            result = kResultPackageUnreadable;
             break;
         }
         cabinetName_ = nextCabinetName_;
     }
 
-    if (IsCancelRequested()) {
-        cancelled_ = true;
-        succeeded = false;
-    }
+    if (IsCancelRequested()) cancelled_ = true;
+    if (cancelled_) result = kResultAbort;
     if (current_.descriptor > 0) {
         const std::u16string unfinished = current_.fullPath;
         ::_close(current_.descriptor);
@@ -398,7 +441,7 @@ bool CExtract::Expand(const std::u16string& cabinetPath, const std::u16string& d
     if (cancelled_ && !abandonedPath_.empty()) ::DeleteFileW(Wide(abandonedPath_));
     abandonedPath_.clear();
     cancelEvent_ = nullptr;
-    return succeeded;
+    return result;
 }
 
 void CExtract::OnDescriptorClosed(int descriptor) {
@@ -409,7 +452,8 @@ void CExtract::OnDescriptorClosed(int descriptor) {
 }
 
 INT_PTR CExtract::OnNotification(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification) {
-    if (IsCancelRequested() || cancelled_ || !notification) return -1;
+    if (IsCancelRequested() || cancelled_) return Fail(kResultAbort);
+    if (!notification) return Fail(kResultUnexpected);
     switch (type) {
     case fdintCABINET_INFO:
         nextCabinetName_ = notification->psz1 ? Utf8ToUtf16(notification->psz1) : u"";
@@ -419,7 +463,7 @@ INT_PTR CExtract::OnNotification(FDINOTIFICATIONTYPE type, PFDINOTIFICATION noti
     case fdintCLOSE_FILE_INFO:
         return OnCloseFileInfo(*notification);
     case fdintNEXT_CABINET:
-        return notification->fdie != FDIERROR_NONE ? -1 : 0;
+        return notification->fdie != FDIERROR_NONE ? Fail(kResultPackageUnreadable) : 0;
     case fdintPARTIAL_FILE:
         return OnPartialFile(*notification);
     case fdintENUMERATE:
@@ -438,7 +482,7 @@ INT_PTR CExtract::OnPartialFile(const FDINOTIFICATION& notification) {
     for (const ExtractedFileRecord& written : extractedFiles_) {
         if (EqualsNoCase(written.relativePath, name)) return 0;
     }
-    return -1;
+    return Fail(kResultPackageUnreadable);
 }
 
 INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
@@ -446,17 +490,19 @@ INT_PTR CExtract::OnCopyFile(const FDINOTIFICATION& notification) {
     // A cabinet is data from the package: an absolute, drive, UNC or ".."
     // name would write outside the destination, so it ends the expansion
     // before anything is created for it.
-    if (!IsSafeRelativePath(name)) return -1;
+    if (!IsSafeRelativePath(name)) return Fail(kResultPackageUnreadable);
     const std::size_t slash = name.rfind(u'\\');
     currentFileSize_ = static_cast<std::uint32_t>(notification.cb);
-    if (slash != std::u16string::npos && slash != 0 && !CreateTargetFolder(name.substr(0, slash))) {
-        return -1;
+    if (slash != std::u16string::npos && slash != 0) {
+        const HResult made = CreateTargetFolder(name.substr(0, slash));
+        if (Failed(made)) return Fail(made);
     }
     const std::u16string fullPath = destinationFolder_ + name;
+    ::SetLastError(ERROR_SUCCESS);
     const int descriptor = OpenForExpansion(
         fullPath, _O_WRONLY | _O_CREAT | _O_BINARY | _O_SEQUENTIAL, _S_IREAD | _S_IWRITE);
     current_ = OutputFile();
-    if (descriptor == -1) return -1;
+    if (descriptor == -1) return Fail(LastErrorOr(kResultOpenFailed));
     current_.descriptor = descriptor;
     current_.name = name;
     current_.fullPath = fullPath;
@@ -483,12 +529,12 @@ INT_PTR CExtract::OnCloseFileInfo(const FDINOTIFICATION& notification) {
     bool finished = false;
     if (descriptor > 0) {
         finished = safe && FinishOpenFile(descriptor, notification.date, notification.time,
-                                          notification.attribs);
+                                          notification.attribs, files_);
         ::_close(descriptor);
         if (current_.descriptor == descriptor) current_ = OutputFile();
     }
-    if (!safe) return -1;
-    if (!finished) ApplyAttributes(destinationFolder_ + name, notification.attribs);
+    if (!safe) return Fail(kResultPackageUnreadable);
+    if (!finished) ApplyAttributes(destinationFolder_ + name, notification.attribs, files_);
     extractedFiles_.push_back(std::move(record));
     return TRUE;
 }

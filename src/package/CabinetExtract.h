@@ -27,9 +27,10 @@
 namespace quarry {
 
 // Allocates the thread-local slot that expansions register in. Called once
-// at start-up; further calls keep the slot. Returns false when no slot could
-// be had, in which case every expansion fails with 0x80040006.
-bool InitializeExtractionSlot();
+// at start-up; further calls keep the slot. Returns 0, or the error of
+// TlsAlloc when no slot could be had, in which case every expansion fails
+// with 0x80040006.
+HResult InitializeExtractionSlot();
 
 // Frees the slot again (for a test of the slot-less state); expansions fail
 // until InitializeExtractionSlot is called again.
@@ -51,12 +52,12 @@ struct CabinetFileFunctions {
     BOOL (*setBasicInformation)(HANDLE file, const FILETIME* time,
                                 DWORD attributes) = SetBasicInformationByHandle;
 };
-extern CabinetFileFunctions gCabinetFileFunctions;
 
 class CExtract {
 public:
     // Records the calling thread as the owner; nothing else happens yet.
-    CExtract();
+    // `files` finishes the expanded files (a test's, or the system's).
+    explicit CExtract(const CabinetFileFunctions& files = CabinetFileFunctions());
     virtual void Abort();
     // On the owner thread: destroys the FDI context and, once that succeeded
     // (or there was none), takes this object out of the thread's slot.
@@ -73,13 +74,22 @@ public:
     // Expands the cabinet at `cabinetPath` (and the following cabinets of
     // its set, looked for in the same folder) below `destinationFolder`,
     // creating relative folders as needed. `cancelEvent` (may be null) is
-    // polled at every FDI notification and before every cabinet. Returns
-    // false when anything failed, a cabinet names an unsafe path, a file
-    // continued from an earlier cabinet was not written by then, or the
-    // expansion was cancelled or aborted; a file cut short by a cancel is
-    // deleted, other files written before a failure stay.
-    bool Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
-                HANDLE cancelEvent);
+    // polled at every FDI notification and before every cabinet. Returns 0,
+    // or the first reason a step failed for:
+    //   0x80004004  cancelled (the event is set, at any point) or aborted;
+    //   0x80040006  no FDI context (Create did not succeed), a cabinet that
+    //               names an unsafe path, a damaged cabinet, a file continued
+    //               from an earlier cabinet that was not written by then, or
+    //               a set that loops or leaves the folder;
+    //   0x80070057  an empty destination;
+    //   0x8007000E  no storage (0x8000FFFF: anything else a step threw);
+    //   the Win32 error of a file that could not be opened, read, written or
+    //   sought, or a folder that could not be created (0x8007006E, 0x8007001E,
+    //   0x8007001D or 0x80004005 where the system recorded none).
+    // A file cut short by a cancel is deleted, other files written before a
+    // failure stay.
+    HResult Expand(const std::u16string& cabinetPath, const std::u16string& destinationFolder,
+                   HANDLE cancelEvent);
 
     // Makes every later Expand read the cabinet at `path` from `cabinet`
     // instead of a file (complementing each chunk as it is read); the other
@@ -109,6 +119,9 @@ private:
     };
 
     bool IsCancelRequested() const;
+    // Keeps `reason` when no failure was kept yet in this Expand; returns -1,
+    // the value by which every FDI callback fails.
+    INT_PTR Fail(HResult reason);
     INT_PTR OnNotification(FDINOTIFICATIONTYPE type, PFDINOTIFICATION notification);
     INT_PTR OnCopyFile(const FDINOTIFICATION& notification);
     INT_PTR OnPartialFile(const FDINOTIFICATION& notification);
@@ -124,7 +137,7 @@ private:
     UINT ReadPackaged(INT_PTR handle, void* buffer, UINT length);
     long SeekPackaged(INT_PTR handle, long distance, int origin);
     void ClosePackaged(INT_PTR handle);
-    bool CreateTargetFolder(const std::u16string& relativeFolder);
+    HResult CreateTargetFolder(const std::u16string& relativeFolder);
 
     std::vector<ExtractedFileRecord> extractedFiles_;
     std::uint32_t currentFileSize_ = 0;
@@ -135,6 +148,9 @@ private:
     std::u16string nextCabinetName_;
     HFDI context_ = nullptr;
     ERF error_ = {};
+    CabinetFileFunctions files_;
+    // The first reason a callback failed for during this Expand.
+    HResult failure_ = kResultOk;
     std::atomic<bool> cancelled_{false};
     HANDLE cancelEvent_ = nullptr;
     DWORD ownerThread_ = 0;

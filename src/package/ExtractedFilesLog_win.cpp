@@ -7,7 +7,7 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "workflow/FolderRules.h"
+#include "common/PathText.h"
 #include "package/PackageReader.h"
 #include "restrictions/Signature.h"
 

@@ -21,7 +21,7 @@ bool IsSignalled(HANDLE event) {
 // from there.
 HResult PackageReader::ExpandPackagedCabinet(const PackageEntry& entry, HANDLE cancelEvent) {
     std::uint64_t counted = 0;
-    CExtract extract;
+    CExtract extract(cabinetFileFunctions);
     RETURN_IF_FAILED(extract.Create());
     extract.FingerprintFile(fingerprintPath);
     const std::u16string path = supportFolder_ + entry.name;
@@ -29,9 +29,10 @@ HResult PackageReader::ExpandPackagedCabinet(const PackageEntry& entry, HANDLE c
                                        counted += bytes;
                                        AddProgressDone(bytes);
                                    }});
-    if (!extract.Expand(path, destinationFolder, cancelEvent)) {
-        return IsSignalled(cancelEvent) ? kResultAbort : kResultPackageUnreadable;
-    }
+    // The user learns of a cancel as such, and of every other failure of
+    // the expansion as a package that cannot be read.
+    const HResult expanded = extract.Expand(path, destinationFolder, cancelEvent);
+    if (Failed(expanded)) return expanded == kResultAbort ? kResultAbort : kResultPackageUnreadable;
     // What the expansion did not need to read counts as done all the same.
     if (counted < entry.size) AddProgressDone(entry.size - counted);
     const std::vector<ExtractedFileRecord>& files = extract.ExtractedFiles();
@@ -49,9 +50,7 @@ HResult PackageReader::ExtractAll(const std::u16string& destination, HANDLE canc
         std::u16string folder = destinationFolder;
         if (kind == GroupKind::Main) folder = supportFolder_;
         if (kind == GroupKind::Other) folder += group.name + u"\\";
-        if (!CreateFolderIfMissing(folder)) {
-            return kResultFolderNotCreated;
-        }
+        if (Failed(CreateFolderIfMissing(folder))) return kResultFolderNotCreated;
         const std::unique_ptr<std::uint8_t[]> buffer = AllocateCopyBuffer();
         const std::u16string prefix = kind == GroupKind::Other ? group.name + u"\\" : u"";
         const PackageEntry* cabinet = nullptr;

@@ -17,22 +17,6 @@ GroupKind ClassifyGroup(std::u16string_view name) {
     return GroupKind::Other;
 }
 
-bool MemorySource::Read(void* buffer, std::size_t length) {
-    if (position_ > size_ || length > size_ - position_) {
-        position_ = size_;
-        return false;
-    }
-    if (length != 0) std::memcpy(buffer, data_ + position_, length);
-    position_ += length;
-    return true;
-}
-
-bool MemorySource::Seek(std::uint64_t position) {
-    if (position > size_) return false;
-    position_ = position;
-    return true;
-}
-
 std::uint32_t LoadLE32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);

@@ -13,6 +13,7 @@
 #include "common/Sha256.h"
 #include "common/Unique.h"
 #include "common/WinFile.h"
+#include "package/CabinetExtract.h"
 #include "package/PackageFormat.h"
 #include "settings/PackageSettings.h"
 
@@ -117,6 +118,8 @@ public:
     // The file below `destinationFolder` that the run will start: ExtractAll
     // fingerprints it as it is written. Empty: none.
     std::u16string fingerprintPath;
+    // How the expansion of the payload cabinet finishes its files.
+    CabinetFileFunctions cabinetFileFunctions;
 
 private:
     HResult ExpandPackagedCabinet(const PackageEntry& entry, HANDLE cancelEvent);

@@ -68,24 +68,27 @@ bool IsCompatibilityEntryPresent(const std::u16string& programPath,
     return false;
 }
 
-bool RemoveCompatibilityEntries(const std::u16string& programPath,
-                                const CompatibilityFunctions& functions) {
+HResult RemoveCompatibilityEntries(const std::u16string& programPath,
+                                   const CompatibilityFunctions& functions) {
     const bool view64 = Has64BitView(functions);
-    bool removed = true;
+    HResult result = kResultOk;
+    const auto keepFirst = [&result](LONG error) {
+        if (Succeeded(result)) result = ResultFromWin32(static_cast<DWORD>(error));
+    };
     for (const Location& location : kLocations) {
         if (location.view && !view64) continue;
         HKEY opened = nullptr;
         const LONG open =
             ::RegOpenKeyExW(location.root, location.key, 0, KEY_WRITE | location.view, &opened);
         if (open != ERROR_SUCCESS) {
-            if (open == ERROR_ACCESS_DENIED) removed = false;
+            if (open == ERROR_ACCESS_DENIED) keepFirst(open);
             continue;
         }
         const UniqueKey key(opened);
         const LONG deleted = ::RegDeleteValueW(key.Get(), Wide(programPath));
-        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) removed = false;
+        if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND) keepFirst(deleted);
     }
-    return removed;
+    return result;
 }
 
 }  // namespace quarry

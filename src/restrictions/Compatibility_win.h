@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/Result.h"
+
 namespace quarry {
 
 // The processor type of the computer (GetNativeSystemInfo), replaceable so
@@ -24,10 +26,11 @@ bool IsCompatibilityEntryPresent(const std::u16string& programPath,
                                  const CompatibilityFunctions& functions = {});
 
 // Deletes the value named `programPath` from the same places, opened with
-// write access. True when every value is gone or was never there, where a
-// key that cannot be opened for any reason but ERROR_ACCESS_DENIED counts as
-// fine; callers test again with IsCompatibilityEntryPresent instead.
-bool RemoveCompatibilityEntries(const std::u16string& programPath,
+// write access. 0 when every value is gone or was never there, where a key
+// that cannot be opened for any reason but ERROR_ACCESS_DENIED counts as
+// fine; otherwise the first error met. Callers test again with
+// IsCompatibilityEntryPresent instead.
+HResult RemoveCompatibilityEntries(const std::u16string& programPath,
                                 const CompatibilityFunctions& functions = {});
 
 }  // namespace quarry

@@ -107,17 +107,17 @@ HResult ReadComputerSystemProperty(IWbemServices* services, const wchar_t* prope
     ComPtr<IEnumWbemClassObject> instances;
     HRESULT hr = services->CreateInstanceEnum(className.Get(), WBEM_FLAG_SHALLOW, nullptr,
                                               instances.Put());
-    if (FAILED(hr)) return hr;
+    if (Failed(hr)) return hr;
     ComPtr<IWbemClassObject> instance;
     ULONG returned = 0;
     hr = instances->Next(static_cast<long>(WBEM_INFINITE), 1, instance.Put(), &returned);
-    if (hr != S_OK) return FAILED(hr) ? hr : kResultFail;
+    if (hr != S_OK) return Failed(hr) ? hr : kResultFail;
     if (returned != 1 || !instance) return kResultFail;
 
     VARIANT content;
     ::VariantInit(&content);
     hr = instance->Get(property, 0, &content, nullptr, nullptr);
-    if (SUCCEEDED(hr)) {
+    if (Succeeded(hr)) {
         if (content.vt == VT_BSTR) {
             value = TrimTrailingWhiteSpace(BstrText(content.bstrVal));
         } else {
@@ -130,7 +130,7 @@ HResult ReadComputerSystemProperty(IWbemServices* services, const wchar_t* prope
 
 void ReadComputerSystemFromWmi(ComputerSystemValues& values) {
     // An apartment of this thread's own, whatever the caller's COM state.
-    if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
+    if (Failed(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
     ScopeExit uninitialize([] { ::CoUninitialize(); });
 
     ComPtr<IWbemServices> services;
@@ -141,22 +141,22 @@ void ReadComputerSystemFromWmi(ComputerSystemValues& values) {
             return;
         }
         const UniqueBstr space(L"\\\\.\\root\\CIMV2");
-        if (FAILED(locator->ConnectServer(space.Get(), nullptr, nullptr, nullptr, 0, nullptr,
+        if (Failed(locator->ConnectServer(space.Get(), nullptr, nullptr, nullptr, 0, nullptr,
                                           nullptr, services.Put())) ||
             !services) {
             return;
         }
         ComPtr<IClientSecurity> security;
-        if (SUCCEEDED(services->QueryInterface(IID_IClientSecurity, security.PutVoid()))) {
+        if (Succeeded(services->QueryInterface(IID_IClientSecurity, security.PutVoid()))) {
             security->SetBlanket(services.Get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                  RPC_C_AUTHN_LEVEL_CONNECT, RPC_C_IMP_LEVEL_IMPERSONATE,
                                  nullptr, EOAC_NONE);
         }
     }
     values.manufacturerRead =
-        SUCCEEDED(ReadComputerSystemProperty(services.Get(), L"Manufacturer", values.manufacturer));
+        Succeeded(ReadComputerSystemProperty(services.Get(), L"Manufacturer", values.manufacturer));
     values.modelRead =
-        SUCCEEDED(ReadComputerSystemProperty(services.Get(), L"Model", values.model));
+        Succeeded(ReadComputerSystemProperty(services.Get(), L"Model", values.model));
 }
 
 HResult QueryComputerSystem(HANDLE cancelEvent, DWORD milliseconds, ComputerSystemReader reader) {

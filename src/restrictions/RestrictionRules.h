@@ -37,4 +37,13 @@ HResult CompareManufacturer(const std::u16string& manufacturer, const std::u16st
 // `text` without the white space at its end (the C library's iswspace).
 std::u16string TrimTrailingWhiteSpace(std::u16string text);
 
+// The argument of a Windows-version failure: four words, each two 16-bit
+// halves, in this order.
+struct VersionRecord {
+    std::uint32_t osBuildMin;   // required build << 16 | service pack
+    std::uint32_t osVersionMin; // required major << 16 | minor
+    std::uint32_t trueBuild;    // this computer's build << 16 | service pack
+    std::uint32_t trueVersion;  // this computer's major << 16 | minor
+};
+
 }  // namespace quarry

@@ -11,10 +11,22 @@
 
 namespace quarry {
 
+// The trust call, replaceable by a test: Wine's WinVerifyTrust checks the
+// digest only, so the verdicts on an untrusted root, an expired certificate
+// or a wrong key usage can be shown only on Windows.
+LONG WINAPI SystemWinVerifyTrust(HWND window, GUID* action, LPVOID data);
+
+struct SignatureFunctions {
+    // The system's WinVerifyTrust, loaded on first use; it answers
+    // TRUST_E_PROVIDER_UNKNOWN when wintrust.dll cannot be loaded.
+    LONG(WINAPI* winVerifyTrust)(HWND window, GUID* action, LPVOID data) = SystemWinVerifyTrust;
+};
+
 // True when WinVerifyTrust (WINTRUST_ACTION_GENERIC_VERIFY_V2, no user
 // interface, no revocation checks) returns 0 for the file. False for an empty
 // path, or when wintrust.dll cannot be loaded.
-bool VerifyFileSignature(const std::u16string& path);
+bool VerifyFileSignature(const std::u16string& path,
+                         const SignatureFunctions& functions = SignatureFunctions());
 
 // True when the simple display name of the file's first signer equals
 // `expectedName`, letter case included. False for an empty path.
@@ -26,14 +38,7 @@ bool SignerNameMatches(const std::u16string& path, const std::u16string& expecte
 bool ReadSignerName(const std::u16string& path, std::u16string& name);
 
 // VerifyFileSignature and then, only when it succeeded, SignerNameMatches.
-bool VerifySignatureAndSigner(const std::u16string& path, const std::u16string& expectedName);
-
-// The trust call, replaceable by a test: Wine's WinVerifyTrust checks the
-// digest only, so the verdicts on an untrusted root, an expired certificate
-// or a wrong key usage can be shown only on Windows. Null means the system's.
-struct SignatureFunctions {
-    LONG(WINAPI* winVerifyTrust)(HWND window, GUID* action, LPVOID data) = nullptr;
-};
-extern SignatureFunctions gSignatureFunctions;
+bool VerifySignatureAndSigner(const std::u16string& path, const std::u16string& expectedName,
+                              const SignatureFunctions& functions = SignatureFunctions());
 
 }  // namespace quarry

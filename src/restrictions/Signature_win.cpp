@@ -14,8 +14,6 @@
 
 namespace quarry {
 
-SignatureFunctions gSignatureFunctions;
-
 namespace {
 
 // The trust data ends at dwUIContext: 48 bytes in a 32-bit program, 80 in a
@@ -137,14 +135,14 @@ bool FirstSignerName(const std::u16string& path, std::u16string& name) {
 
 }  // namespace
 
-bool VerifyFileSignature(const std::u16string& path) {
+LONG WINAPI SystemWinVerifyTrust(HWND window, GUID* action, LPVOID data) {
+    const TrustFunctions* trust = Trust();
+    if (!trust) return static_cast<LONG>(TRUST_E_PROVIDER_UNKNOWN);
+    return trust->winVerifyTrust(window, action, data);
+}
+
+bool VerifyFileSignature(const std::u16string& path, const SignatureFunctions& functions) {
     if (path.empty()) return false;
-    WinVerifyTrustFn verify = gSignatureFunctions.winVerifyTrust;
-    if (!verify) {
-        const TrustFunctions* trust = Trust();
-        if (!trust) return false;
-        verify = trust->winVerifyTrust;
-    }
 
     WINTRUST_FILE_INFO file = {};
     file.cbStruct = kFileInfoSize;
@@ -157,7 +155,7 @@ bool VerifyFileSignature(const std::u16string& path) {
     data.pFile = &file;
     data.dwStateAction = 0;  // WTD_STATEACTION_IGNORE: no state is kept to close
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
+    return functions.winVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data) == 0;
 }
 
 bool SignerNameMatches(const std::u16string& path, const std::u16string& expectedName) {
@@ -176,8 +174,9 @@ bool ReadSignerName(const std::u16string& path, std::u16string& name) {
     return true;
 }
 
-bool VerifySignatureAndSigner(const std::u16string& path, const std::u16string& expectedName) {
-    return VerifyFileSignature(path) && SignerNameMatches(path, expectedName);
+bool VerifySignatureAndSigner(const std::u16string& path, const std::u16string& expectedName,
+                              const SignatureFunctions& functions) {
+    return VerifyFileSignature(path, functions) && SignerNameMatches(path, expectedName);
 }
 
 }  // namespace quarry

@@ -2,14 +2,13 @@
 
 #include <cstring>
 #include <memory>
-#include <new>
 #include <type_traits>
 #include <vector>
 
 #include "common/Result.h"
 #include "common/WinResult.h"
 #include "ui/DialogTemplate.h"
-#include "ui/ExtractorDialog.h"
+#include "ui/DialogResources.h"
 #include "ui/Strings.h"
 
 namespace quarry {
@@ -65,27 +64,27 @@ HGLOBAL BuildDialogTemplateBlock(WORD templateId) {
 }
 
 HGLOBAL BuildDialogTemplateBlock(WORD templateId, const VersionFunctions& versionFunctions) {
-    try {
+    // No storage for the font name or the copy: no block.
+    HGLOBAL block = nullptr;
+    CatchAllocationFailures([&] {
         const bool vistaOrLater = IsWindowsVersionOrLater(6, 0, versionFunctions);
         const std::u16string wanted =
             LoadResourceString(vistaOrLater ? kStringFontVista : kStringFontXp);
-        if (wanted.empty()) return nullptr;
+        if (wanted.empty()) return kResultFail;
         const std::u16string face = ChooseDialogFont(wanted, vistaOrLater);
 
         const HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(templateId), RT_DIALOG);
-        if (!resource) return nullptr;
+        if (!resource) return kResultFail;
         const HGLOBAL loaded = ::LoadResource(nullptr, resource);
         const void* data = loaded ? ::LockResource(loaded) : nullptr;
-        if (!data) return nullptr;
+        if (!data) return kResultFail;
         const std::vector<std::uint8_t> copy = CopyDialogTemplateWithFont(
             static_cast<const std::uint8_t*>(data), ::SizeofResource(nullptr, resource), face);
-        if (copy.empty()) return nullptr;
-        return CopyToGlobalBlock(copy);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    } catch (const ResultError&) {
-        return nullptr;  // no storage for the font name
-    }
+        if (copy.empty()) return kResultFail;
+        block = CopyToGlobalBlock(copy);
+        return kResultOk;
+    });
+    return block;
 }
 
 }  // namespace quarry

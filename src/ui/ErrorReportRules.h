@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/Result.h"
+#include "restrictions/RestrictionRules.h"
 
 namespace quarry {
 
@@ -44,15 +45,6 @@ struct ErrorDetail {
 // The detail for `code`. `hasJob` is false when the dialog has no worker
 // job, which leaves the manufacturer failure without the name to show.
 ErrorDetail ChooseErrorDetail(HResult code, bool hasJob);
-
-// The argument of a Windows-version failure: four words, each two 16-bit
-// halves, in this order.
-struct VersionRecord {
-    std::uint32_t osBuildMin;   // required build << 16 | service pack
-    std::uint32_t osVersionMin; // required major << 16 | minor
-    std::uint32_t trueBuild;    // this computer's build << 16 | service pack
-    std::uint32_t trueVersion;  // this computer's major << 16 | minor
-};
 
 struct VersionText {
     std::uint32_t stringId;

@@ -9,7 +9,7 @@
 #include "ui/Strings.h"
 #include "workflow/DialogMessages.h"
 #include "workflow/ExtractionJob.h"
-#include "workflow/FolderRules.h"
+#include "common/PathText.h"
 
 namespace quarry {
 
@@ -110,11 +110,14 @@ UINT FinishStatusString(HResult result) {
 }
 
 CExtractorDialog::CExtractorDialog(bool silentRun, bool askAfterIntegrity,
-                                   bool askAfterRestriction, const std::u16string& arguments)
+                                   bool askAfterRestriction, const std::u16string& arguments,
+                                   LibrarySearchGuard* guard, FieldLog* fieldLog)
     : silent(silentRun),
       askAfterIntegrityFailure(askAfterIntegrity),
       askAfterRestrictionFailure(askAfterRestriction),
-      extraArguments(arguments) {
+      extraArguments(arguments),
+      libraryGuard(guard),
+      log(fieldLog) {
     if (!IsWindowsVersionOrLater(6, 0)) templateId = kDialogTemplateXp;
     defaultTitle = LoadResourceString(kStringProductDefault);
     messageCaption = defaultTitle;
@@ -122,7 +125,7 @@ CExtractorDialog::CExtractorDialog(bool silentRun, bool askAfterIntegrity,
 }
 
 CExtractorDialog::~CExtractorDialog() {
-    if (job) ::SetEvent(job->cancelEvent.Get());
+    if (job) job->Cancel();
     if (largeIcon) ::DestroyIcon(largeIcon);
     if (smallIcon) ::DestroyIcon(smallIcon);
     StopJob();
@@ -137,7 +140,7 @@ void CExtractorDialog::StopJob() {
 }
 
 bool CExtractorDialog::AutoCloseWhenSuccess() const {
-    return job && job->package.settings.AutoCloseWindowWhenSuccess;
+    return job && job->Settings().AutoCloseWindowWhenSuccess;
 }
 
 void CExtractorDialog::SetStatusText(UINT stringId) {
@@ -200,13 +203,16 @@ LRESULT CExtractorDialog::OnInitDialog() {
     // be made or started ends it with the reason.
     HResult started = kResultOk;
     try {
-        job = std::make_unique<ExtractionJob>(m_hWnd, this);
-        job->extraArguments = extraArguments;
-        job->silent = silent;
-        job->askAfterIntegrityFailure = askAfterIntegrityFailure;
-        job->askAfterRestrictionFailure = askAfterRestrictionFailure;
+        JobOptions options;
+        options.extraArguments = extraArguments;
+        options.silent = silent;
+        options.askAfterIntegrityFailure = askAfterIntegrityFailure;
+        options.askAfterRestrictionFailure = askAfterRestrictionFailure;
+        options.libraryGuard = libraryGuard;
+        options.log = log;
+        job = std::make_unique<ExtractionJob>(m_hWnd, std::move(options));
         started = job->Start();
-        if (Succeeded(started) && cancelBeforeJob) ::SetEvent(job->cancelEvent.Get());
+        if (Succeeded(started) && cancelBeforeJob) job->Cancel();
     } catch (const ResultError& error) {
         started = error.code;
     } catch (const std::bad_alloc&) {
@@ -230,7 +236,7 @@ void CExtractorDialog::OnProgressTimer() {
         if (progressMeasurable && job) {
             std::uint64_t done = 0;
             std::uint64_t total = 0;
-            job->package.GetProgress(done, total);
+            job->GetProgress(done, total);
             if (total != 0) {
                 ::SendMessageW(progressBar, PBM_SETPOS, MeasuredProgressPosition(done, total), 0);
             } else {
@@ -258,7 +264,7 @@ void CExtractorDialog::OnCancelCommand() {
         hiddenByUser = true;
         ShowOrHide(true);
     } else if (job) {
-        ::SetEvent(job->cancelEvent.Get());
+        job->Cancel();
     }
 }
 
@@ -280,7 +286,7 @@ void CExtractorDialog::OnClose() {
     // take a while (the shell is told), and the worker must not get past
     // its last cancel check meanwhile.
     if (job) {
-        ::SetEvent(job->cancelEvent.Get());
+        job->Cancel();
     } else {
         cancelBeforeJob = true;
     }
@@ -291,7 +297,7 @@ void CExtractorDialog::OnClose() {
 void CExtractorDialog::OnQueryEndSession(LPARAM lParam) {
     if ((lParam & ENDSESSION_CLOSEAPP) && !messagePhaseOver) RegisterForRestart();
     if (job) {
-        ::SetEvent(job->cancelEvent.Get());
+        job->Cancel();
     } else {
         // Sent messages can arrive while initialisation waits (for COM, say).
         cancelBeforeJob = true;
@@ -320,7 +326,7 @@ void CExtractorDialog::OnPaint() {
 
 void CExtractorDialog::OnPackageOpened() {
     if (!job) return;
-    const PackageSettings& settings = job->package.settings;
+    const PackageSettings& settings = job->Settings();
     if (!settings.ProductName.empty()) messageCaption = settings.ProductName;
     if (!settings.WindowTitle.empty()) {
         windowTitle = settings.WindowTitle;
@@ -418,21 +424,40 @@ bool CExtractorDialog::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, L
         case WM_ENDSESSION:
             OnEndSession();
             return true;
+        default:
+            if (message >= kMsgReportError && message <= kMsgWorkerDone) {
+                return ProcessWorkerMessage(message, wParam, lParam, result);
+            }
+            return false;
+    }
+}
+
+// The worker's messages (DialogMessages.h).
+bool CExtractorDialog::ProcessWorkerMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                                            LRESULT& result) {
+    switch (message) {
         case kMsgReportError:
             // A call overtakes the posted "settings loaded" notice: take the
             // package's titles now, while the worker waits for the answer.
             OnPackageOpened();
             result = ShowErrorReport(static_cast<HResult>(wParam), lParam);
             return true;
-        case kMsgShowMessageFile: {
-            const auto* record = reinterpret_cast<const PreExecutionMessageRecord*>(lParam);
-            if (!record) return true;
-            OnPackageOpened();
-            const std::u16string path =
-                WithTrailingBackslash(FromWide(record->supportFolder)) + u"MessageInfo.xml";
-            result = ShowMessageFile(path, record->okOnly == 1) ? 1 : 0;
+        case kMsgShowMessageFile:
+            if (const auto* record = reinterpret_cast<const PreExecutionMessageRecord*>(lParam)) {
+                OnPackageOpened();
+                const std::u16string path =
+                    WithTrailingBackslash(FromWide(record->supportFolder)) + u"MessageInfo.xml";
+                result = ShowMessageFile(path, record->okOnly == 1) ? 1 : 0;
+            }
             return true;
-        }
+        case kMsgChooseFolder:
+            if (auto* record = reinterpret_cast<FolderChoiceRecord*>(lParam)) {
+                record->chosen = ShowFolderSelection(FromWide(record->startFolder),
+                                                     FromWide(record->folderName),
+                                                     FromWide(record->productName));
+                result = record->chosen.empty() ? 0 : 1;
+            }
+            return true;
         case kMsgPackageOpened:
             OnPackageOpened();
             return true;

@@ -14,20 +14,13 @@
 #include "common/Result.h"
 #include "common/Unique.h"
 #include "ui/DialogBase.h"
+#include "ui/DialogResources.h"
 
 namespace quarry {
 
 class ExtractionJob;
-
-// Resource ids of the dialog, its controls and its icon.
-enum DialogResource : WORD {
-    kDialogTemplateVista = 105,
-    kDialogTemplateXp = 106,
-    kIconProgram = 100,
-    kControlCancel = IDCANCEL,  // 2: the Cancel/Close button
-    kControlProgress = 1010,
-    kControlStatus = 1011,
-};
+class FieldLog;
+class LibrarySearchGuard;
 
 // Progress-bar states (the commctrl.h of older SDKs lacks them).
 constexpr UINT kProgressBarSetState = WM_USER + 16;  // PBM_SETSTATE
@@ -40,26 +33,13 @@ constexpr UINT_PTR kProgressTimer = 45;
 constexpr UINT kProgressTimerPeriod = 66;
 constexpr int kProgressRange = 1000;
 
-// String ids of the dialog texts.
-enum DialogString : UINT {
-    kStringProductDefault = 128,
-    kStringFontVista = 129,
-    kStringFontXp = 130,
-    kStringCancel = 144,
-    kStringClose = 145,
-    kStringCompleted = 148,
-    kStringCancelled = 149,
-    kStringFailed = 150,
-    kStringExtracting = 152,
-    kStringExecuting = 153,
-    kStringCleaningUp = 154,
-    kStringSelectFolder = 160,
-};
-
 class CExtractorDialog : public CDialogBase {
 public:
+    // `libraryGuard` (null for none) loads the libraries of the shell's
+    // windows from the system folder before they open.
     CExtractorDialog(bool silent, bool askAfterIntegrityFailure, bool askAfterRestrictionFailure,
-                     const std::u16string& extraArguments);
+                     const std::u16string& extraArguments,
+                     LibrarySearchGuard* libraryGuard = nullptr, FieldLog* log = nullptr);
     ~CExtractorDialog() override;
 
     bool ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -75,9 +55,9 @@ public:
     // The pre-execution message from the package's message file; false when
     // the user declined it.
     bool ShowMessageFile(const std::u16string& path, bool okOnly);
-    // The folder browser, on the calling (worker) thread: the chosen folder,
-    // or an empty string when the user cancelled. A silent dialog returns
-    // `startFolder` and shows nothing.
+    // The folder browser (message kMsgChooseFolder), on the dialog's thread:
+    // the chosen folder, or an empty string when the user cancelled. A
+    // silent dialog returns `startFolder` and shows nothing.
     std::u16string ShowFolderSelection(const std::u16string& startFolder,
                                        const std::u16string& folderName,
                                        const std::u16string& productName);
@@ -89,6 +69,8 @@ public:
     bool askAfterIntegrityFailure = false;
     bool askAfterRestrictionFailure = false;
     std::u16string extraArguments;
+    LibrarySearchGuard* libraryGuard = nullptr;
+    FieldLog* log = nullptr;
     HResult endCode = kResultCancelledByUser;
     bool progressMeasurable = false;
     bool messagePhaseOver = false;
@@ -112,6 +94,7 @@ public:
     bool cancelBeforeJob = false;
 
 private:
+    bool ProcessWorkerMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     LRESULT OnInitDialog();
     void OnProgressTimer();
     void OnCancelCommand();

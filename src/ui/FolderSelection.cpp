@@ -4,12 +4,10 @@
 #include <shlwapi.h>
 #include <aclapi.h>
 
-#include <new>
 
 #include "common/Result.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "ui/ExtractorDialog.h"
 #include "ui/FolderSelectionRules.h"
 #include "ui/Strings.h"
 
@@ -64,10 +62,10 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM da
         bool confirmable = false;
         // Runs inside the browser's message loop: an exception must not
         // unwind through the shell, so no storage means no OK.
-        try {
+        CatchAllocationFailures([&] {
             confirmable = IsFolderConfirmable(PathOfItem(reinterpret_cast<LPCITEMIDLIST>(lParam)));
-        } catch (const std::bad_alloc&) {
-        }
+            return kResultOk;
+        });
         ::SendMessageW(browser, BFFM_ENABLEOK, 0, confirmable ? TRUE : FALSE);
         break;
     }
@@ -127,30 +125,6 @@ std::u16string BrowseForWritableFolder(HWND owner, const std::u16string& startFo
     ::SHGetPathFromIDListW(chosen, path);
     ::CoTaskMemFree(chosen);
     return FromWide(path);
-}
-
-std::u16string CExtractorDialog::ShowFolderSelection(const std::u16string& startFolder,
-                                                     const std::u16string& folderName,
-                                                     const std::u16string& productName) {
-    if (silent) return startFolder;
-
-    // The dialog's timer shows a paused bar while this count is above 0.
-    ::InterlockedIncrement(&browseCount);
-    ScopeExit closed([this] { ::InterlockedDecrement(&browseCount); });
-    try {
-        const std::u16string shownName = ShortenProductName(productName);
-        const std::u16string prompt =
-            FormatResourceString(kStringSelectFolder, shownName, folderName);
-        // The browser's new dialog style fails in the multithreaded
-        // apartment that the worker thread would otherwise join implicitly.
-        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        ScopeExit uninitialize([com] {
-            if (SUCCEEDED(com)) ::CoUninitialize();
-        });
-        return BrowseForWritableFolder(m_hWnd, startFolder, prompt);
-    } catch (const std::bad_alloc&) {
-        throw ResultError{kResultFail};
-    }
 }
 
 }  // namespace quarry

@@ -42,7 +42,8 @@ std::vector<std::u16string> AssembleLanguageList(const std::vector<std::u16strin
 // (Vista and later), else from the thread locale, the user's default UI
 // language and the user's default locale. Always ends with "en-US", "en"
 // and "ENG" unless they came earlier.
-// Throws ResultError{kResultOutOfMemory} when storage cannot be had.
+// Throws std::bad_alloc when storage cannot be had (see
+// CatchAllocationFailures).
 std::vector<std::u16string> BuildLanguageList();
 
 }  // namespace quarry

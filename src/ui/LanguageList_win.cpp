@@ -2,7 +2,6 @@
 // locale-identifier fallbacks for Windows before Vista.
 #include <windows.h>
 
-#include <new>
 
 #include "common/Result.h"
 #include "common/SystemLibrary.h"
@@ -52,24 +51,20 @@ void AppendLocaleName(LCID locale, std::vector<std::u16string>& names) {
 }  // namespace
 
 std::vector<std::u16string> BuildLanguageList() {
-    try {
-        std::vector<std::u16string> threadNames;
-        if (const auto function = LookUpPreferredLanguages("GetThreadPreferredUILanguages"))
-            threadNames = PreferredLanguages(function);
-        else
-            AppendLocaleName(::GetThreadLocale(), threadNames);
+    std::vector<std::u16string> threadNames;
+    if (const auto function = LookUpPreferredLanguages("GetThreadPreferredUILanguages"))
+        threadNames = PreferredLanguages(function);
+    else
+        AppendLocaleName(::GetThreadLocale(), threadNames);
 
-        std::vector<std::u16string> userNames;
-        if (const auto function = LookUpPreferredLanguages("GetUserPreferredUILanguages")) {
-            userNames = PreferredLanguages(function);
-        } else {
-            AppendLocaleName(MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT), userNames);
-            AppendLocaleName(::GetUserDefaultLCID(), userNames);
-        }
-        return AssembleLanguageList(threadNames, userNames);
-    } catch (const std::bad_alloc&) {
-        throw ResultError{kResultOutOfMemory};
+    std::vector<std::u16string> userNames;
+    if (const auto function = LookUpPreferredLanguages("GetUserPreferredUILanguages")) {
+        userNames = PreferredLanguages(function);
+    } else {
+        AppendLocaleName(MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT), userNames);
+        AppendLocaleName(::GetUserDefaultLCID(), userNames);
     }
+    return AssembleLanguageList(threadNames, userNames);
 }
 
 }  // namespace quarry

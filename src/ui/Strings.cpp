@@ -1,7 +1,5 @@
 #include "ui/Strings.h"
 
-#include <new>
-
 #include "common/Result.h"
 #include "ui/StringTable.h"
 
@@ -18,21 +16,13 @@ std::u16string LoadResourceString(UINT id) {
     const HGLOBAL loaded = ::LoadResource(nullptr, resource);
     const void* data = loaded ? ::LockResource(loaded) : nullptr;
     if (!data) return std::u16string();
-    try {
-        return StringTableEntry(data, ::SizeofResource(nullptr, resource), id);
-    } catch (const std::bad_alloc&) {
-        throw ResultError{kResultFail};
-    }
+    return StringTableEntry(data, ::SizeofResource(nullptr, resource), id);
 }
 
 std::u16string FormatResourceStringWith(UINT id, const std::vector<FormatArgument>& arguments) {
     const std::u16string format = LoadResourceString(id);
     if (format.empty()) throw ResultError{kResultFail};
-    try {
-        return FormatString(format, arguments);
-    } catch (const std::bad_alloc&) {
-        throw ResultError{kResultFail};
-    }
+    return FormatString(format, arguments);
 }
 
 }  // namespace quarry

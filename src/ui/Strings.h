@@ -15,13 +15,14 @@ namespace quarry {
 // up with the neutral language, so the platform picks the table of the
 // thread's user-interface language and applies its own fallback. Returns an
 // empty string when the id is missing in every table.
-// Throws ResultError{kResultFail} when no storage for the text can be had.
+// Throws std::bad_alloc when no storage for the text can be had (see
+// CatchAllocationFailures).
 std::u16string LoadResourceString(UINT id);
 
 // Loads string `id` and formats it with `arguments` (see FormatString).
-// Throws ResultError{kResultFail} when the string is missing or storage
-// cannot be had, and ResultError{kResultInvalidArg} when the arguments do not
-// fit the string's directives.
+// Throws ResultError{kResultFail} when the string is missing,
+// ResultError{kResultInvalidArg} when the arguments do not fit the string's
+// directives, and std::bad_alloc when storage cannot be had.
 std::u16string FormatResourceStringWith(UINT id, const std::vector<FormatArgument>& arguments);
 
 namespace detail {

@@ -62,7 +62,7 @@ public:
     StringVariant& operator=(const StringVariant&) = delete;
     ~StringVariant() noexcept(false) {
         const HRESULT hr = ::VariantClear(&value_);
-        if (FAILED(hr)) throw quarry::ResultError{hr};
+        if (quarry::Failed(hr)) throw quarry::ResultError{hr};
     }
 
     const VARIANT& Get() const { return value_; }
@@ -76,7 +76,7 @@ private:
 CXMLParser::CXMLParser() {
     const HRESULT hr = ::CoCreateInstance(kClsidDomDocument30, nullptr, CLSCTX_ALL,
                                           kIidXmlDomDocument2, document.PutVoid());
-    if (FAILED(hr)) document.Reset();
+    if (quarry::Failed(hr)) document.Reset();
 }
 
 CXMLParser::~CXMLParser() = default;
@@ -95,7 +95,7 @@ bool CXMLParser::Load(const std::u16string& path) {
     VARIANT_BOOL loaded = VARIANT_FALSE;
     {
         StringVariant source(path);
-        if (FAILED(document->load(source.Get(), &loaded))) return false;
+        if (quarry::Failed(document->load(source.Get(), &loaded))) return false;
     }
     if (loaded != VARIANT_TRUE) return false;
 
@@ -103,8 +103,8 @@ bool CXMLParser::Load(const std::u16string& path) {
     // simply no namespace to bind.
     quarry::ComPtr<IXMLDOMElement> root;
     Bstr namespaceUri;
-    if (SUCCEEDED(document->get_documentElement(root.Put())) && root) {
-        if (FAILED(root->get_namespaceURI(namespaceUri.Put()))) namespaceUri.Put();
+    if (quarry::Succeeded(document->get_documentElement(root.Put())) && root) {
+        if (quarry::Failed(root->get_namespaceURI(namespaceUri.Put()))) namespaceUri.Put();
     }
     const std::u16string ns = namespaceUri.Text();
     if (!ns.empty()) {
@@ -130,14 +130,14 @@ quarry::ComPtr<IXMLDOMNode> CXMLParser::SelectNode(const std::u16string& query,
     if (!from) return found;
     Bstr text(queryPrefix + query);
     // selectSingleNode answers S_FALSE with a null node when nothing matches.
-    if (FAILED(from->selectSingleNode(text.Get(), found.Put()))) found.Reset();
+    if (quarry::Failed(from->selectSingleNode(text.Get(), found.Put()))) found.Reset();
     return found;
 }
 
 std::u16string NodeText(IXMLDOMNode* node) {
     if (!node) return std::u16string();
     Bstr text;
-    if (FAILED(node->get_text(text.Put()))) return std::u16string();
+    if (quarry::Failed(node->get_text(text.Put()))) return std::u16string();
     return text.Text();
 }
 

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace quarry {
 
 enum DialogMessage : UINT {
@@ -14,6 +16,9 @@ enum DialogMessage : UINT {
     kMsgReportError = 0x8101,
     // call; lParam: PreExecutionMessageRecord*. The answer 1 means go on.
     kMsgShowMessageFile = 0x8102,
+    // call; lParam: FolderChoiceRecord*. The answer 1 means a folder was
+    // chosen, and the record holds it.
+    kMsgChooseFolder = 0x8103,
     kMsgPackageOpened = 0x8111,       // posted: settings loaded
     kMsgExtractionBegins = 0x8112,    // posted: restrictions passed, destination ready
     kMsgExtractionDone = 0x8113,      // posted; wParam: result of the extraction phase
@@ -29,6 +34,16 @@ enum DialogMessage : UINT {
 struct PreExecutionMessageRecord {
     BYTE okOnly;  // 1 when DialogButtonType is 1: an OK button alone
     const wchar_t* supportFolder;
+};
+
+// The argument of kMsgChooseFolder: the folder browser's start, the
+// extract folder's name and the product, for its prompt; the dialog fills
+// in `chosen`.
+struct FolderChoiceRecord {
+    const wchar_t* startFolder;
+    const wchar_t* folderName;
+    const wchar_t* productName;
+    std::u16string chosen;
 };
 
 constexpr INT_PTR kAnswerYes = IDYES;  // 6

@@ -2,7 +2,7 @@
 // checks space and restrictions, prepares the destination, extracts, locks
 // and verifies the tree, hands over to execution and cleans up, reporting
 // each stage to the progress dialog through the messages of
-// DialogMessages.h.
+// DialogMessages.h, and through nothing else.
 #pragma once
 
 #include <windows.h>
@@ -10,23 +10,56 @@
 #include <cstdint>
 #include <string>
 
+#include "common/DialogAnswer.h"
 #include "common/Result.h"
 #include "common/Unique.h"
 #include "execution/Launch.h"
+#include "package/AccessControl_win.h"
 #include "package/PackageReader.h"
 #include "restrictions/Restrictions.h"
+#include "workflow/FileUseChecker.h"
+#include "workflow/Folders.h"
 
 namespace quarry {
 
-class CExtractorDialog;
+class FieldLog;
+class LibrarySearchGuard;
 
 // True when this process runs as SYSTEM or elevated (CurrentRunIdentity).
 bool RunIsPrivileged();
 
+// What extraction mode (or a test) asks of a job.
+struct JobOptions {
+    bool silent = false;
+    bool askAfterIntegrityFailure = false;
+    bool askAfterRestrictionFailure = false;
+    // The arguments after the program's own switches, for the command line.
+    std::u16string extraArguments;
+    // The program file that carries the package; empty: the running module.
+    std::u16string programPath;
+    // Loads the libraries a shell step needs from the system folder; null
+    // where there is no guard (tests, or a program without one).
+    LibrarySearchGuard* libraryGuard = nullptr;
+    // The field log ("-log"), or null.
+    FieldLog* log = nullptr;
+    RestrictionFunctions restrictionFunctions;
+    // The administrator test and the shell call of LaunchAndWait.
+    LaunchFunctions launchFunctions;
+    // What the wait for the extracted files to be released uses.
+    InUseWaitSettings inUseWait;
+    // The access-control and free-space calls.
+    AccessControlFunctions accessControl;
+    DiskFreeSpaceFn diskFreeSpace = SystemDiskFreeSpace;
+    // Whether this run is elevated or runs as SYSTEM, when a tree that could
+    // not be locked stops the run (0x8004000D).
+    bool (*runIsPrivileged)() = RunIsPrivileged;
+};
+
 class ExtractionJob {
 public:
-    // Throws ResultError when the cancel event or the reader cannot be made.
-    ExtractionJob(HWND dialogWindow, CExtractorDialog* dialog);
+    // `dialogWindow` is the progress dialog the worker reports to, or null
+    // for none. Throws ResultError when the cancel event cannot be made.
+    ExtractionJob(HWND dialogWindow, JobOptions options);
     ~ExtractionJob();
     ExtractionJob(const ExtractionJob&) = delete;
     ExtractionJob& operator=(const ExtractionJob&) = delete;
@@ -38,12 +71,22 @@ public:
     // still running then is terminated. Returns the worker's exit code.
     DWORD Stop();
 
-    // A synchronous call into the dialog's thread that gives up as soon as
-    // the cancel event is set (0x80004004). Returns the dialog's answer.
-    INT_PTR CallDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Sets the cancel event: every wait of the worker ends, and a question
+    // of the worker that is open gives up.
+    void Cancel();
+    // Whether the cancel event is set.
+    bool Cancelled() const;
 
-    // Shows an error through the dialog; 0 when there is no dialog window.
-    INT_PTR ReportError(HResult code, LPARAM argument);
+    // The bytes written so far and the bytes to write, for the progress bar.
+    void GetProgress(std::uint64_t& done, std::uint64_t& total);
+
+    // A synchronous call into the dialog's thread that gives up as soon as
+    // the cancel event is set (Cancelled). The dialog's reply `goOn` is
+    // Proceed, any other reply Decline.
+    DialogAnswer CallDialog(UINT message, WPARAM wParam, LPARAM lParam, LRESULT goOn);
+
+    // Shows an error through the dialog; Decline when there is no dialog.
+    DialogAnswer ReportError(HResult code, LPARAM argument);
 
     // The whole sequence; posts kMsgWorkerDone at its end. Returns 0.
     HResult Run();
@@ -78,41 +121,47 @@ public:
     HResult PrepareDestination(std::uint64_t required, std::u16string& extractFolderPath,
                                bool& errorReported);
 
-    HWND dialogWindow = nullptr;
-    CExtractorDialog* dialog = nullptr;
-    std::u16string runFolder;
-    std::u16string extractFolder;
-    std::u16string supportFolder;
-    std::u16string workFolder;
-    // The work folder, held open from its creation to the cleanup.
-    UniqueFile workFolderHold;
-    // The extracted-files log of this run, named once the tree is checked.
-    std::u16string extractedFilesLog;
-    UniqueHandle workerThread;
-    UniqueHandle cancelEvent;
-    std::u16string extraArguments;
-    bool silent = false;
-    bool askAfterIntegrityFailure = false;
-    bool askAfterRestrictionFailure = false;
-    std::uint32_t trueVersion = 0;
-    std::uint32_t trueBuild = 0;
-    std::uint32_t reportedVersion = 0;
-    std::uint32_t reportedBuild = 0;
-    PackageReader package;
-    RestrictionFunctions restrictionFunctions;
-
-    // The program file that carries the package: the running module unless
-    // a test points the job at another file.
-    std::u16string programPath;
-    // The administrator test and the shell call of LaunchAndWait.
-    LaunchFunctions launchFunctions;
-    // Whether this run is elevated or runs as SYSTEM, when a tree that could
-    // not be locked stops the run (0x8004000D).
-    bool (*runIsPrivileged)() = RunIsPrivileged;
+    // What the dialog and the tests read of the run.
+    const PackageReader& Package() const { return package_; }
+    const PackageSettings& Settings() const { return package_.settings; }
+    const JobOptions& Options() const { return options_; }
+    const std::u16string& WorkFolder() const { return workFolder_; }
+    const std::u16string& SupportFolder() const { return supportFolder_; }
+    const std::u16string& RunFolder() const { return runFolder_; }
+    const std::u16string& ExtractFolder() const { return extractFolder_; }
 
 private:
+    friend struct JobInternals;  // the tests' way to plant a run's state
+
     void Post(UINT message, WPARAM wParam);
     bool CancelRequested(DWORD milliseconds, HResult& waitResult);
+    FailureQuestion AskAboutFailure();
+    void Log(const char16_t* phase, const std::u16string& text);
+    void LogSettings();
+
+    // The steps of Run and Extract, in their order.
+    HResult RunAfterExtraction();
+    HResult MakeWorkFolder(const std::u16string& workRoot, SECURITY_ATTRIBUTES* runOnly);
+    HResult OpenPackage(const std::u16string& workRoot, std::uint64_t programSize,
+                        bool& errorReported);
+    HResult ExtractAndLock();
+    HResult CheckExtractedTree(const std::u16string& workRoot, std::uint64_t programSize,
+                               bool& errorReported);
+
+    HWND dialogWindow_ = nullptr;
+    JobOptions options_;
+    std::u16string runFolder_;
+    std::u16string extractFolder_;
+    std::u16string supportFolder_;
+    std::u16string workFolder_;
+    // The work folder, held open from its creation to the cleanup.
+    UniqueFile workFolderHold_;
+    // The extracted-files log of this run, named once the tree is checked.
+    std::u16string extractedFilesLog_;
+    UniqueHandle workerThread_;
+    UniqueHandle cancelEvent_;
+    WindowsVersionWords versionWords_;
+    PackageReader package_;
 };
 
 // Thread entry of the worker; the context is the ExtractionJob.

@@ -6,14 +6,11 @@
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "package/AccessControl.h"
+#include "package/AccessControl_win.h"
 #include "restrictions/WindowsVersion.h"
 #include "workflow/Cleanup.h"
-#include "workflow/ExtractionJob.h"
 
 namespace quarry {
-
-InUseWaitSettings gInUseWait;
 
 namespace {
 
@@ -95,22 +92,27 @@ bool IsAnyFileLocked(const std::u16string& folder, bool readOnly, DWORD& error) 
     return !unlocked;
 }
 
-void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick, const ExecutionSettings& execution) {
-    if (workFolder.empty() || !execution.waitForRelease) return;
+HResult WaitForFilesReleased(const ReleaseWait& wait) {
+    const std::u16string& runFolder = wait.runFolder;
+    const std::u16string& workFolder = wait.workFolder;
+    if (workFolder.empty() || !wait.execution.waitForRelease) return kResultOk;
     // Only files in the work folder are waited for, not a visible extract
     // folder that the user keeps.
     if (runFolder.size() < workFolder.size() ||
         !EqualsNoCase(std::u16string_view(runFolder).substr(0, workFolder.size()), workFolder)) {
-        return;
+        return kResultOk;
     }
     const std::uint64_t allowed =
-        static_cast<std::uint64_t>(execution.WaitTimeout) * 1000 + kReleaseGraceMilliseconds;
+        static_cast<std::uint64_t>(wait.execution.WaitTimeout) * 1000 + kReleaseGraceMilliseconds;
     const bool restartManager = IsWindowsVersionOrLater(6, 0);
-    FileUseChecker checker = gInUseWait.restartManager ? FileUseChecker(*gInUseWait.restartManager)
-                                                       : FileUseChecker();
+    FileUseChecker checker = wait.settings.restartManager
+                                 ? FileUseChecker(*wait.settings.restartManager)
+                                 : FileUseChecker();
     bool firstRound = true;
     for (;;) {
-        if (static_cast<std::uint64_t>(::GetTickCount() - executeStartTick) >= allowed) return;
+        if (static_cast<std::uint64_t>(::GetTickCount() - wait.startTick) >= allowed) {
+            return ResultFromWin32(ERROR_TIMEOUT);
+        }
         DWORD error = 0;
         bool inUse;
         if (restartManager) {
@@ -118,16 +120,17 @@ void ExtractionJob::WaitForFilesReleased(DWORD executeStartTick, const Execution
         } else if (firstRound) {
             inUse = IsAnyFileLocked(runFolder, true, error);
             if (!inUse) {
-                SetTreeAccess(runFolder, true);
+                SetTreeAccess(runFolder, true, wait.accessControl);
                 inUse = IsAnyFileLocked(runFolder, false, error);
             }
         } else {
             inUse = IsAnyFileLocked(runFolder, false, error);
         }
         firstRound = false;
-        if (!inUse) return;
-        if (::WaitForSingleObject(cancelEvent.Get(), gInUseWait.recheckMilliseconds) != WAIT_TIMEOUT) {
-            return;
+        if (!inUse) return kResultOk;
+        if (::WaitForSingleObject(wait.cancelEvent, wait.settings.recheckMilliseconds) !=
+            WAIT_TIMEOUT) {
+            return kResultAbort;
         }
     }
 }

@@ -7,6 +7,10 @@
 
 #include <string>
 
+#include "common/Result.h"
+#include "package/AccessControl_win.h"
+#include "settings/PackageSettings.h"
+
 namespace quarry {
 
 // The four Restart Manager entry points the check needs.
@@ -54,11 +58,30 @@ private:
 bool IsAnyFileLocked(const std::u16string& folder, bool readOnly, DWORD& error);
 
 // What the in-use wait uses; tests replace it where Wine's Restart Manager
-// cannot tell, and shorten the pause between checks.
+// cannot tell, and shorten the pause between checks. The defaults are the
+// system's.
 struct InUseWaitSettings {
     const RestartManagerApi* restartManager = nullptr;  // null: the system's
     DWORD recheckMilliseconds = 30000;
 };
-extern InUseWaitSettings gInUseWait;
+
+// The wait for the extracted files to be released, after the started file.
+struct ReleaseWait {
+    std::u16string workFolder;
+    std::u16string runFolder;  // where the files are
+    const ExecutionSettings& execution;
+    DWORD startTick = 0;       // when the execution phase began
+    HANDLE cancelEvent = nullptr;
+    InUseWaitSettings settings;
+    // Unlocks the files before the open probe of older systems.
+    AccessControlFunctions accessControl;
+};
+
+// When the package asks for it (bit 1 of WaitMode) and the files were
+// extracted into the work folder: waits until no process uses them, up to
+// WaitTimeout + 90 s after `startTick`, or until cancelled. 0 when they are
+// released or nothing is waited for; 0x800705B4 when the time ran out;
+// 0x80004004 on a cancel.
+HResult WaitForFilesReleased(const ReleaseWait& wait);
 
 }  // namespace quarry

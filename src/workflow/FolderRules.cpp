@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "common/PathText.h"
 #include "package/PackageFormat.h"
 
 namespace quarry {
@@ -34,34 +35,6 @@ std::optional<ParentFolderKind> ParentFolderKindFromSetting(std::int32_t value) 
     }
 }
 
-namespace {
-bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-}  // namespace
-
-std::u16string FileNamePart(std::u16string_view path) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i + 1 < path.size(); ++i) {
-        if ((IsPathSeparator(path[i]) || path[i] == u':') && !IsPathSeparator(path[i + 1])) {
-            start = i + 1;
-        }
-    }
-    return std::u16string(path.substr(start));
-}
-
-std::u16string_view ExtensionPart(std::u16string_view name) {
-    // A backslash or a space after a dot means the dot did not start an
-    // extension; the shell's scan forgets it there.
-    std::size_t dot = std::u16string_view::npos;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == u'.') {
-            dot = i;
-        } else if (name[i] == u'\\' || name[i] == u' ') {
-            dot = std::u16string_view::npos;
-        }
-    }
-    return dot == std::u16string_view::npos ? std::u16string_view() : name.substr(dot);
-}
-
 std::u16string FolderNameFromProgramName(std::u16string_view programName) {
     const std::u16string name = FileNamePart(programName);
     return name.substr(0, name.size() - ExtensionPart(name).size());
@@ -72,9 +45,23 @@ std::u16string ExtractFolderName(std::u16string_view wanted) {
                                    : std::u16string(kFallbackExtractFolderName);
 }
 
-std::u16string WithTrailingBackslash(std::u16string path) {
-    if (path.empty() || path.back() != u'\\') path += u'\\';
-    return path;
+bool IsWorkFolderName(std::u16string_view name) {
+    if (name.size() != 38 || name.front() != u'{' || name.back() != u'}') return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const char16_t c = name[i];
+        const bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
+                         (c >= u'a' && c <= u'f');
+        if (hyphen ? c != u'-' : !hex) return false;
+    }
+    return true;
+}
+
+bool IsStaleWorkFolder(std::uint64_t created, std::uint64_t written, std::uint64_t now) {
+    const auto old = [now](std::uint64_t time) {
+        return time <= now && now - time > kStaleWorkFolderAge;
+    };
+    return old(created) && old(written);
 }
 
 }  // namespace quarry

@@ -40,18 +40,6 @@ enum class ParentFolderKind {
 // other than 0, 1 and 2.
 std::optional<ParentFolderKind> ParentFolderKindFromSetting(std::int32_t value);
 
-// The file name part of a path as PathFindFileNameW finds it: the text after
-// the last "\", "/" or ":" that is followed by something other than another
-// separator. "C:\dir\Setup.exe" gives "Setup.exe"; a trailing "\" stays with
-// the last component ("C:\dir\" gives "dir\"); a path without separators is
-// its own name.
-std::u16string FileNamePart(std::u16string_view path);
-
-// The extension of a name as PathFindExtensionW finds it: from the last "."
-// that is not followed by a "\" or a space, to the end. Empty when there is
-// none. ".hidden" is all extension; "my.file name" has none.
-std::u16string_view ExtensionPart(std::u16string_view name);
-
 // The default extract folder name: the program file's name less its
 // extension (ExtensionPart). "Setup.exe" gives "Setup", "a.b.exe" gives
 // "a.b", "noext" stays, ".hidden" gives "". Only the file name part of the
@@ -68,8 +56,14 @@ std::u16string FolderNameFromProgramName(std::u16string_view programName);
 inline constexpr char16_t kFallbackExtractFolderName[] = u"Package";
 std::u16string ExtractFolderName(std::u16string_view wanted);
 
-// `path` with a "\" appended when it does not already end in one; an empty
-// path becomes "\".
-std::u16string WithTrailingBackslash(std::u16string path);
+// A run's work folder under the work root: a GUID in braces, 38 characters
+// ("{8-4-4-4-12}" of hexadecimal digits), as NewGuidString writes it.
+bool IsWorkFolderName(std::u16string_view name);
+
+// Whether a work folder left under the work root is stale: both its
+// creation and its last change (FILETIME values, 100 ns units) more than
+// seven days before `now`. A time in the future is not stale.
+constexpr std::uint64_t kStaleWorkFolderAge = 7ull * 24 * 60 * 60 * 10000000;
+bool IsStaleWorkFolder(std::uint64_t created, std::uint64_t written, std::uint64_t now);
 
 }  // namespace quarry

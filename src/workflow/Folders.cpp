@@ -3,16 +3,21 @@
 #include <objbase.h>
 #include <shlwapi.h>
 
+#include <vector>
+
+#include "common/WinFile.h"
 #include "common/LinkSafe.h"
 #include "common/SystemLibrary.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
+#include "package/AccessControl.h"
 #include "package/AccessControl_win.h"
+#include "workflow/Cleanup.h"
+#include "common/PathText.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {
 
-DiskFreeSpaceFn gDiskFreeSpaceOverride = nullptr;
 
 namespace {
 
@@ -20,7 +25,6 @@ namespace {
 constexpr DWORD kTempPathCapacity = 261;
 // SHGetSpecialFolderPathW's buffer: 4096 bytes, zeroed.
 constexpr std::size_t kSpecialFolderCapacity = 4096 / sizeof(wchar_t);
-constexpr int kGuidTextCapacity = 50;
 
 // FOLDERID_Downloads and KF_FLAG_CREATE: the SDK declares them only for
 // Windows Vista and later builds.
@@ -78,23 +82,6 @@ std::u16string GetWorkRoot(const FolderFunctions& functions) {
     return WithTrailingBackslash(company) + u"Norvik Quarry Tool";
 }
 
-std::u16string NewGuidString() { return NewGuidString(::CoCreateGuid); }
-
-std::u16string NewGuidString(CreateGuidFn createGuid) {
-    GUID guid;
-    if (FAILED(createGuid(&guid))) throw ResultError{kResultFail};
-    wchar_t text[kGuidTextCapacity] = {};
-    if (::StringFromGUID2(guid, text, kGuidTextCapacity) == 0) throw ResultError{kResultFail};
-    return FromWide(text);
-}
-
-std::uint64_t GetFileSize64(const std::u16string& path) {
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW(Wide(path), &data));
-    if (!find) return 0;
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 bool GetSpecialFolder(int csidl, std::u16string& path) {
     return GetSpecialFolder(csidl, path, FolderFunctions());
 }
@@ -117,7 +104,7 @@ bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions) 
         const HRESULT hr = functions.getKnownFolderPath(kFolderIdDownloads,
                                                         kKnownFolderFlagCreate, nullptr, &known);
         std::u16string folder;
-        if (SUCCEEDED(hr) && known) folder = FromWide(known);
+        if (Succeeded(hr) && known) folder = FromWide(known);
         // The buffer is the caller's to free, and CoTaskMemFree takes null.
         ::CoTaskMemFree(known);
         if (!folder.empty()) {
@@ -132,16 +119,16 @@ bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions) 
     return Exists(path) || ::CreateDirectoryW(Wide(path), nullptr);
 }
 
-bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available, DiskFreeSpaceFn fn) {
-    DiskFreeSpaceFn query = fn ? fn : gDiskFreeSpaceOverride;
-    if (!query) {
-        // Looked up by name, not imported: a system without it must skip the
-        // check, never refuse to start the program.
-        HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-        if (!kernel) return false;
-        query = ProcAddress<DiskFreeSpaceFn>(kernel, "GetDiskFreeSpaceExW");
-        if (!query) return false;
-    }
+BOOL WINAPI SystemDiskFreeSpace(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                                PULARGE_INTEGER free) {
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    const auto query = kernel ? ProcAddress<DiskFreeSpaceFn>(kernel, "GetDiskFreeSpaceExW")
+                              : nullptr;
+    return query ? query(folder, available, total, free) : FALSE;
+}
+
+bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available,
+                    DiskFreeSpaceFn query) {
     ULARGE_INTEGER availableToCaller = {};
     ULARGE_INTEGER total = {};
     ULARGE_INTEGER totalFree = {};
@@ -172,14 +159,10 @@ bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique) {
     return true;
 }
 
-bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security) {
-    return ::CreateDirectoryW(Wide(path), security) != FALSE;
-}
-
 HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
-                        std::u16string& usable) {
+                        std::u16string& usable, const AccessControlFunctions& access) {
     if (root.empty() || !security) return kResultFolderNotCreated;
-    if (CreateNewFolder(root, security)) {
+    if (Succeeded(CreateNewFolder(root, security))) {
         usable = root;
         return kResultOk;
     }
@@ -188,26 +171,66 @@ HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* securit
         // or a link in the meantime.
         const OpenedEntry held = OpenEntry(root, INVALID_FILE_ATTRIBUTES, READ_CONTROL);
         if (held.judgement.kind == TreeEntryKind::Folder && held.judgement.handleIsEntry &&
-            OnlyRunCanWriteFolder(root, gAccessControlFunctions.runIdentity())) {
+            OnlyRunCanWriteFolder(root, access.runIdentity(), access)) {
             usable = root;
             return kResultOk;
         }
     }
     std::u16string fresh;
-    try {
-        fresh = root + u"." + NewGuidString();
-    } catch (const ResultError&) {
+    if (Failed(CatchAllocationFailures([&] {
+            fresh = root + u"." + NewGuidString();
+            return kResultOk;
+        }))) {
         return kResultFolderNotCreated;
     }
-    if (!CreateNewFolder(fresh, security)) return kResultFolderNotCreated;
+    if (Failed(CreateNewFolder(fresh, security))) return kResultFolderNotCreated;
     usable = fresh;
     return kResultOk;
 }
 
-HResult CreateFolderTree(const std::u16string& path) {
-    const int error = ::SHCreateDirectoryExW(nullptr, Wide(path), nullptr);
-    return (error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS) ? kResultOk
-                                                                      : kResultFolderNotCreated;
+int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now,
+                          const AccessControlFunctions& access) {
+    if (now == 0) {
+        FILETIME current;
+        ::GetSystemTimeAsFileTime(&current);
+        now = FileTimeValue(current);
+    }
+    std::vector<std::u16string> stale;
+    WIN32_FIND_DATAW data;
+    const UniqueFind find(::FindFirstFileW(Wide(root + u"\\{*}"), &data));
+    if (!find) return 0;
+    do {
+        const std::u16string name = FromWide(data.cFileName);
+        if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                FILE_ATTRIBUTE_DIRECTORY &&
+            IsWorkFolderName(name) &&
+            IsStaleWorkFolder(FileTimeValue(data.ftCreationTime),
+                              FileTimeValue(data.ftLastWriteTime), now)) {
+            stale.push_back(root + u"\\" + name);
+        }
+    } while (::FindNextFileW(find.Get(), &data));
+
+    int removed = 0;
+    for (const std::u16string& folder : stale) {
+        {
+            // Listing access, sharing no reading: refused while a run holds
+            // the folder. The probe is closed before anything is changed.
+            const UniqueFile probe(::CreateFileW(
+                Wide(folder), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            BY_HANDLE_FILE_INFORMATION information;
+            if (!probe || !::GetFileInformationByHandle(probe.Get(), &information) ||
+                (information.dwFileAttributes &
+                 (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                    FILE_ATTRIBUTE_DIRECTORY) {
+                continue;
+            }
+        }
+        SetTreeAccess(folder, true, access);
+        if (DeleteTree(folder)) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace quarry

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/Result.h"
+#include "package/AccessControl_win.h"
 
 namespace quarry {
 
@@ -47,20 +48,6 @@ FolderFunctions SystemFolderFunctions();
 std::u16string GetWorkRoot();
 std::u16string GetWorkRoot(const FolderFunctions& functions);
 
-// A fresh GUID as 38 characters of text: braces around upper-case hex
-// grouped 8-4-4-4-12 with hyphens, as StringFromGUID2 writes it. When no
-// GUID can be made the run would have no name for its folder or its event,
-// so this throws ResultError{0x80004005} for the worker's phase handler.
-std::u16string NewGuidString();
-
-// NewGuidString over a replaceable CoCreateGuid.
-using CreateGuidFn = HRESULT(WINAPI*)(GUID*);
-std::u16string NewGuidString(CreateGuidFn createGuid);
-
-// The size of a file as its directory entry records it (FindFirstFileW, so
-// an open or locked file can be measured); 0 when it is not found.
-std::uint64_t GetFileSize64(const std::u16string& path);
-
 // SHGetSpecialFolderPathW for a CSIDL value, creating the folder when it is
 // missing. Returns false, leaving `path` unchanged, when the shell has no
 // such folder.
@@ -81,16 +68,17 @@ bool GetDownloadsFolder(std::u16string& path, const FolderFunctions& functions);
 using DiskFreeSpaceFn = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                       PULARGE_INTEGER);
 
-// When set, QueryFreeBytes calls this instead of looking up the system's
-// function; tests use it to fake a full disk. Null in the program.
-extern DiskFreeSpaceFn gDiskFreeSpaceOverride;
+// GetDiskFreeSpaceExW looked up by name in kernel32, not imported: a system
+// without it must skip the free-space check, never refuse to start the
+// program. FALSE when there is no such function.
+BOOL WINAPI SystemDiskFreeSpace(LPCWSTR folder, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                                PULARGE_INTEGER free);
 
-// The bytes available to the caller on the volume of `folder`. Uses `fn`,
-// else gDiskFreeSpaceOverride, else GetDiskFreeSpaceExW looked up by name in
-// kernel32. False when there is no such function or the call does not
-// return 1; the free-space check then passes.
+// The bytes available to the caller on the volume of `folder`, through
+// `query` (a test's fake disk, or the system's). False when the call does
+// not return 1; the free-space check then passes.
 bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available,
-                    DiskFreeSpaceFn fn = nullptr);
+                    DiskFreeSpaceFn query = SystemDiskFreeSpace);
 
 // A path that names no existing file or folder, made from `wanted` by the
 // shell's unique-name function (shell32 ordinal 75) with a 260-character
@@ -98,16 +86,6 @@ bool QueryFreeBytes(const std::u16string& folder, std::uint64_t& available,
 // when the function is missing or fails, in which case the caller keeps
 // `wanted`.
 bool MakeUniqueName(const std::u16string& wanted, std::u16string& unique);
-
-// Creates `path` and any missing folders above it (SHCreateDirectoryExW,
-// no window). 0 when created or already there; 0x8004000F otherwise.
-HResult CreateFolderTree(const std::u16string& path);
-
-// Creates the folder `path`, whose parent exists, with `security` (null:
-// the list it inherits). True only when this call made it: a folder (or a
-// link, or a file) of that name already there is a failure, since a run
-// removes its folders with all they hold.
-bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security = nullptr);
 
 // The work root this run uses, in `usable`, for the work root `root` that
 // GetWorkRoot gave. A work root that is there already is shared with every
@@ -118,8 +96,22 @@ bool CreateNewFolder(const std::u16string& path, SECURITY_ATTRIBUTES* security =
 // Anything else is left alone, and the run makes a fresh root of its own
 // beside it, `root` + "." + a new GUID, created new with that list: failing
 // instead would let any user stop every run on the machine by planting a
-// folder. 0, or 0x8004000F when no work root can be had.
+// folder. `access` reads the run's identity and the folder's list.
+// 0, or 0x8004000F when no work root can be had.
 HResult PrepareWorkRoot(const std::u16string& root, SECURITY_ATTRIBUTES* security,
-                        std::u16string& usable);
+                        std::u16string& usable,
+                        const AccessControlFunctions& access = AccessControlFunctions());
+
+// Removes the work folders that runs killed or cut off by a power failure
+// left below the trusted work root `root`: folders named as runs name theirs
+// (IsWorkFolderName), made and last changed more than seven days before
+// `now` (a FILETIME value; 0: the current time), and not in use. A run holds
+// its work folder open for listing, sharing no reading, until it has
+// cleaned up: a folder that cannot be opened that way is in use and stays,
+// and so does a link or anything not a folder. A stale folder is unlocked,
+// then deleted without following links (DeleteTree); what cannot be deleted
+// stays. Returns how many folders were removed.
+int SweepStaleWorkFolders(const std::u16string& root, std::uint64_t now = 0,
+                          const AccessControlFunctions& access = AccessControlFunctions());
 
 }  // namespace quarry

@@ -63,5 +63,35 @@ TEST(CommandLine, ParsesTheExampleTable) {
     }
 }
 
+// "-log FILE" wherever the other switches are: a token, or a path in double
+// quotes; once only, and never without a file.
+TEST(CommandLine, TakesTheLogFileAsATokenOrInQuotes) {
+    const struct {
+        const char16_t* tail;
+        const char16_t* log;
+        bool silent;
+        const char16_t* extra;
+    } cases[] = {
+        {u"-log C:\\x.log -s", u"C:\\x.log", true, u""},
+        {u"-s /LOG \"C:\\My Logs\\x.log\" /p a b", u"C:\\My Logs\\x.log", true, u"a b"},
+        {u"-log \"C:\\a b.log\"", u"C:\\a b.log", false, u""},
+        {u"-log", u"", false, u"-log"},
+        {u"-log   ", u"", false, u"-log   "},
+        {u"-log \"unclosed -s", u"", false, u"-log \"unclosed -s"},
+        {u"-log \"\" -s", u"", false, u"-log \"\" -s"},
+        {u"-log a -log b", u"a", false, u"-log b"},
+        {u"x -log a", u"", false, u"x -log a"},
+        {u"-run {G} req -log a", u"", false, u"-log a"},
+    };
+    for (const auto& c : cases) {
+        const std::u16string tail = c.tail;
+        SCOPED_TRACE(std::string(tail.begin(), tail.end()));
+        const CommandLineOptions options = ParseCommandLine(tail);
+        EXPECT_EQ(std::u16string(c.log), options.logPath);
+        EXPECT_EQ(c.silent, options.silent);
+        EXPECT_EQ(std::u16string(c.extra), options.extraArguments);
+    }
+}
+
 }  // namespace
 }  // namespace quarry

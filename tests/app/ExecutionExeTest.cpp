@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -22,36 +21,6 @@ using testing::ProgramDriver;
 
 std::u16string UiData(const std::string& name) {
     return testing::WindowsPathOf(std::string(QUARRY_TEST_DATA) + "/ui/" + name);
-}
-
-// Ids of the running processes whose executable is named `name`; with
-// `parents`, only those started by one of them (other tests running at the
-// same time start the same programs).
-std::vector<DWORD> ProcessesNamed(const wchar_t* name,
-                                  const std::vector<DWORD>* parents = nullptr) {
-    std::vector<DWORD> ids;
-    const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
-         more = ::Process32NextW(snapshot.Get(), &entry)) {
-        if (::lstrcmpiW(entry.szExeFile, name) != 0) continue;
-        if (parents && std::find(parents->begin(), parents->end(), entry.th32ParentProcessID) ==
-                           parents->end()) {
-            continue;
-        }
-        ids.push_back(entry.th32ProcessID);
-    }
-    return ids;
-}
-
-void EndProcesses(const std::vector<DWORD>& ids) {
-    for (DWORD id : ids) {
-        const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (!process) continue;
-        ::TerminateProcess(process.Get(), 1);
-        ::WaitForSingleObject(process.Get(), 5000);
-    }
 }
 
 // What cmd.exe of the native processor sets as PROCESSOR_ARCHITECTURE.
@@ -203,27 +172,21 @@ TEST(ExecutionExe, CancelWhileTheProgramRunsEndsTheRunModeCopy) {
     // The packed program and its run-mode copy; the program this run started
     // is the test program whose parent is one of them.
     std::vector<DWORD> copies;
-    std::vector<DWORD> started;
-    for (int i = 0; i < 500 && started.empty(); ++i) {
-        if (i != 0) ::Sleep(10);
-        copies = ProcessesNamed(L"run-sleep.exe");
-        started = ProcessesNamed(L"testprog.exe", &copies);
-    }
+    const std::vector<DWORD> started =
+        ProgramDriver::StartedBy(L"run-sleep.exe", L"testprog.exe", copies);
     EXPECT_EQ(2u, copies.size());
     ASSERT_EQ(1u, started.size());
 
-    DWORD_PTR answer = FALSE;
-    ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
-                                      &answer));
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
-    ProgramDriver::Press(dialog, IDCANCEL);
+    ASSERT_TRUE(program.EndSessionAndClose(dialog));
     EXPECT_EQ(0x80004004u, program.WaitForExit());
-    for (int i = 0; i < 500 && !ProcessesNamed(L"run-sleep.exe").empty(); ++i) ::Sleep(10);
-    EXPECT_TRUE(ProcessesNamed(L"run-sleep.exe").empty());
-    const std::vector<DWORD> running = ProcessesNamed(L"testprog.exe");
+    for (int i = 0; i < 500 && !ProgramDriver::ProcessesNamed(L"run-sleep.exe").empty(); ++i) {
+        ::Sleep(10);
+    }
+    EXPECT_TRUE(ProgramDriver::ProcessesNamed(L"run-sleep.exe").empty());
+    const std::vector<DWORD> running = ProgramDriver::ProcessesNamed(L"testprog.exe");
     EXPECT_NE(running.end(), std::find(running.begin(), running.end(), started[0]))
         << "the program keeps running";
-    EndProcesses(started);
+    ProgramDriver::EndProcesses(started);
 }
 
 }  // namespace

@@ -54,43 +54,36 @@ BOOL ScriptedLookup(PSID) {
 class GuestsTest : public ::testing::Test {
 protected:
     void SetUp() override { gLookups = 0; }
-    void TearDown() override {
-        gLookupAccountSidForGuests = saved_;
-    }
-    void Script(std::vector<DWORD> errors) {
-        gLookupErrors = std::move(errors);
-        gLookupAccountSidForGuests = ScriptedLookup;
-    }
-    BOOL (*saved_)(PSID) = gLookupAccountSidForGuests;
+    void Script(std::vector<DWORD> errors) { gLookupErrors = std::move(errors); }
 };
 
 TEST_F(GuestsTest, GuestsGroupWithANameMakesAGuest) {
     const GroupList groups({DOMAIN_ALIAS_RID_USERS, DOMAIN_ALIAS_RID_GUESTS});
     Script({0});
-    EXPECT_TRUE(TokenGroupsHoldGuests(groups.Groups()));
+    EXPECT_TRUE(TokenGroupsHoldGuests(groups.Groups(), ScriptedLookup));
     EXPECT_EQ(1u, gLookups) << "only the Guests entry is looked up";
 }
 
 TEST_F(GuestsTest, UnmappedEntryIsPassedOverOtherLookupFailuresEndTheWalk) {
     const GroupList twice({DOMAIN_ALIAS_RID_GUESTS, DOMAIN_ALIAS_RID_GUESTS});
     Script({ERROR_NONE_MAPPED, 0});
-    EXPECT_TRUE(TokenGroupsHoldGuests(twice.Groups()));
+    EXPECT_TRUE(TokenGroupsHoldGuests(twice.Groups(), ScriptedLookup));
 
     gLookups = 0;
     Script({ERROR_ACCESS_DENIED, 0});
-    EXPECT_FALSE(TokenGroupsHoldGuests(twice.Groups()));
+    EXPECT_FALSE(TokenGroupsHoldGuests(twice.Groups(), ScriptedLookup));
     EXPECT_EQ(1u, gLookups);
 
     gLookups = 0;
     Script({ERROR_NONE_MAPPED});
-    EXPECT_FALSE(TokenGroupsHoldGuests(twice.Groups()));
+    EXPECT_FALSE(TokenGroupsHoldGuests(twice.Groups(), ScriptedLookup));
     EXPECT_EQ(2u, gLookups);
 }
 
 TEST_F(GuestsTest, NoGuestsGroupIsNoGuest) {
     const GroupList groups({DOMAIN_ALIAS_RID_USERS, DOMAIN_ALIAS_RID_ADMINS});
     Script({0});
-    EXPECT_FALSE(TokenGroupsHoldGuests(groups.Groups()));
+    EXPECT_FALSE(TokenGroupsHoldGuests(groups.Groups(), ScriptedLookup));
     EXPECT_EQ(0u, gLookups);
 }
 

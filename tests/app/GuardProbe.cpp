@@ -15,7 +15,7 @@
 #include <cwchar>
 #include <string>
 
-#include "app/LibrarySearchGuard_win.h"
+#include "common/LibrarySearchGuard_win.h"
 
 namespace {
 

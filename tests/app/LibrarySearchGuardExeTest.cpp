@@ -4,7 +4,7 @@
 // without SetDefaultDllDirectories, of the version each case names. Wine has
 // SetDefaultDllDirectories, so only this seam reaches the preloading and the
 // neighbour check; the shipped program is run beside the same files too.
-#include "app/LibrarySearchGuard_win.h"
+#include "common/LibrarySearchGuard_win.h"
 
 #include <gtest/gtest.h>
 

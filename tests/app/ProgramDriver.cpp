@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 #include "common/Unique.h"
 #include "common/WinResult.h"
 
@@ -214,6 +216,55 @@ DWORD ProgramDriver::WaitForExit(DWORD milliseconds) {
         }
     }
     return 0xDEADBEEF;
+}
+
+std::vector<DWORD> ProgramDriver::ProcessesNamed(const wchar_t* name,
+                                                 const std::vector<DWORD>* parents) {
+    std::vector<DWORD> ids;
+    const UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        if (::lstrcmpiW(entry.szExeFile, name) != 0) continue;
+        if (parents && std::find(parents->begin(), parents->end(), entry.th32ParentProcessID) ==
+                           parents->end()) {
+            continue;
+        }
+        ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
+void ProgramDriver::EndProcesses(const std::vector<DWORD>& ids) {
+    for (DWORD id : ids) {
+        const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (!process) continue;
+        ::TerminateProcess(process.Get(), 1);
+        ::WaitForSingleObject(process.Get(), 5000);
+    }
+}
+
+std::vector<DWORD> ProgramDriver::StartedBy(const wchar_t* starterName,
+                                            const wchar_t* programName,
+                                            std::vector<DWORD>& starters) {
+    std::vector<DWORD> started;
+    for (int i = 0; i < 500 && started.empty(); ++i) {
+        if (i != 0) ::Sleep(10);
+        starters = ProcessesNamed(starterName);
+        started = ProcessesNamed(programName, &starters);
+    }
+    return started;
+}
+
+bool ProgramDriver::EndSessionAndClose(HWND dialog) {
+    DWORD_PTR answer = FALSE;
+    EXPECT_TRUE(::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 5000,
+                                      &answer));
+    const bool cancelled = WaitForStatus(dialog, u"Cancelled.");
+    EXPECT_TRUE(cancelled);
+    if (cancelled) Press(dialog, IDCANCEL);
+    return cancelled;
 }
 
 }  // namespace testing

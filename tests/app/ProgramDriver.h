@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace quarry {
 namespace testing {
@@ -45,8 +46,25 @@ public:
     // `temporaryFolder` (the TEMP of the runs), or empty when none is left.
     // `hadRoot` tells whether a run made the work root at all.
     static std::u16string WorkFolderLeft(const std::u16string& temporaryFolder, bool& hadRoot);
+    // Ids of the running processes whose executable is named `name`; with
+    // `parents`, only those started by one of them (other tests running at
+    // the same time start the same programs).
+    static std::vector<DWORD> ProcessesNamed(const wchar_t* name,
+                                             const std::vector<DWORD>* parents = nullptr);
+    // The processes named `programName` started by a process named
+    // `starterName` (the packed program's copies), waited for up to five
+    // seconds; `starters` receives those copies.
+    static std::vector<DWORD> StartedBy(const wchar_t* starterName, const wchar_t* programName,
+                                        std::vector<DWORD>& starters);
+    // Ends those processes and waits for them a little.
+    static void EndProcesses(const std::vector<DWORD>& ids);
     // Presses button `id` (IDOK, IDCANCEL, IDYES, IDNO, ...) of `window`.
     static void Press(HWND window, int id);
+
+    // Ends the session as a log-off does (WM_QUERYENDSESSION to `dialog`),
+    // waits for the dialog to read "Cancelled." and presses Close; false
+    // (and a test failure) when that status never came.
+    bool EndSessionAndClose(HWND dialog);
 
     // Waits for the process to end and returns its full exit code; 0xDEADBEEF
     // on timeout. While waiting it watches whether any window of the process

@@ -1,4 +1,4 @@
-// ExtractionJob::LaunchAndWait as extraction mode runs it: the shipped
+// LaunchAndWait as extraction mode runs it: the shipped
 // quarry.exe is started in run mode and starts the configured file, whose
 // exit code comes back through the exit-code slot. The command scripts are
 // written at test time into a folder whose name cmd.exe treats specially.
@@ -15,21 +15,44 @@
 #include "common/WinTestSupport.h"
 #include "execution/ExitCodeSlot.h"
 #include "execution/ProcessTestSupport.h"
-#include "workflow/ExtractionJob.h"
+#include "common/Unique.h"
 
 namespace quarry {
 namespace {
 
 using testing::ScratchFolder;
 
-// The job's files all live in `runFolder`; its program file is the shipped
-// quarry.exe, which the launch starts as the run-mode copy.
-void PrepareJob(ExtractionJob& job, const std::u16string& runFolder) {
-    job.programPath = testing::WindowsPathOf(QUARRY_EXE_PATH);
-    job.runFolder = runFolder;
-    // No console window for the scripts.
-    job.silent = true;
-}
+// The launch as the extraction worker makes it. The files all live in
+// `runFolder`; the program file is the shipped quarry.exe, which the launch
+// starts as the run-mode copy.
+struct JobLaunch {
+    explicit JobLaunch(const std::u16string& runFolder)
+        : programPath(testing::WindowsPathOf(QUARRY_EXE_PATH)),
+          runFolder(runFolder),
+          cancelEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+    HResult LaunchAndWait(const std::u16string& filePath, const std::u16string& arguments,
+                          bool forceElevation, std::uint32_t waitSeconds) {
+        // Kept: the shell request the fakes record points into it.
+        launch = LaunchRequest();
+        launch.programPath = programPath;
+        launch.runFolder = runFolder;
+        launch.filePath = filePath;
+        launch.arguments = arguments;
+        launch.forceElevation = forceElevation;
+        // No console window for the scripts.
+        launch.silent = true;
+        launch.waitSeconds = waitSeconds;
+        launch.cancelEvent = cancelEvent.Get();
+        return quarry::LaunchAndWait(launch, launchFunctions);
+    }
+
+    std::u16string programPath;
+    std::u16string runFolder;
+    LaunchFunctions launchFunctions;
+    UniqueHandle cancelEvent;
+    LaunchRequest launch;
+};
 
 // Run mode takes requests only from a copy of its own program file, and this
 // test program is none: a suspended quarry.exe stands in for the
@@ -93,8 +116,7 @@ TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
         const std::string text = "@echo off\r\necho [%*]>\"%~dpn0.txt\"\r\nexit /b " + code + "\r\n";
         ASSERT_TRUE(testing::WriteBytes(script, std::vector<std::uint8_t>(text.begin(), text.end())));
 
-        ExtractionJob job(nullptr, nullptr);
-        PrepareJob(job, runFolder);
+        JobLaunch job(runFolder);
         job.launchFunctions.shellExecuteEx = StartAsChildOfStandIn;
         EXPECT_EQ(kResultOk, job.LaunchAndWait(script, c.arguments, false, 0))
             << Utf16ToUtf8(c.arguments);
@@ -144,8 +166,7 @@ TEST(Launch, CommandScriptRunsWithoutTheUsersAutoRunCommands) {
     StandInParent standIn;
     ASSERT_TRUE(standIn.parent);
     gStandIn = &standIn;
-    ExtractionJob job(nullptr, nullptr);
-    PrepareJob(job, scratch.Path());
+    JobLaunch job(scratch.Path());
     job.launchFunctions.shellExecuteEx = StartAsChildOfStandIn;
     EXPECT_EQ(kResultOk, job.LaunchAndWait(script, u"", false, 0));
     gStandIn = nullptr;
@@ -238,8 +259,7 @@ TEST(Launch, RefusedElevationOfTheRunModeCopyEndsAsACancellation) {
     ScratchFolder scratch;
     gFake = FakeSystem();
     WriteExitCodeSlot(0);
-    ExtractionJob job(nullptr, nullptr);
-    PrepareJob(job, scratch.Path());
+    JobLaunch job(scratch.Path());
     job.launchFunctions = FakeFunctions();
     const std::u16string file = scratch / u"setup.exe";
 

@@ -49,7 +49,7 @@ TEST(ProcessTreeWatcher, TracksAChildUntilItEnds) {
     ProcessTreeWatcher watcher;
     watcher.SetRoot(SelfPath(), ::GetCurrentProcessId());
     watcher.SetRoot(u"", 0);  // not a process
-    ASSERT_TRUE(watcher.Start());
+    ASSERT_EQ(kResultOk, watcher.Start());
     EXPECT_TRUE(watcher.Running());
 
     ProcessGroup group;
@@ -75,13 +75,13 @@ TEST(ProcessTreeWatcher, TracksAChildUntilItEnds) {
     watcher.Stop();
     EXPECT_LT(::GetTickCount() - before, 2000u);
     EXPECT_FALSE(watcher.Running());
-    EXPECT_FALSE(watcher.Start());
+    EXPECT_EQ(kResultUnexpected, watcher.Start());
 }
 
 TEST(ProcessTreeWatcher, TracksAGrandchildStartedWhileItsParentLives) {
     ProcessTreeWatcher watcher;
     watcher.SetRoot(SelfPath(), ::GetCurrentProcessId());
-    ASSERT_TRUE(watcher.Start());
+    ASSERT_EQ(kResultOk, watcher.Start());
 
     ProcessGroup group;
     DWORD childId = 0;
@@ -114,7 +114,7 @@ TEST(ProcessTreeWatcher, DoesNotTrackAGrandchildWhoseParentEndedUnseen) {
     // parent is gone before the watcher looks.
     ProcessTreeWatcher watcher;
     watcher.SetRoot(SelfPath(), ::GetCurrentProcessId());
-    ASSERT_TRUE(watcher.Start());
+    ASSERT_EQ(kResultOk, watcher.Start());
     WaitForPasses(watcher, 2);
     EXPECT_TRUE(testing::IsRunning(grandchildren.front()));
     EXPECT_FALSE(Tracks(watcher, grandchildren.front()));

@@ -84,8 +84,15 @@ TEST(RunRequest, NeedsFourPiecesAndSkipsEmptyOnes) {
     }
     ExpectSame(Request(3, true, false, u"C:\\x.exe"),
                DecodeRunRequest(u"||3||Yes|||No|C:\\x.exe||"));
-    // A fifth piece is not part of the program.
+    // A fifth piece is not part of the program: it is the field log's file.
     ExpectSame(Request(3, false, false, u"C:\\x.exe"), DecodeRunRequest(u"3|No|No|C:\\x.exe|y"));
+    EXPECT_EQ(u"y", DecodeRunRequest(u"3|No|No|C:\\x.exe|y")->logPath);
+    EXPECT_EQ(u"", DecodeRunRequest(u"3|No|No|C:\\x.exe||")->logPath);
+
+    RunRequest logged = Request(0, false, false, u"C:\\x.exe");
+    logged.logPath = u"C:\\My Logs\\run.log";
+    EXPECT_EQ("0|No|No|C:\\x.exe|C:\\My%20Logs\\run.log", Narrow(EncodeRunRequest(logged)));
+    EXPECT_EQ(logged.logPath, DecodeRunRequest(EncodeRunRequest(logged))->logPath);
     // A piece of spaces is not empty.
     ExpectSame(Request(0, false, false, u" "), DecodeRunRequest(u"0|No|No|%20"));
 }

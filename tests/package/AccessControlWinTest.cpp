@@ -77,11 +77,11 @@ protected:
     void SetUp() override {
         gResets.clear();
         gLists.clear();
-        gAccessControlFunctions.findTreeReset = FindRecordingReset;
-        gAccessControlFunctions.readSecurity = ReadGivenList;
+        access.findTreeReset = FindRecordingReset;
+        access.readSecurity = ReadGivenList;
     }
-    void TearDown() override { gAccessControlFunctions = AccessControlFunctions(); }
     ScratchFolder scratch;
+    AccessControlFunctions access;
 };
 
 // Users inherit full control, Everyone read, and an account that no longer
@@ -93,7 +93,7 @@ TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
     gLists[folder] = L"D:(A;OICIID;GA;;;BU)(A;OICIID;GR;;;WD)(A;OICIID;FA;;;S-1-5-21-1-2-3-4242)";
 
-    EXPECT_TRUE(SetTreeAccess(folder, false));
+    EXPECT_EQ(kResultOk, SetTreeAccess(folder, false, access));
     ASSERT_EQ(1u, gResets.size());
     const ResetCall& lock = gResets[0];
     EXPECT_EQ(folder, lock.path);
@@ -128,7 +128,7 @@ TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
 
     for (const bool privileged : {false, true}) {
         gResets.clear();
-        gAccessControlFunctions.runIdentity = privileged ? [] {
+        access.runIdentity = privileged ? [] {
             RunIdentity run = CurrentRunIdentity();
             run.privileged = true;
             return run;
@@ -137,7 +137,7 @@ TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
             run.privileged = false;
             return run;
         };
-        EXPECT_TRUE(SetTreeAccess(folder, false));
+        EXPECT_EQ(kResultOk, SetTreeAccess(folder, false, access));
         ASSERT_EQ(1u, gResets.size());
         std::vector<std::string> denied;
         for (std::size_t i = 0; i < gResets[0].entries.size(); ++i) {
@@ -162,15 +162,15 @@ TEST_F(AccessControlWinTest, ProtectedListIsLockedAlreadyOrNotAtAll) {
     gLists[mine] =
         L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;BU)";
     gLists[shared] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x100116;;;BU)";
-    EXPECT_TRUE(SetTreeAccess(mine, false));
-    EXPECT_FALSE(SetTreeAccess(shared, false));
+    EXPECT_EQ(kResultOk, SetTreeAccess(mine, false, access));
+    EXPECT_EQ(kResultTreeNotLocked, SetTreeAccess(shared, false, access));
     EXPECT_TRUE(gResets.empty());
 }
 
 // A lock that has no one to deny holds even where the reset cannot be made
 // (Windows XP, Wine); one that has someone to deny then fails.
 TEST_F(AccessControlWinTest, LockWithoutResetHoldsOnlyWhenNoOneIsToBeDenied) {
-    gAccessControlFunctions.findTreeReset = FindNoReset;
+    access.findTreeReset = FindNoReset;
     const std::u16string closed = scratch / u"closed";
     const std::u16string open = scratch / u"open";
     ASSERT_TRUE(::CreateDirectoryW(Wide(closed), nullptr));
@@ -181,9 +181,9 @@ TEST_F(AccessControlWinTest, LockWithoutResetHoldsOnlyWhenNoOneIsToBeDenied) {
     gLists[open] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;0x100116;;;BU)";
     // Without the reset an entry of the list's own stays as well.
     gLists[explicitlyOpen] = L"D:(A;OICI;0x100116;;;BU)(A;OICIID;FA;;;SY)";
-    EXPECT_TRUE(SetTreeAccess(closed, false));
-    EXPECT_FALSE(SetTreeAccess(open, false));
-    EXPECT_FALSE(SetTreeAccess(explicitlyOpen, false));
+    EXPECT_EQ(kResultOk, SetTreeAccess(closed, false, access));
+    EXPECT_EQ(ResultFromWin32(120), SetTreeAccess(open, false, access));
+    EXPECT_EQ(ResultFromWin32(120), SetTreeAccess(explicitlyOpen, false, access));
     EXPECT_EQ(120u, ::GetLastError());
 }
 
@@ -194,7 +194,7 @@ TEST_F(AccessControlWinTest, OutOfOrderListIsResetBeforeTheLock) {
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
     gLists[folder] = L"D:(A;OICIID;GA;;;BU)(A;;FA;;;WD)";
 
-    EXPECT_TRUE(SetTreeAccess(folder, false));
+    EXPECT_EQ(kResultOk, SetTreeAccess(folder, false, access));
     ASSERT_EQ(2u, gResets.size());
     EXPECT_TRUE(gResets[0].entries.empty());
     ASSERT_EQ(2u, gResets[1].entries.size());
@@ -211,8 +211,8 @@ TEST_F(AccessControlWinTest, UnlockGrantsBackOnlyBelowALock) {
     gLists[below] = L"D:(D;OICIID;0xC0016;;;BU)(A;OICIID;GA;;;BU)";
     gLists[above] = L"D:(A;OICIID;GA;;;BU)";
 
-    EXPECT_TRUE(SetTreeAccess(below, true));
-    EXPECT_TRUE(SetTreeAccess(above, true));
+    EXPECT_EQ(kResultOk, SetTreeAccess(below, true, access));
+    EXPECT_EQ(kResultOk, SetTreeAccess(above, true, access));
     ASSERT_EQ(2u, gResets.size());
     ASSERT_EQ(1u, gResets[0].entries.size());
     EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, gResets[0].entries[0].Header.AceType);
@@ -221,11 +221,11 @@ TEST_F(AccessControlWinTest, UnlockGrantsBackOnlyBelowALock) {
 }
 
 TEST_F(AccessControlWinTest, MissingTreeResetFailsWithError120AndChangesNothing) {
-    gAccessControlFunctions.findTreeReset = FindNoReset;
+    access.findTreeReset = FindNoReset;
     const std::u16string folder = scratch / u"untouched";
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
     gLists[folder] = L"D:(A;OICIID;GA;;;BU)";
-    EXPECT_FALSE(SetTreeAccess(folder, false));
+    EXPECT_EQ(ResultFromWin32(120), SetTreeAccess(folder, false, access));
     EXPECT_EQ(120u, ::GetLastError());
 }
 
@@ -235,7 +235,7 @@ TEST_F(AccessControlWinTest, NullListLocksNothingAndFails) {
     const std::u16string folder = scratch / u"open";
     ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
     gLists[folder] = L"";
-    EXPECT_FALSE(SetTreeAccess(folder, false));
+    EXPECT_EQ(kResultTreeNotLocked, SetTreeAccess(folder, false, access));
     EXPECT_TRUE(gResets.empty());
 }
 
@@ -264,7 +264,7 @@ TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
     ASSERT_TRUE(testing::IsReparsePoint(tree + u"\\sub\\link"));
     gLists[tree] = L"D:(A;OICIID;GA;;;BU)";
 
-    const bool unlocked = SetTreeAccess(tree, true);
+    const bool unlocked = Succeeded(SetTreeAccess(tree, true, access));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(user + u"\\mine.txt")));
     if (testing::RunsUnderWine()) {
         EXPECT_FALSE(unlocked);
@@ -286,8 +286,8 @@ TEST_F(AccessControlWinTest, TreeThatIsALinkIsNeverReset) {
     if (testing::RunsUnderWine()) {
         ASSERT_TRUE(testing::IsReparsePoint(link));
         gLists[link] = L"D:(A;OICIID;GA;;;BU)";
-        EXPECT_FALSE(SetTreeAccess(link, false));
-        EXPECT_FALSE(SetTreeAccess(link, true));
+        EXPECT_TRUE(Failed(SetTreeAccess(link, false, access)));
+        EXPECT_TRUE(Failed(SetTreeAccess(link, true, access)));
         EXPECT_TRUE(gResets.empty());
         return;
     }
@@ -297,7 +297,7 @@ TEST_F(AccessControlWinTest, TreeThatIsALinkIsNeverReset) {
         GTEST_SKIP() << "no symbolic link could be made: needs the privilege or developer mode";
     }
     gLists[scratch / u"link"] = L"D:(A;OICIID;GA;;;BU)";
-    EXPECT_FALSE(SetTreeAccess(scratch / u"link", false));
+    EXPECT_TRUE(Failed(SetTreeAccess(scratch / u"link", false, access)));
     EXPECT_TRUE(gResets.empty());
 }
 
@@ -381,7 +381,7 @@ TEST_F(AccessControlWinTest, WritableItemsAreCreatedAndUnlockedByKind) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(scratch / u"outside.txt")));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(scratch / u"outside2.txt")));
 
-    UnlockWritableItems(destination, items);
+    UnlockWritableItems(destination, items, access);
     std::vector<std::u16string> unlocked;
     for (const ResetCall& call : gResets) unlocked.push_back(call.path);
     EXPECT_EQ((std::vector<std::u16string>{destination + u"logs\\run.log",
@@ -518,7 +518,7 @@ TEST(AccessControlOnWindows, AfterTheLockAStandardUserCannotRenameWriteOrRepermi
     CreateWritableItems(package, items, files);
     ASSERT_GT(Granted(other.Get(), program) & FILE_WRITE_DATA, 0u) << "Users may write before";
 
-    ASSERT_TRUE(SetTreeAccess(work, false));
+    ASSERT_EQ(kResultOk, SetTreeAccess(work, false));
     UnlockWritableItems(package, items);
 
     const DWORD onProgram = Granted(other.Get(), program);
@@ -532,7 +532,7 @@ TEST(AccessControlOnWindows, AfterTheLockAStandardUserCannotRenameWriteOrRepermi
     EXPECT_NE(0u, Granted(other.Get(), package + u"\\writable.txt") & FILE_WRITE_DATA);
     EXPECT_EQ(5u, testing::RunProgram(program, u"sleep 0 5"));
 
-    EXPECT_TRUE(SetTreeAccess(work, true));
+    EXPECT_EQ(kResultOk, SetTreeAccess(work, true));
     EXPECT_TRUE(DeleteTree(work));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(work)));
 }

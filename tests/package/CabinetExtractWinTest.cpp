@@ -278,22 +278,23 @@ void WithinThirtySeconds(F f) {
 class CabinetExtractTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         destination = folder / u"out\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
     }
     // Writes the cabinet into the scratch folder and expands it.
-    bool ExpandBytes(const Bytes& cabinet, std::vector<ExtractedFileRecord>* records = nullptr,
-                     const std::u16string& name = u"test.cab") {
+    HResult ExpandBytes(const Bytes& cabinet, std::vector<ExtractedFileRecord>* records = nullptr,
+                        const std::u16string& name = u"test.cab") {
         EXPECT_TRUE(WriteBytes(folder / name, cabinet));
-        CExtract extract;
+        CExtract extract(files);
         EXPECT_EQ(kResultOk, extract.Create());
-        const bool expanded = extract.Expand(folder / name, destination, nullptr);
+        const HResult expanded = extract.Expand(folder / name, destination, nullptr);
         if (records) *records = extract.ExtractedFiles();
         return expanded;
     }
     ScratchFolder folder;
     std::u16string destination;
+    CabinetFileFunctions files;
 };
 
 TEST_F(CabinetExtractTest, ExpandsMszipAndStoredCabinetsByteForByte) {
@@ -305,8 +306,8 @@ TEST_F(CabinetExtractTest, ExpandsMszipAndStoredCabinetsByteForByte) {
         CExtract extract;
         ASSERT_EQ(kResultOk, extract.Create());
         // The folder may come without its "\".
-        ASSERT_TRUE(extract.Expand(CabinetData(cabinet), target.substr(0, target.size() - 1),
-                                   nullptr));
+        ASSERT_EQ(kResultOk, extract.Expand(CabinetData(cabinet),
+                                            target.substr(0, target.size() - 1), nullptr));
 
         const std::vector<ExtractedFileRecord>& records = extract.ExtractedFiles();
         ASSERT_EQ(members.size(), records.size());
@@ -326,6 +327,29 @@ TEST_F(CabinetExtractTest, ExpandsMszipAndStoredCabinetsByteForByte) {
     }
 }
 
+// The expansion fails with the first reason a step met: the error of the
+// file system for a folder level that is a file or a destination that is
+// not there, and a refusal of its own for no destination at all.
+TEST_F(CabinetExtractTest, FailsWithTheReasonOfTheFirstFailedStep) {
+    ASSERT_TRUE(WriteBytes(destination + u"docs", {'x'}));
+    const struct {
+        const char* what;
+        std::u16string destination;
+        HResult expected;
+    } cases[] = {
+        {"a file where a folder goes", destination, ResultFromWin32(ERROR_ALREADY_EXISTS)},
+        {"missing destination", destination + u"missing\\", ResultFromWin32(ERROR_PATH_NOT_FOUND)},
+        {"no destination", u"", kResultInvalidArg},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CExtract extract;
+        ASSERT_EQ(kResultOk, extract.Create());
+        EXPECT_EQ(c.expected, extract.Expand(CabinetData("payload-stored.cab"), c.destination,
+                                             nullptr));
+    }
+}
+
 // Every file is created new: one already there was not written by this
 // run, or is a second name in the cabinet for the same file, and is left as
 // it is.
@@ -333,7 +357,7 @@ TEST_F(CabinetExtractTest, RefusesANameThatIsThereAlreadyAndLeavesItAlone) {
     const std::u16string inTheWay = destination + u"readme.txt";
     ASSERT_TRUE(WriteBytes(inTheWay, Pattern(5000, 9)));
     ASSERT_TRUE(::SetFileAttributesW(Wide(inTheWay), FILE_ATTRIBUTE_READONLY));
-    EXPECT_FALSE(ExpandBytes(ReadCabinet("payload-stored.cab")));
+    EXPECT_EQ(ResultFromWin32(ERROR_FILE_EXISTS), ExpandBytes(ReadCabinet("payload-stored.cab")));
     EXPECT_EQ(Pattern(5000, 9), ReadBytes(inTheWay));
     ::SetFileAttributesW(Wide(inTheWay), FILE_ATTRIBUTE_NORMAL);
 }
@@ -355,7 +379,7 @@ TEST_F(CabinetExtractTest, DecodesNamesAsUtf8WhenFlaggedElseInTheAnsiCodePage) {
         testing::RemoveTree(destination);
         ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
         std::vector<ExtractedFileRecord> records;
-        ASSERT_TRUE(ExpandBytes(SingleFileCabinet(raw, c.attributes), &records));
+        ASSERT_EQ(kResultOk, ExpandBytes(SingleFileCabinet(raw, c.attributes), &records));
         EXPECT_EQ(std::vector<std::u16string>{c.expected}, Tree(destination));
         ASSERT_EQ(1u, records.size());
         EXPECT_EQ(c.expected, records[0].relativePath);
@@ -400,14 +424,12 @@ TEST_F(CabinetExtractTest, TakesStoredTimesAsLocalUnlessFlaggedUtc) {
     // UTC = local time + bias (minutes).
     const std::uint64_t fromLocal = utc + static_cast<std::int64_t>(zone.Bias) * 60 * 10000000;
 
-    const CabinetFileFunctions saved = gCabinetFileFunctions;
-    ScopeExit restore([&saved] { gCabinetFileFunctions = saved; });
     for (bool byHandle : {true, false}) {
         SCOPED_TRACE(byHandle ? "by handle" : "by SetFileTime");
-        if (!byHandle) gCabinetFileFunctions.setBasicInformation = RefuseBasicInformation;
-        ASSERT_TRUE(ExpandBytes(SingleFileCabinet("local.txt", 0x20, date, time)));
+        if (!byHandle) files.setBasicInformation = RefuseBasicInformation;
+        ASSERT_EQ(kResultOk, ExpandBytes(SingleFileCabinet("local.txt", 0x20, date, time)));
         EXPECT_EQ(fromLocal, testing::LastWriteTime(destination + u"local.txt"));
-        ASSERT_TRUE(ExpandBytes(SingleFileCabinet("utc.txt", 0x120, date, time)));
+        ASSERT_EQ(kResultOk, ExpandBytes(SingleFileCabinet("utc.txt", 0x120, date, time)));
         EXPECT_EQ(utc, testing::LastWriteTime(destination + u"utc.txt"));
         // Every expansion creates its files new.
         ::DeleteFileW(Wide(destination + u"local.txt"));
@@ -427,17 +449,15 @@ TEST_F(CabinetExtractTest, KeepsOnlyReadOnlyHiddenSystemAndArchiveAttributes) {
         {"archive.txt", 0x20 | 0x80, FILE_ATTRIBUTE_ARCHIVE},
         {"none.txt", 0x40, 0},
     };
-    const CabinetFileFunctions saved = gCabinetFileFunctions;
-    ScopeExit restore([&saved] { gCabinetFileFunctions = saved; });
-    gCabinetFileFunctions.setFileAttributes = RecordAttributes;
+    files.setFileAttributes = RecordAttributes;
     for (bool byHandle : {true, false}) {
-        gCabinetFileFunctions.setBasicInformation =
+        files.setBasicInformation =
             byHandle ? RecordBasicInformation : RefuseBasicInformation;
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (byHandle ? " by handle" : " by path"));
             gAttributeCalls.clear();
             const std::u16string path = destination + Utf16(c.name);
-            ASSERT_TRUE(ExpandBytes(SingleFileCabinet(c.name, c.stored)));
+            ASSERT_EQ(kResultOk, ExpandBytes(SingleFileCabinet(c.name, c.stored)));
             // A new file is opened as it is and given what it keeps as it is
             // finished: through its handle, or by path once closed.
             ASSERT_EQ(1u, gAttributeCalls.size());
@@ -462,7 +482,7 @@ TEST_F(CabinetExtractTest, RefusesNamesThatLeaveTheDestinationBeforeCreatingAnyt
     for (const char* name : names) {
         for (std::uint16_t attributes : {0x20, 0xA0}) {
             SCOPED_TRACE(std::string(name) + (attributes & 0x80 ? " (UTF-8)" : ""));
-            EXPECT_FALSE(ExpandBytes(SingleFileCabinet(name, attributes)));
+            EXPECT_EQ(kResultPackageUnreadable, ExpandBytes(SingleFileCabinet(name, attributes)));
             EXPECT_TRUE(Tree(destination).empty());
             EXPECT_EQ((std::vector<std::u16string>{u"out", u"test.cab"}), Tree(folder.Path()));
         }
@@ -486,7 +506,7 @@ TEST_F(CabinetExtractTest, ExpandsEveryCabinetOfASetFromTheSameFolder) {
     ASSERT_TRUE(WriteBytes(folder / u"set-second.cab", set[1]));
 
     std::vector<ExtractedFileRecord> records;
-    ASSERT_TRUE(ExpandBytes(set[0], &records, u"set-first.cab"));
+    ASSERT_EQ(kResultOk, ExpandBytes(set[0], &records, u"set-first.cab"));
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(u"first.txt", records[0].relativePath);
     EXPECT_EQ(u"second.txt", records[1].relativePath);
@@ -600,7 +620,8 @@ TEST_F(CabinetExtractTest, AFileAcrossTwoCabinetsComesOutWholeOrTheSetFails) {
         }
         std::vector<ExtractedFileRecord> records;
         bool expanded = false;
-        WithinThirtySeconds([&] { expanded = ExpandBytes(set[0], &records, u"span1.cab"); });
+        WithinThirtySeconds(
+            [&] { expanded = Succeeded(ExpandBytes(set[0], &records, u"span1.cab")); });
         // For the record: Wine's FDI fails the set at the crossing file.
         std::cout << "[ spanning ] " << splits.size() << " split(s): "
                   << (expanded ? "expanded whole" : "expansion failed") << "\n";
@@ -615,7 +636,9 @@ TEST_F(CabinetExtractTest, AFileAcrossTwoCabinetsComesOutWholeOrTheSetFails) {
     testing::RemoveTree(destination);
     ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
     const std::vector<Bytes> set = SpanningCabinetSet(files, {2000}, names);
-    WithinThirtySeconds([&] { EXPECT_FALSE(ExpandBytes(set[1], nullptr, u"span2.cab")); });
+    WithinThirtySeconds([&] {
+        EXPECT_EQ(kResultPackageUnreadable, ExpandBytes(set[1], nullptr, u"span2.cab"));
+    });
 }
 
 // A set that names itself would never end; one whose next cabinet lies in
@@ -630,7 +653,10 @@ TEST_F(CabinetExtractTest, RefusesASetThatLoopsOrLeavesTheFolder) {
         CabinetImage first(ReadCabinet("set-first.cab"));
         first.nextCabinet = next;
         WithinThirtySeconds(
-            [&] { EXPECT_FALSE(ExpandBytes(first.Build(), nullptr, u"set-first.cab")); });
+            [&] {
+                EXPECT_EQ(kResultPackageUnreadable,
+                          ExpandBytes(first.Build(), nullptr, u"set-first.cab"));
+            });
         EXPECT_FALSE(Exists(destination + u"second.txt"));
     }
 }
@@ -652,11 +678,15 @@ TEST_F(CabinetExtractTest, DamagedCabinetsFail) {
                  {"data block checksum", flipped}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_FALSE(ExpandBytes(c.cabinet));
+        // Each case starts empty: a file left by the one before would fail
+        // the expansion before the damage is reached.
+        testing::RemoveTree(destination);
+        ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
+        EXPECT_EQ(kResultPackageUnreadable, ExpandBytes(c.cabinet));
     }
     CExtract extract;
     ASSERT_EQ(kResultOk, extract.Create());
-    EXPECT_FALSE(extract.Expand(folder / u"missing.cab", destination, nullptr));
+    EXPECT_EQ(kResultFileNotFound, extract.Expand(folder / u"missing.cab", destination, nullptr));
 }
 
 // FDI only calls back at file boundaries, so the cancel takes effect at the
@@ -679,7 +709,7 @@ TEST_F(CabinetExtractTest, CancelOrAbortDuringExpansionDeletesTheUnfinishedFile)
                 extract.Abort();
             }
         });
-        EXPECT_FALSE(extract.Expand(folder / u"big.cab", destination, cancel.Get()));
+        EXPECT_EQ(kResultAbort, extract.Expand(folder / u"big.cab", destination, cancel.Get()));
         watcher.Join();
         EXPECT_TRUE(watcher.sawFile);
         EXPECT_TRUE(Tree(destination).empty());
@@ -692,7 +722,7 @@ TEST_F(CabinetExtractTest, CancelBeforeTheStartWritesNothing) {
     ASSERT_TRUE(WriteBytes(folder / u"test.cab", ReadCabinet("payload-stored.cab")));
     CExtract extract;
     ASSERT_EQ(kResultOk, extract.Create());
-    EXPECT_FALSE(extract.Expand(folder / u"test.cab", destination, cancel.Get()));
+    EXPECT_EQ(kResultAbort, extract.Expand(folder / u"test.cab", destination, cancel.Get()));
     EXPECT_TRUE(Tree(destination).empty());
 }
 
@@ -703,10 +733,11 @@ TEST_F(CabinetExtractTest, OneExpanderPerThreadAtATime) {
     {
         CExtract second;
         EXPECT_EQ(kResultPackageUnreadable, second.Create());
-        EXPECT_FALSE(second.Expand(folder / u"test.cab", destination, nullptr));
+        EXPECT_EQ(kResultPackageUnreadable,
+                  second.Expand(folder / u"test.cab", destination, nullptr));
     }
     // The refused one left the active one registered.
-    EXPECT_TRUE(first.Expand(folder / u"test.cab", destination, nullptr));
+    EXPECT_EQ(kResultOk, first.Expand(folder / u"test.cab", destination, nullptr));
     EXPECT_EQ(1u, first.ExtractedFiles().size());
     EXPECT_EQ(kResultPackageUnreadable, first.Create());
 
@@ -731,7 +762,7 @@ TEST_F(CabinetExtractTest, WithoutASlotEveryExpansionFails) {
         CExtract extract;
         EXPECT_EQ(kResultPackageUnreadable, extract.Create());
     }
-    ASSERT_TRUE(InitializeExtractionSlot());
+    ASSERT_EQ(kResultOk, InitializeExtractionSlot());
     CExtract extract;
     EXPECT_EQ(kResultOk, extract.Create());
 }
@@ -740,7 +771,7 @@ TEST_F(CabinetExtractTest, WithoutASlotEveryExpansionFails) {
 class PackageExtractTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         support = folder / u"Support\\";
         destination = folder / u"Package\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(support), nullptr));
@@ -898,7 +929,7 @@ TEST_F(PackageExtractTest, BusyOrMissingSlotFailsAsUnreadable) {
 
     ReleaseExtractionSlot();
     EXPECT_EQ(kResultPackageUnreadable, reader.ExtractAll(destination, nullptr));
-    ASSERT_TRUE(InitializeExtractionSlot());
+    ASSERT_EQ(kResultOk, InitializeExtractionSlot());
     EXPECT_TRUE(Tree(destination).empty());
 
     // With the slot free again the same package expands.
@@ -971,9 +1002,7 @@ TEST_F(PackageExtractTest, ProgressMovesWithTheCabinetBytesTheExpansionReads) {
     PackageBuilder builder = WithSettings(0);
     builder.Add(kCabinetEntryName, Complemented(cabinet));
     Open(builder);
-    const CabinetFileFunctions saved = gCabinetFileFunctions;
-    ScopeExit restore([&saved] { gCabinetFileFunctions = saved; });
-    gCabinetFileFunctions.setBasicInformation = RecordProgress;
+    reader.cabinetFileFunctions.setBasicInformation = RecordProgress;
     gProgressReader = &reader;
     gProgressAtFiles.clear();
     ASSERT_EQ(kResultOk, reader.ExtractAll(destination, nullptr));

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/WinFile.h"
 #include "common/Text.h"
 #include "workflow/Folders.h"
 #include "common/WinTestSupport.h"
@@ -39,7 +40,7 @@ bool Exists(const std::u16string& path) {
 class ExtractedFilesLogWinTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         support = scratch / u"Support\\";
         destination = scratch / u"Package\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(support), nullptr));

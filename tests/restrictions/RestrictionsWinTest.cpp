@@ -1,18 +1,17 @@
 // The restriction checks of the extraction worker, called on this thread
-// with a stand-in dialog that records each report and answers it. The
+// with a stand-in question that records each report and answers it. The
 // version words are set as the measurement would leave them (Wine cannot
 // put a program in compatibility mode: it reports one version to both of its
 // version functions); the compatibility entries are real registry values in
 // the test prefix, named by a scratch program path.
-#include "workflow/ExtractionJob.h"
+#include "restrictions/Restrictions.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "common/WinTestSupport.h"
-#include "ui/ErrorReportRules.h"
-#include "workflow/DialogMessages.h"
+#include "restrictions/RestrictionRules.h"
 
 namespace quarry {
 namespace {
@@ -32,14 +31,13 @@ struct Report {
 std::vector<Report> gReports;
 INT_PTR gAnswer = IDNO;
 
-LRESULT CALLBACK StandInDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != kMsgReportError) return ::DefWindowProcW(window, message, wParam, lParam);
-    Report report = {static_cast<HResult>(wParam), {}};
+DialogAnswer StandInQuestion(HResult code, std::intptr_t argument) {
+    Report report = {code, {}};
     if (report.code == kResultWindowsTooOld) {
-        report.record = *reinterpret_cast<const VersionRecord*>(lParam);
+        report.record = *reinterpret_cast<const VersionRecord*>(argument);
     }
     gReports.push_back(report);
-    return gAnswer;
+    return gAnswer == IDYES ? DialogAnswer::Proceed : DialogAnswer::Decline;
 }
 
 volatile LONG gReads = 0;
@@ -58,20 +56,11 @@ WORD Amd64() { return PROCESSOR_ARCHITECTURE_AMD64; }
 class RestrictionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = StandInDialog;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"QuarryRestrictionsDialog";
-        ::RegisterClassW(&windowClass);
-        window = ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                   nullptr, windowClass.hInstance, nullptr);
-        ASSERT_NE(nullptr, window);
-        job.dialogWindow = window;
-        job.programPath = folder / u"Setup.exe";
-        job.trueVersion = job.reportedVersion = Word(6, 1);
-        job.trueBuild = job.reportedBuild = Word(7601, 1);
-        job.restrictionFunctions.verifySignature = FakeSignature;
-        job.restrictionFunctions.readComputerSystem = WineLikeReader;
+        programPath = folder / u"Setup.exe";
+        version.trueVersion = version.reportedVersion = Word(6, 1);
+        version.trueBuild = version.reportedBuild = Word(7601, 1);
+        functions.verifySignature = FakeSignature;
+        functions.readComputerSystem = WineLikeReader;
         gReports.clear();
     }
     void TearDown() override {
@@ -79,16 +68,17 @@ protected:
             for (const wchar_t* key : {kLayers, kPersisted}) {
                 HKEY opened = nullptr;
                 if (::RegOpenKeyExW(root, key, 0, KEY_WRITE, &opened) != ERROR_SUCCESS) continue;
-                ::RegDeleteValueW(opened, Wide(job.programPath));
+                ::RegDeleteValueW(opened, Wide(programPath));
                 ::RegCloseKey(opened);
             }
         }
-        ::DestroyWindow(window);
     }
 
     HResult Check() {
         errorReported = false;
-        return job.CheckRestrictions(errorReported);
+        const RestrictionCheck check = {settings, programPath,    version, nullptr,
+                                        askAfterFailure, StandInQuestion, functions};
+        return CheckRestrictions(check, errorReported);
     }
 
     void SetEntry(HKEY root, const wchar_t* key, REGSAM view = 0) {
@@ -96,15 +86,18 @@ protected:
         ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_WRITE | view,
                                                    nullptr, &opened, nullptr));
         const wchar_t layer[] = L"~ WINXPSP3";
-        EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExW(opened, Wide(job.programPath), 0, REG_SZ,
+        EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExW(opened, Wide(programPath), 0, REG_SZ,
                                                   reinterpret_cast<const BYTE*>(layer),
                                                   sizeof layer));
         ::RegCloseKey(opened);
     }
 
     testing::ScratchFolder folder;
-    HWND window = nullptr;
-    ExtractionJob job{nullptr, nullptr};
+    PackageSettings settings;
+    std::u16string programPath;
+    WindowsVersionWords version;
+    bool askAfterFailure = false;
+    RestrictionFunctions functions;
     bool errorReported = false;
 };
 
@@ -123,8 +116,8 @@ TEST_F(RestrictionsTest, WindowsVersionAndBuildAreReportedEvenWithoutAsking) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << std::hex << c.versionMin << " " << c.buildMin);
-        job.package.settings.OSVersionMin = c.versionMin;
-        job.package.settings.OSBuildMin = c.buildMin;
+        settings.OSVersionMin = c.versionMin;
+        settings.OSBuildMin = c.buildMin;
         gReports.clear();
         EXPECT_EQ(c.result, Check());
         EXPECT_EQ(c.result != kResultOk, errorReported);
@@ -137,14 +130,14 @@ TEST_F(RestrictionsTest, WindowsVersionAndBuildAreReportedEvenWithoutAsking) {
         EXPECT_EQ(Word(6, 1), gReports[0].record.trueVersion);
     }
     // A Yes goes on.
-    job.package.settings.OSVersionMin = Word(6, 2);
+    settings.OSVersionMin = Word(6, 2);
     gAnswer = IDYES;
     EXPECT_EQ(kResultOk, Check());
     EXPECT_FALSE(errorReported);
 }
 
 TEST_F(RestrictionsTest, ManufacturerIsQueriedOnceAndComparedExactly) {
-    job.package.settings.CheckManufacturer = true;
+    settings.CheckManufacturer = true;
     const struct {
         const char16_t* name;
         HResult result;
@@ -153,7 +146,7 @@ TEST_F(RestrictionsTest, ManufacturerIsQueriedOnceAndComparedExactly) {
                  {u"Norvik Corporation", kResultNotMakersComputer},
                  {u"", kResultWrongManufacturer}};
     for (const auto& c : cases) {
-        job.package.settings.ManufacturerName = c.name;
+        settings.ManufacturerName = c.name;
         EXPECT_EQ(c.result, Check());
         // Not asked: the workflow reports the failure at the end.
         EXPECT_FALSE(errorReported);
@@ -163,10 +156,10 @@ TEST_F(RestrictionsTest, ManufacturerIsQueriedOnceAndComparedExactly) {
 }
 
 TEST_F(RestrictionsTest, AskingTurnsEachFailureIntoAQuestion) {
-    job.askAfterRestrictionFailure = true;
-    job.package.settings.CheckDigitalSignature = true;
-    job.package.settings.CheckManufacturer = true;
-    job.package.settings.ManufacturerName = u"Norvik Corporation";
+    askAfterFailure = true;
+    settings.CheckDigitalSignature = true;
+    settings.CheckManufacturer = true;
+    settings.ManufacturerName = u"Norvik Corporation";
     gSignatureGood = false;
     gAnswer = IDNO;
     EXPECT_EQ(kResultSignatureInvalid, Check());
@@ -182,9 +175,9 @@ TEST_F(RestrictionsTest, AskingTurnsEachFailureIntoAQuestion) {
 
 // Yes to message 310: the run goes on in compatibility mode.
 TEST_F(RestrictionsTest, YesToCompatibilityModeCarriesOn) {
-    job.reportedVersion = Word(5, 1);
-    job.reportedBuild = Word(2600, 3);
-    job.askAfterRestrictionFailure = true;
+    version.reportedVersion = Word(5, 1);
+    version.reportedBuild = Word(2600, 3);
+    askAfterFailure = true;
     gAnswer = IDYES;
     EXPECT_EQ(kResultOk, Check());
     ASSERT_EQ(1u, gReports.size());
@@ -193,7 +186,7 @@ TEST_F(RestrictionsTest, YesToCompatibilityModeCarriesOn) {
     gAnswer = IDNO;
     EXPECT_EQ(kResultCompatibilityMode, Check());
     EXPECT_TRUE(errorReported);
-    job.package.settings.AllowProgramCompatibilityAssistantMode = true;
+    settings.AllowProgramCompatibilityAssistantMode = true;
     EXPECT_EQ(kResultOk, Check());
 }
 
@@ -202,7 +195,7 @@ TEST_F(RestrictionsTest, YesToCompatibilityModeCarriesOn) {
 // looked at only on a 64-bit processor; the test prefix is a 32-bit one,
 // where that view is the same key, so it poses as a 64-bit computer.
 TEST_F(RestrictionsTest, CompatibilityEntryIsFoundRemovedAndTestedAgain) {
-    job.reportedVersion = Word(6, 0);
+    version.reportedVersion = Word(6, 0);
     const struct {
         HKEY root;
         const wchar_t* key;
@@ -213,10 +206,10 @@ TEST_F(RestrictionsTest, CompatibilityEntryIsFoundRemovedAndTestedAgain) {
                   {HKEY_LOCAL_MACHINE, kLayers, KEY_WOW64_64KEY}};
     for (const auto& place : places) {
         SetEntry(place.root, place.key, place.view);
-        EXPECT_TRUE(IsCompatibilityEntryPresent(job.programPath));
-        job.restrictionFunctions.compatibility.nativeProcessorArchitecture = Amd64;
+        EXPECT_TRUE(IsCompatibilityEntryPresent(programPath));
+        functions.compatibility.nativeProcessorArchitecture = Amd64;
         EXPECT_EQ(kResultCompatibilityModeRemoved, Check());
-        EXPECT_FALSE(IsCompatibilityEntryPresent(job.programPath));
+        EXPECT_FALSE(IsCompatibilityEntryPresent(programPath));
         EXPECT_FALSE(errorReported);
     }
     // Without an entry there is nothing to remove.
@@ -224,22 +217,22 @@ TEST_F(RestrictionsTest, CompatibilityEntryIsFoundRemovedAndTestedAgain) {
 
     // Before Windows Vista the registry is not touched.
     SetEntry(HKEY_CURRENT_USER, kLayers);
-    job.trueVersion = Word(5, 2);
-    job.reportedVersion = Word(5, 1);
+    version.trueVersion = Word(5, 2);
+    version.reportedVersion = Word(5, 1);
     EXPECT_EQ(kResultCompatibilityMode, Check());
-    EXPECT_TRUE(IsCompatibilityEntryPresent(job.programPath));
+    EXPECT_TRUE(IsCompatibilityEntryPresent(programPath));
     EXPECT_TRUE(gReports.empty());
 }
 
 TEST_F(RestrictionsTest, OtherProgramsEntriesAreLeftAlone) {
-    const std::u16string mine = job.programPath;
-    job.programPath = folder / u"Other.exe";
+    const std::u16string mine = programPath;
+    programPath = folder / u"Other.exe";
     SetEntry(HKEY_CURRENT_USER, kLayers);
-    job.programPath = mine;
+    programPath = mine;
     EXPECT_FALSE(IsCompatibilityEntryPresent(mine));
-    EXPECT_TRUE(RemoveCompatibilityEntries(mine));
+    EXPECT_EQ(kResultOk, RemoveCompatibilityEntries(mine));
     EXPECT_TRUE(IsCompatibilityEntryPresent(folder / u"Other.exe"));
-    EXPECT_TRUE(RemoveCompatibilityEntries(folder / u"Other.exe"));
+    EXPECT_EQ(kResultOk, RemoveCompatibilityEntries(folder / u"Other.exe"));
     EXPECT_FALSE(IsCompatibilityEntryPresent(folder / u"Other.exe"));
 }
 

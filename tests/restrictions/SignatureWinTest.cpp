@@ -28,7 +28,7 @@ LONG WINAPI FakeVerifyTrust(HWND window, GUID* action, LPVOID data) {
 
 class SignatureWinTest : public ::testing::Test {
 protected:
-    void TearDown() override { gSignatureFunctions = SignatureFunctions(); }
+    SignatureFunctions fake;
 };
 
 TEST_F(SignatureWinTest, UnsignedFileVerifiesNotAndHasNoSigner) {
@@ -47,7 +47,7 @@ TEST_F(SignatureWinTest, UnsignedFileVerifiesNotAndHasNoSigner) {
 // file by path, and only a result of 0 passes: an expired certificate or an
 // untrusted root (the answers Windows gives and Wine does not) fails.
 TEST_F(SignatureWinTest, OnlyAVerdictOfZeroPasses) {
-    gSignatureFunctions.winVerifyTrust = FakeVerifyTrust;
+    fake.winVerifyTrust = FakeVerifyTrust;
     const std::u16string path = u"C:\\some\\Update.exe";
     struct Case {
         LONG verdict;
@@ -61,7 +61,7 @@ TEST_F(SignatureWinTest, OnlyAVerdictOfZeroPasses) {
                           {static_cast<LONG>(0x800B0100), false}};  // TRUST_E_NOSIGNATURE
     for (const Case& c : cases) {
         gVerdict = c.verdict;
-        EXPECT_EQ(c.passes, VerifyFileSignature(path)) << std::hex << c.verdict;
+        EXPECT_EQ(c.passes, VerifyFileSignature(path, fake)) << std::hex << c.verdict;
         EXPECT_TRUE(gSeenAction);
         // The structures end at dwUIContext: 48 and 16 bytes in the 32-bit
         // program, 80 and 32 in the 64-bit test build.
@@ -77,7 +77,7 @@ TEST_F(SignatureWinTest, OnlyAVerdictOfZeroPasses) {
     // A passing signature by another signer still fails the pair.
     gVerdict = 0;
     EXPECT_FALSE(VerifySignatureAndSigner(testing::WindowsPathOf(QUARRY_TESTPROG),
-                                          u"Norvik Corporation"));
+                                          u"Norvik Corporation", fake));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <sddl.h>
 
+#include "common/WinFile.h"
 #include "common/Text.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl_win.h"
@@ -20,10 +21,28 @@
 #include "workflow/DialogMessages.h"
 #include "workflow/FolderRules.h"
 #include "workflow/Folders.h"
-#include "workflow/UpdateMode.h"
+#include "settings/UpdateMode.h"
 
 namespace quarry {
+
+// The tests' way into a job: plants the state a run would have made, for
+// the steps tested alone.
+struct JobInternals {
+    static std::u16string& WorkFolder(ExtractionJob& job) { return job.workFolder_; }
+    static std::u16string& SupportFolder(ExtractionJob& job) { return job.supportFolder_; }
+    static std::u16string& RunFolder(ExtractionJob& job) { return job.runFolder_; }
+    static std::u16string& ExtractFolder(ExtractionJob& job) { return job.extractFolder_; }
+    static PackageReader& Package(ExtractionJob& job) { return job.package_; }
+};
+
 namespace {
+
+JobOptions Options(const std::u16string& programPath, bool silent = false) {
+    JobOptions options;
+    options.programPath = programPath;
+    options.silent = silent;
+    return options;
+}
 
 using testing::ReadBytes;
 using testing::ScratchFolder;
@@ -46,8 +65,8 @@ struct DialogRecord {
     bool settingsPresentAtMessage = false;
     INT_PTR reportAnswer = IDNO;
     INT_PTR messageAnswer = 1;
-    UINT cancelOn = 0;  // set the job's cancel event when this message arrives
-    HANDLE cancelEvent = nullptr;
+    UINT cancelOn = 0;  // cancel the job when this message arrives
+    ExtractionJob* job = nullptr;
     bool done = false;
 };
 
@@ -79,14 +98,14 @@ LRESULT CALLBACK TestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         record.notices.push_back(entry);
         if (message == kMsgWorkerDone) record.done = true;
     }
-    if (message == record.cancelOn) ::SetEvent(record.cancelEvent);
+    if (message == record.cancelOn && record.job) record.job->Cancel();
     return answer;
 }
 
 class ExtractionJobTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(InitializeExtractionSlot());
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
         temp = folder / u"Temp\\";
         ASSERT_TRUE(::CreateDirectoryW(Wide(temp), nullptr));
         tempOverride = std::make_unique<testing::TemporaryFolderOverride>(temp);
@@ -118,7 +137,7 @@ protected:
 
     // Runs the job's worker against the test window until it is done.
     void RunWithDialog(ExtractionJob& job) {
-        record.cancelEvent = job.cancelEvent.Get();
+        record.job = &job;
         ASSERT_EQ(kResultOk, job.Start());
         const DWORD deadline = ::GetTickCount() + 60000;
         while (!record.done && static_cast<int>(deadline - ::GetTickCount()) > 0) {
@@ -164,30 +183,28 @@ const std::vector<Message> kSuccessNotices = {
 const std::vector<Message> kLeftWithSuccess = {{kMsgLeavingExtraction, 0}};
 
 TEST_F(ExtractionJobTest, ExtractsIntoThePackageFolderOfAFreshWorkFolder) {
-    ExtractionJob job(nullptr, nullptr);
-    job.programPath = Package(u"basic.exe");
+    ExtractionJob job(nullptr, Options(Package(u"basic.exe")));
     ASSERT_EQ(kResultOk, job.Extract());
 
-    EXPECT_EQ(0u, job.workFolder.find(WorkRoot() + u"\\{"));
-    EXPECT_EQ(WorkRoot().size() + 1 + 38 + 1, job.workFolder.size());
-    EXPECT_EQ(job.workFolder + u"Support\\", job.supportFolder);
-    EXPECT_EQ(job.workFolder + u"Package\\", job.runFolder);
-    EXPECT_TRUE(job.extractFolder.empty());
-    EXPECT_EQ(u"Workflow Test", job.package.settings.ProductName);
-    EXPECT_FALSE(ReadBytes(job.supportFolder + u"Settings.ini").empty());
+    EXPECT_EQ(0u, job.WorkFolder().find(WorkRoot() + u"\\{"));
+    EXPECT_EQ(WorkRoot().size() + 1 + 38 + 1, job.WorkFolder().size());
+    EXPECT_EQ(job.WorkFolder() + u"Support\\", job.SupportFolder());
+    EXPECT_EQ(job.WorkFolder() + u"Package\\", job.RunFolder());
+    EXPECT_TRUE(job.ExtractFolder().empty());
+    EXPECT_EQ(u"Workflow Test", job.Settings().ProductName);
+    EXPECT_FALSE(ReadBytes(job.SupportFolder() + u"Settings.ini").empty());
     for (const char16_t* file : {u"setup.cmd", u"sub\\deeper\\data.txt", u"sub\\blob.bin"}) {
-        EXPECT_EQ(ReadBytes(TestData(u"src\\payload\\") + file), ReadBytes(job.runFolder + file))
+        EXPECT_EQ(ReadBytes(TestData(u"src\\payload\\") + file), ReadBytes(job.RunFolder() + file))
             << Utf16ToUtf8(file);
     }
 
     job.Cleanup(false);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.workFolder)));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.WorkFolder())));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(WorkRoot())));
 }
 
 TEST_F(ExtractionJobTest, RunWithoutDialogCleansUpAfterItself) {
-    ExtractionJob job(nullptr, nullptr);
-    job.programPath = Package(u"basic.exe");
+    ExtractionJob job(nullptr, Options(Package(u"basic.exe")));
     EXPECT_EQ(kResultOk, job.Run());
     EXPECT_EQ(0, RunFoldersLeft());
     EXPECT_EQ(0u, ExtractThreadProc(&job));
@@ -195,8 +212,7 @@ TEST_F(ExtractionJobTest, RunWithoutDialogCleansUpAfterItself) {
 }
 
 TEST_F(ExtractionJobTest, TellsTheDialogEveryStageOfASuccessfulRun) {
-    ExtractionJob job(window, nullptr);
-    job.programPath = Package(u"basic.exe");
+    ExtractionJob job(window, Options(Package(u"basic.exe")));
     RunWithDialog(job);
     EXPECT_EQ(kSuccessNotices, record.notices);
     EXPECT_EQ(kLeftWithSuccess, record.sent);
@@ -205,8 +221,7 @@ TEST_F(ExtractionJobTest, TellsTheDialogEveryStageOfASuccessfulRun) {
 }
 
 TEST_F(ExtractionJobTest, PackageWithoutPayloadSucceeds) {
-    ExtractionJob job(window, nullptr);
-    job.programPath = Package(u"nopayload.exe");
+    ExtractionJob job(window, Options(Package(u"nopayload.exe")));
     RunWithDialog(job);
     EXPECT_EQ(kSuccessNotices, record.notices);
 }
@@ -235,8 +250,7 @@ TEST_F(ExtractionJobTest, ReportsFailuresOnceWithTheCodeTheDialogKnows) {
     for (const Case& c : cases) {
         record = DialogRecord();
         ASSERT_TRUE(WriteBytes(folder / u"failing.exe", c.image));
-        ExtractionJob job(window, nullptr);
-        job.programPath = folder / u"failing.exe";
+        ExtractionJob job(window, Options(folder / u"failing.exe"));
         RunWithDialog(job);
         std::vector<Message> expected;
         if (c.opened) expected.push_back({kMsgPackageOpened, 0});
@@ -276,8 +290,7 @@ TEST_F(ExtractionJobTest, CancelAtEachStageEndsWithoutAnErrorReport) {
     for (const Case& c : cases) {
         record = DialogRecord();
         record.cancelOn = c.cancelOn;
-        ExtractionJob job(window, nullptr);
-        job.programPath = Package(u"basic.exe");
+        ExtractionJob job(window, Options(Package(u"basic.exe")));
         RunWithDialog(job);
         EXPECT_EQ(c.notices, record.notices) << std::hex << c.cancelOn;
         EXPECT_EQ(c.sent, record.sent) << std::hex << c.cancelOn;
@@ -291,13 +304,11 @@ TEST_F(ExtractionJobTest, PreExecutionMessageDecidesWhetherToGoOn) {
         for (INT_PTR answer : {INT_PTR(1), INT_PTR(IDCANCEL)}) {
             record = DialogRecord();
             record.messageAnswer = answer;
-            ExtractionJob job(window, nullptr);
-            job.silent = silent;
-            job.programPath = Package(u"message.exe");
+            ExtractionJob job(window, Options(Package(u"message.exe"), silent));
             RunWithDialog(job);
             ASSERT_EQ((std::vector<Message>{{kMsgShowMessageFile, 0}}), record.calls);
             EXPECT_EQ(1, record.okOnly);
-            EXPECT_EQ(job.supportFolder, record.messageSupportFolder);
+            EXPECT_EQ(job.SupportFolder(), record.messageSupportFolder);
             EXPECT_TRUE(record.settingsPresentAtMessage);
             const std::uint32_t final = answer == 1 ? 1u : 0x80040002u;
             ASSERT_EQ(5u, record.notices.size());
@@ -339,9 +350,7 @@ TEST_F(ExtractionJobTest, UpdateModeRegistryDecidesThePreExecutionMessage) {
         UpdateModeKey key(c.silentExecution);
         EXPECT_EQ(c.silentExecution == 1, ReadSilentExecutionFlag());
         record = DialogRecord();
-        ExtractionJob job(window, nullptr);
-        job.silent = c.silent;
-        job.programPath = Package(u"tervo.exe");
+        ExtractionJob job(window, Options(Package(u"tervo.exe"), c.silent));
         RunWithDialog(job);
         EXPECT_EQ(c.shown ? 1u : 0u, record.calls.size())
             << c.silentExecution << " silent " << c.silent;
@@ -350,57 +359,53 @@ TEST_F(ExtractionJobTest, UpdateModeRegistryDecidesThePreExecutionMessage) {
 }
 
 TEST_F(ExtractionJobTest, ExtractFolderBesideTheProgramSurvivesAndIsMadeUnique) {
-    ExtractionJob first(window, nullptr);
-    first.programPath = Package(u"extract.exe");
+    ExtractionJob first(window, Options(Package(u"extract.exe")));
     RunWithDialog(first);
     EXPECT_EQ(kSuccessNotices, record.notices);
-    EXPECT_EQ(folder / u"Extracted", first.extractFolder);
-    EXPECT_EQ(first.extractFolder + u"\\", first.runFolder);
+    EXPECT_EQ(folder / u"Extracted", first.ExtractFolder());
+    EXPECT_EQ(first.ExtractFolder() + u"\\", first.RunFolder());
     EXPECT_EQ(ReadBytes(TestData(u"src\\payload\\sub\\blob.bin")),
               ReadBytes(folder / u"Extracted\\sub\\blob.bin"));
     EXPECT_EQ(0, RunFoldersLeft());
 
     record = DialogRecord();
-    ExtractionJob second(window, nullptr);
-    second.programPath = first.programPath;
+    ExtractionJob second(window, Options(first.Options().programPath));
     RunWithDialog(second);
     EXPECT_EQ(kSuccessNotices, record.notices);
-    EXPECT_NE(first.extractFolder, second.extractFolder);
-    EXPECT_FALSE(ReadBytes(second.extractFolder + u"\\setup.cmd").empty());
-    EXPECT_FALSE(ReadBytes(first.extractFolder + u"\\setup.cmd").empty());
+    EXPECT_NE(first.ExtractFolder(), second.ExtractFolder());
+    EXPECT_FALSE(ReadBytes(second.ExtractFolder() + u"\\setup.cmd").empty());
+    EXPECT_FALSE(ReadBytes(first.ExtractFolder() + u"\\setup.cmd").empty());
 }
 
 // Files kept in the work folder are nothing for the user to see: no folder
 // is opened (not the root of the current drive), and none when the package
 // says no.
 TEST_F(ExtractionJobTest, OpensNoFolderWithoutAnExtractFolderOrWhenTheSettingSaysNo) {
-    ExtractionJob job(window, nullptr);
-    ASSERT_TRUE(job.package.settings.OpenExtractFolder);
+    ExtractionJob job(window, JobOptions());
+    ASSERT_TRUE(job.Settings().OpenExtractFolder);
     EXPECT_EQ(kResultNothingRun, job.ShowExtractFolder());
-    job.extractFolder = folder / u"Extracted";
-    job.package.settings.OpenExtractFolder = false;
+    JobInternals::ExtractFolder(job) = folder / u"Extracted";
+    JobInternals::Package(job).settings.OpenExtractFolder = false;
     EXPECT_EQ(kResultNothingRun, job.ShowExtractFolder());
 }
 
 TEST_F(ExtractionJobTest, ExtractFolderIsNamedAfterTheProgramWithoutAName) {
-    ExtractionJob job(nullptr, nullptr);
-    job.programPath = Package(u"Setup.exe");
+    ExtractionJob job(nullptr, Options(Package(u"Setup.exe")));
     ASSERT_EQ(kResultOk, job.Extract());
-    EXPECT_EQ(folder / u"Setup", job.extractFolder);
+    EXPECT_EQ(folder / u"Setup", job.ExtractFolder());
     job.Cleanup(false);
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(folder / u"Setup")));
 }
 
 TEST_F(ExtractionJobTest, UnknownParentFolderTypeCreatesNothing) {
-    ExtractionJob job(window, nullptr);
-    job.programPath = Package(u"badparent.exe");
+    ExtractionJob job(window, Options(Package(u"badparent.exe")));
     RunWithDialog(job);
     EXPECT_EQ((std::vector<Message>{{kMsgReportError, 0x8004000Fu}}), record.calls);
     const std::uint32_t failed = 0x8004000Fu;
     EXPECT_EQ((std::vector<Message>{{kMsgPackageOpened, 0}, {kMsgExtractionDone, failed},
                                     {kMsgCleanupBegins, failed}, {kMsgWorkerDone, failed}}),
               record.notices);
-    EXPECT_TRUE(job.extractFolder.empty());
+    EXPECT_TRUE(job.ExtractFolder().empty());
     EXPECT_EQ(0, RunFoldersLeft());
 }
 
@@ -414,23 +419,19 @@ BOOL WINAPI FakeDiskFreeSpace(LPCWSTR, PULARGE_INTEGER available, PULARGE_INTEGE
     return TRUE;
 }
 
-class FakeDisk {
-public:
-    explicit FakeDisk(std::uint64_t freeBytes) {
-        gFakeFreeBytes = freeBytes;
-        gDiskFreeSpaceOverride = FakeDiskFreeSpace;
-    }
-    ~FakeDisk() { gDiskFreeSpaceOverride = nullptr; }
-};
+// A disk with `freeBytes` free, for a job's free-space query.
+DiskFreeSpaceFn FakeDisk(std::uint64_t freeBytes) {
+    gFakeFreeBytes = freeBytes;
+    return FakeDiskFreeSpace;
+}
 
 TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeSpace) {
     const std::u16string program = Package(u"basic.exe");
-    ExtractionJob probe(nullptr, nullptr);
-    probe.programPath = program;
+    ExtractionJob probe(nullptr, Options(program));
     ASSERT_EQ(kResultOk, probe.Extract());
     const std::uint64_t required = GetFileSize64(program) + 0x1400000 +
-                                   static_cast<std::uint64_t>(probe.package.settings.TotalFileSize);
-    ASSERT_GT(probe.package.settings.TotalFileSize, 0);
+                                   static_cast<std::uint64_t>(probe.Settings().TotalFileSize);
+    ASSERT_GT(probe.Settings().TotalFileSize, 0);
     probe.Cleanup(false);
 
     struct Case {
@@ -443,11 +444,11 @@ TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeS
                           {required, IDNO, 0x8004000Eu, 1},
                           {required, IDYES, 1, 1}};
     for (const Case& c : cases) {
-        FakeDisk disk(c.freeBytes);
         record = DialogRecord();
         record.reportAnswer = c.answer;
-        ExtractionJob job(window, nullptr);
-        job.programPath = program;
+        JobOptions options = Options(program);
+        options.diskFreeSpace = FakeDisk(c.freeBytes);
+        ExtractionJob job(window, std::move(options));
         RunWithDialog(job);
         ASSERT_EQ(c.questions, record.calls.size()) << c.freeBytes;
         if (c.questions) {
@@ -462,20 +463,20 @@ TEST_F(ExtractionJobTest, WorkRootNeedsProgramPayloadAndMarginStrictlyBelowFreeS
 
 TEST_F(ExtractionJobTest, PackageWithoutPayloadNeedsOnlyProgramAndMargin) {
     const std::u16string program = Package(u"nopayload.exe");
-    FakeDisk disk(GetFileSize64(program) + 0x1400000 + 1);
-    ExtractionJob job(window, nullptr);
-    job.programPath = program;
+    JobOptions options = Options(program);
+    options.diskFreeSpace = FakeDisk(GetFileSize64(program) + 0x1400000 + 1);
+    ExtractionJob job(window, std::move(options));
     RunWithDialog(job);
     EXPECT_TRUE(record.calls.empty());
     EXPECT_EQ(kSuccessNotices, record.notices);
 }
 
 TEST_F(ExtractionJobTest, CancelWhileAQuestionIsPendingIsNotAYes) {
-    FakeDisk disk(0);
     record.reportAnswer = IDYES;
     record.cancelOn = kMsgReportError;
-    ExtractionJob job(window, nullptr);
-    job.programPath = Package(u"basic.exe");
+    JobOptions options = Options(Package(u"basic.exe"));
+    options.diskFreeSpace = FakeDisk(0);
+    ExtractionJob job(window, std::move(options));
     RunWithDialog(job);
     // The answer Yes came too late: the question counts as refused, and the
     // failure, already shown, is not reported a second time.
@@ -499,12 +500,11 @@ TEST_F(ExtractionJobTest, FailureAfterTheExtractFolderWasMadeRemovesItToo) {
     for (std::uint64_t i = 40; i < cabinet.size; i += 7) image[cabinet.offset + i] ^= 0x5A;
     ASSERT_TRUE(WriteBytes(folder / u"damaged.exe", image));
 
-    ExtractionJob job(window, nullptr);
-    job.programPath = folder / u"damaged.exe";
+    ExtractionJob job(window, Options(folder / u"damaged.exe"));
     RunWithDialog(job);
     EXPECT_EQ((std::vector<Message>{{kMsgReportError, 0x80040006u}}), record.calls);
-    EXPECT_EQ(folder / u"Extracted", job.extractFolder);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.extractFolder)));
+    EXPECT_EQ(folder / u"Extracted", job.ExtractFolder());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(job.ExtractFolder())));
     EXPECT_EQ(0, RunFoldersLeft());
 }
 
@@ -537,14 +537,13 @@ TEST_F(ExtractionJobTest, WorkRootThatIsALinkIsNotUsedAndNothingIsWrittenThere) 
     ASSERT_TRUE(testing::IsReparsePoint(linkedTemp + u"QuarryTool"));
     testing::TemporaryFolderOverride linked(linkedTemp);
 
-    ExtractionJob job(nullptr, nullptr);
-    job.programPath = Package(u"basic.exe");
+    ExtractionJob job(nullptr, Options(Package(u"basic.exe")));
     ASSERT_EQ(kResultOk, job.Extract());
     // QuarryTool.{GUID}\{GUID}\: a root of the run's own beside the link.
-    EXPECT_EQ(0u, job.workFolder.find(linkedTemp + u"QuarryTool.{")) << Utf16ToUtf8(job.workFolder);
-    EXPECT_TRUE(Exists(job.runFolder + u"setup.cmd"));
+    EXPECT_EQ(0u, job.WorkFolder().find(linkedTemp + u"QuarryTool.{")) << Utf16ToUtf8(job.WorkFolder());
+    EXPECT_TRUE(Exists(job.RunFolder() + u"setup.cmd"));
     job.Cleanup(false);
-    EXPECT_FALSE(Exists(job.workFolder));
+    EXPECT_FALSE(Exists(job.WorkFolder()));
     // Only "." and ".." where the link points.
     int entries = 0;
     WIN32_FIND_DATAW data;
@@ -561,10 +560,9 @@ TEST_F(ExtractionJobTest, WorkRootThatIsALinkIsNotUsedAndNothingIsWrittenThere) 
 // (and another put in its place): the run holds it open.
 TEST_F(ExtractionJobTest, WorkFolderCannotBeRenamedWhileTheRunHoldsIt) {
     QUARRY_SKIP_UNDER_WINE("Wine renames a folder another handle holds without sharing deletion");
-    ExtractionJob job(nullptr, nullptr);
-    job.programPath = Package(u"basic.exe");
+    ExtractionJob job(nullptr, Options(Package(u"basic.exe")));
     ASSERT_EQ(kResultOk, job.Extract());
-    const std::u16string work = job.workFolder.substr(0, job.workFolder.size() - 1);
+    const std::u16string work = job.WorkFolder().substr(0, job.WorkFolder().size() - 1);
     EXPECT_FALSE(::MoveFileW(Wide(work), Wide(work + u".moved")));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
     job.Cleanup(false);
@@ -593,16 +591,15 @@ TEST_F(ExtractionJobTest, FolderReplacedByALinkDuringTheRunIsNotFollowedByTheCle
     }
     testing::TemporaryFolderOverride runHere(runTemp);
 
-    ExtractionJob job(nullptr, nullptr);
-    job.programPath = Package(u"basic.exe");
+    ExtractionJob job(nullptr, Options(Package(u"basic.exe")));
     ASSERT_EQ(kResultOk, job.Extract());
-    const std::u16string replaced = job.runFolder + u"sub\\deeper";
+    const std::u16string replaced = job.RunFolder() + u"sub\\deeper";
     ASSERT_TRUE(Exists(replaced + u"\\data.txt"));
     if (testing::RunsUnderWine()) {
         // Wine renames what a link points at rather than the link: the
         // prepared link comes in a real folder put in place of "sub".
-        testing::RemoveTree(job.runFolder + u"sub");
-        ASSERT_TRUE(::MoveFileW(Wide(LinkData(u"run\\slot")), Wide(job.runFolder + u"sub")))
+        testing::RemoveTree(job.RunFolder() + u"sub");
+        ASSERT_TRUE(::MoveFileW(Wide(LinkData(u"run\\slot")), Wide(job.RunFolder() + u"sub")))
             << "the prepared link is gone: make-packages.sh makes it";
     } else {
         testing::RemoveTree(replaced);
@@ -616,10 +613,10 @@ TEST_F(ExtractionJobTest, FolderReplacedByALinkDuringTheRunIsNotFollowedByTheCle
     job.Cleanup(true);
     EXPECT_TRUE(Exists(user + u"\\mine.txt"));
     EXPECT_TRUE(Exists(user + u"\\inner\\deep.txt"));
-    EXPECT_FALSE(Exists(job.runFolder + u"setup.cmd"));
+    EXPECT_FALSE(Exists(job.RunFolder() + u"setup.cmd"));
     // Windows removes the link itself; Wine can only leave it, and with it
     // the folders above.
-    if (!testing::RunsUnderWine()) EXPECT_FALSE(Exists(job.workFolder));
+    if (!testing::RunsUnderWine()) EXPECT_FALSE(Exists(job.WorkFolder()));
 }
 
 // Every list reads as one that lets Users write, through inheritance: the
@@ -635,11 +632,6 @@ TreeResetNamedSecurityInfoFn FindNoTreeReset() { return nullptr; }
 // SYSTEM, or that would start its file elevated, before anything is started
 // (0x8004000D); any other run goes on, guarded by the integrity check.
 TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) {
-    struct Restore {
-        ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
-    } restore;
-    gAccessControlFunctions.readSecurity = ReadUsersMayWrite;
-    gAccessControlFunctions.findTreeReset = FindNoTreeReset;
     struct Case {
         const char16_t* package;
         bool (*privileged)();
@@ -649,12 +641,14 @@ TEST_F(ExtractionJobTest, TreeThatCannotBeLockedStopsOnlyAnElevatedOrSystemRun) 
                           {u"basic.exe", [] { return false; }, kResultOk},
                           {u"elevated.exe", [] { return false; }, kResultTreeNotLocked}};
     for (const Case& c : cases) {
-        ExtractionJob job(nullptr, nullptr);
-        job.programPath = Package(c.package);
-        job.runIsPrivileged = c.privileged;
+        JobOptions options = Options(Package(c.package));
+        options.runIsPrivileged = c.privileged;
+        options.accessControl.readSecurity = ReadUsersMayWrite;
+        options.accessControl.findTreeReset = FindNoTreeReset;
+        ExtractionJob job(nullptr, std::move(options));
         EXPECT_EQ(c.expected, job.Extract());
         EXPECT_EQ(0x8004000Du, static_cast<std::uint32_t>(kResultTreeNotLocked));
-        if (Failed(c.expected)) EXPECT_FALSE(Exists(job.workFolder));
+        if (Failed(c.expected)) EXPECT_FALSE(Exists(job.WorkFolder()));
         job.Cleanup(false);
     }
 }
@@ -682,23 +676,24 @@ protected:
     }
 
     // A job that would start setup.cmd with `options`; its own program file
-    // is missing, so a launch fails at the shell and starts nothing.
+    // (Options above) is missing, so a launch fails at the shell and starts
+    // nothing.
     void Prepare(ExtractionJob& job, const std::u16string& fileName, const std::u16string& options) {
-        job.workFolder = workFolder;
-        job.supportFolder = workFolder + u"Support\\";
-        job.runFolder = workFolder + u"Package\\";
-        job.programPath = folder / u"missing.exe";
+        JobInternals::WorkFolder(job) = workFolder;
+        JobInternals::SupportFolder(job) = workFolder + u"Support\\";
+        JobInternals::RunFolder(job) = workFolder + u"Package\\";
+        PackageReader& package = JobInternals::Package(job);
         // setup.cmd as extraction records it: the file the launch holds and
         // checks by its fingerprint.
-        job.package.destinationFolder = job.runFolder;
+        package.destinationFolder = job.RunFolder();
         ExtractedFileRecord record{u"setup.cmd", 3};
         record.fingerprinted = true;
         Sha256 fingerprint;
         fingerprint.Update("rem", 3);
         record.digest = fingerprint.Finish();
-        job.package.destinationFiles.push_back(record);
+        package.destinationFiles.push_back(record);
         for (ExecutionSettings* execution :
-             {&job.package.settings.Execution_x86, &job.package.settings.Execution_x64}) {
+             {&package.settings.Execution_x86, &package.settings.Execution_x64}) {
             execution->FileName = fileName;
             execution->Options = options;
         }
@@ -737,7 +732,7 @@ TEST_F(ExecuteTest, RunsNothingWithoutTheFileOrTheSettingsCopy) {
         if (c.removed) {
             ASSERT_TRUE(::DeleteFileW(Wide(workFolder + c.removed)));
         }
-        ExtractionJob job(window, nullptr);
+        ExtractionJob job(window, Options(folder / u"missing.exe"));
         Prepare(job, c.fileName, u"%QUARRYTOOLTEMP%");
         EXPECT_EQ(kResultNothingRun, job.Execute(u"")) << c.name;
         EXPECT_TRUE(Notices().empty()) << c.name;
@@ -748,7 +743,7 @@ TEST_F(ExecuteTest, RunsNothingWithoutTheFileOrTheSettingsCopy) {
 TEST_F(ExecuteTest, MakesTheTempFolderOnlyWhenItsPlaceholderIsUsed) {
     for (const std::u16string options : {u"/a %QUARRYTOOLROOT%", u"/t=%QUARRYTOOLTEMP%"}) {
         record = DialogRecord();
-        ExtractionJob job(window, nullptr);
+        ExtractionJob job(window, Options(folder / u"missing.exe"));
         Prepare(job, u"setup.cmd", options);
         const HResult result = job.Execute(u"");
         EXPECT_EQ(kResultFileNotFound, result);
@@ -761,9 +756,9 @@ TEST_F(ExecuteTest, MakesTheTempFolderOnlyWhenItsPlaceholderIsUsed) {
 }
 
 TEST_F(ExecuteTest, TempFolderThatCannotBeMadeLaunchesNothing) {
-    ExtractionJob job(window, nullptr);
+    ExtractionJob job(window, Options(folder / u"missing.exe"));
     Prepare(job, u"setup.cmd", u"%QUARRYTOOLTEMP%");
-    job.workFolder = folder / u"missing\\{WORK}\\";
+    JobInternals::WorkFolder(job) = folder / u"missing\\{WORK}\\";
     EXPECT_EQ(kResultFolderNotCreated, job.Execute(u""));
     EXPECT_TRUE(Notices().empty());
 }

@@ -7,7 +7,6 @@
 
 #include "common/Unique.h"
 #include "common/WinTestSupport.h"
-#include "workflow/ExtractionJob.h"
 
 namespace quarry {
 namespace {
@@ -42,29 +41,37 @@ protected:
         api.registerResources = FakeRegister;
         api.getList = FakeList;
         api.endSession = FakeEnd;
-        gInUseWait.restartManager = &api;
-        gInUseWait.recheckMilliseconds = 20;
+        inUseWait.restartManager = &api;
+        inUseWait.recheckMilliseconds = 20;
         gLists = 0;
         gBusyRounds = 0;
-        job.workFolder = scratch.Path();
-        job.runFolder = scratch / u"Package\\";
-        ASSERT_TRUE(::CreateDirectoryW(Wide(job.runFolder), nullptr));
-        ASSERT_TRUE(WriteBytes(job.runFolder + u"a.bin", {1}));
-        ASSERT_TRUE(WriteBytes(job.runFolder + u"b.bin", {2}));
+        workFolder = scratch.Path();
+        runFolder = scratch / u"Package\\";
+        ASSERT_TRUE(::CreateDirectoryW(Wide(runFolder), nullptr));
+        ASSERT_TRUE(WriteBytes(runFolder + u"a.bin", {1}));
+        ASSERT_TRUE(WriteBytes(runFolder + u"b.bin", {2}));
         execution.waitForRelease = true;
         execution.WaitTimeout = 60;
     }
-    void TearDown() override { gInUseWait = InUseWaitSettings(); }
+
+    void Wait(DWORD startTick) {
+        const ReleaseWait wait = {workFolder, runFolder,          execution,
+                                  startTick,  cancelEvent.Get(), inUseWait};
+        WaitForFilesReleased(wait);
+    }
 
     ScratchFolder scratch;
     RestartManagerApi api;
-    ExtractionJob job{nullptr, nullptr};
+    std::u16string workFolder;
+    std::u16string runFolder;
+    UniqueHandle cancelEvent{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    InUseWaitSettings inUseWait;
     ExecutionSettings execution;
 };
 
 TEST_F(InUseWaitTest, ChecksAgainUntilNothingIsInUse) {
     gBusyRounds = 3;
-    job.WaitForFilesReleased(::GetTickCount(), execution);
+    Wait(::GetTickCount());
     EXPECT_EQ(4, gLists);
     EXPECT_EQ(2u, gRegistered) << "every extracted file is registered";
 }
@@ -72,12 +79,12 @@ TEST_F(InUseWaitTest, ChecksAgainUntilNothingIsInUse) {
 TEST_F(InUseWaitTest, RunsOnlyForFilesInTheWorkFolderAndWhenAsked) {
     gBusyRounds = 100;
     execution.waitForRelease = false;
-    job.WaitForFilesReleased(::GetTickCount(), execution);
+    Wait(::GetTickCount());
     EXPECT_EQ(0, gLists);
 
     execution.waitForRelease = true;
-    job.runFolder = u"C:\\Elsewhere\\Extracted\\";
-    job.WaitForFilesReleased(::GetTickCount(), execution);
+    runFolder = u"C:\\Elsewhere\\Extracted\\";
+    Wait(::GetTickCount());
     EXPECT_EQ(0, gLists);
 }
 
@@ -85,12 +92,12 @@ TEST_F(InUseWaitTest, EndsAtTheDeadlineOrOnCancel) {
     gBusyRounds = 1000000;
     // WaitTimeout + 90 s after the start of execution has passed.
     execution.WaitTimeout = 0;
-    job.WaitForFilesReleased(::GetTickCount() - 90000, execution);
+    Wait(::GetTickCount() - 90000);
     EXPECT_EQ(0, gLists);
 
     execution.WaitTimeout = 60;
-    ::SetEvent(job.cancelEvent.Get());
-    job.WaitForFilesReleased(::GetTickCount(), execution);
+    ::SetEvent(cancelEvent.Get());
+    Wait(::GetTickCount());
     EXPECT_EQ(1, gLists);
 }
 
@@ -98,9 +105,9 @@ TEST_F(InUseWaitTest, EndsAtTheDeadlineOrOnCancel) {
 // holds open, and the wait lasts until that process has let it go.
 TEST_F(InUseWaitTest, RestartManagerReportsAHeldFileAndTheWaitOutlastsIt) {
     QUARRY_SKIP_UNDER_WINE("Wine's Restart Manager cannot tell whether a file is in use");
-    gInUseWait.restartManager = nullptr;
+    inUseWait.restartManager = nullptr;
     SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    const HANDLE held = ::CreateFileW(Wide(job.runFolder + u"a.bin"), GENERIC_READ,
+    const HANDLE held = ::CreateFileW(Wide(runFolder + u"a.bin"), GENERIC_READ,
                                       FILE_SHARE_READ, &inherited, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     // The test program inherits the handle and keeps it for two seconds.
@@ -112,10 +119,10 @@ TEST_F(InUseWaitTest, RestartManagerReportsAHeldFileAndTheWaitOutlastsIt) {
     FileUseChecker checker;
     ASSERT_TRUE(checker.LoadRestartManager());
     DWORD error = 0;
-    EXPECT_TRUE(checker.IsAnyFileInUse(job.runFolder, error)) << "error " << error;
-    job.WaitForFilesReleased(::GetTickCount(), execution);
+    EXPECT_TRUE(checker.IsAnyFileInUse(runFolder, error)) << "error " << error;
+    Wait(::GetTickCount());
     EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.Get(), 0));
-    EXPECT_FALSE(checker.IsAnyFileInUse(job.runFolder, error));
+    EXPECT_FALSE(checker.IsAnyFileInUse(runFolder, error));
     ::TerminateProcess(process.Get(), 1);
 }
 

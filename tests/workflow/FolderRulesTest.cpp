@@ -119,38 +119,6 @@ TEST(FolderRules, FolderNameIsTheProgramNameLessItsExtension) {
     }
 }
 
-TEST(FolderRules, ExtensionStartsAtTheLastDotOfTheName) {
-    EXPECT_EQ(u".exe", ExtensionPart(u"Setup.exe"));
-    EXPECT_EQ(u".exe", ExtensionPart(u"a.b.exe"));
-    EXPECT_EQ(u".hidden", ExtensionPart(u".hidden"));
-    EXPECT_EQ(u".", ExtensionPart(u"trailing."));
-    EXPECT_EQ(u"", ExtensionPart(u"noext"));
-    EXPECT_EQ(u"", ExtensionPart(u"my.file name"));
-    EXPECT_EQ(u"", ExtensionPart(u"dir.ext\\noext"));
-}
-
-TEST(FolderRules, FileNamePartFollowsTheLastSeparator) {
-    struct Case {
-        std::u16string path;
-        std::u16string name;
-    };
-    const Case cases[] = {
-        {u"C:\\dir\\Setup.exe", u"Setup.exe"},
-        {u"C:/dir/Setup.exe", u"Setup.exe"},
-        {u"C:Setup.exe", u"Setup.exe"},
-        {u"Setup.exe", u"Setup.exe"},
-        {u"C:\\dir\\", u"dir\\"},
-        {u"C:\\", u"C:\\"},
-        {u"\\\\srv\\share\\a.exe", u"a.exe"},
-        {u"C:\\dir\\\\x", u"x"},
-        {u"", u""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.path));
-        EXPECT_EQ(c.name, FileNamePart(c.path));
-    }
-}
-
 // A program saved as ".exe" named its own folder as the extract folder, which
 // a failed run then removed with everything in it.
 TEST(FolderRules, ExtractFolderNameFallsBackUnlessItIsOneUsableName) {
@@ -180,12 +148,38 @@ TEST(FolderRules, ExtractFolderNameFallsBackUnlessItIsOneUsableName) {
     }
 }
 
-TEST(FolderRules, TrailingBackslashIsAddedOnlyWhenMissing) {
-    EXPECT_EQ(u"C:\\x\\", WithTrailingBackslash(u"C:\\x"));
-    EXPECT_EQ(u"C:\\x\\", WithTrailingBackslash(u"C:\\x\\"));
-    EXPECT_EQ(u"C:\\", WithTrailingBackslash(u"C:"));
-    EXPECT_EQ(u"\\", WithTrailingBackslash(u""));
-    EXPECT_EQ(u"\\", WithTrailingBackslash(u"\\"));
+// Only folders named as the runs name theirs, and only those both made and
+// last changed more than a week ago, are swept.
+TEST(FolderRules, StaleWorkFoldersAreGuidNamedAndAWeekOld) {
+    for (const char16_t* name : {u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6B}",
+                                 u"{8f14e45f-ceea-467a-9575-3c9a2e1d5a6b}"}) {
+        EXPECT_TRUE(IsWorkFolderName(name));
+    }
+    for (const char16_t* name : {u"", u"QuarryTool", u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6}",
+                                 u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6BX}",
+                                 u"{8F14E45FXCEEA-467A-9575-3C9A2E1D5A6B}",
+                                 u"{8F14E45F-CEEA-467A-9575-3C9A2E1D5A6G}",
+                                 u"(8F14E45F-CEEA-467A-9575-3C9A2E1D5A6B)"}) {
+        EXPECT_FALSE(IsWorkFolderName(name)) << Narrow(name);
+    }
+    const std::uint64_t now = 133000000000000000ull;
+    const std::uint64_t day = 24ull * 60 * 60 * 10000000;
+    const struct {
+        std::uint64_t created, written;
+        bool stale;
+    } cases[] = {
+        {now - 8 * day, now - 8 * day, true},
+        {now - 8 * day, now - 6 * day, false},
+        {now - 6 * day, now - 8 * day, false},
+        {now - 7 * day, now - 7 * day, false},
+        {now - 7 * day - 1, now - 7 * day - 1, true},
+        {now + day, now - 8 * day, false},
+        {0, 0, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.stale, IsStaleWorkFolder(c.created, c.written, now))
+            << (now - c.created) / day << " " << (now - c.written) / day;
+    }
 }
 
 }  // namespace

@@ -10,12 +10,15 @@
 #include <iostream>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "common/LinkSafe.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinFile.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl_win.h"
+#include "common/PathText.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {
@@ -181,10 +184,8 @@ DWORD WINAPI ReadRootList(LPCWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* o
 // run's account, SYSTEM or Administrators and none but them may write in
 // it; otherwise the run makes a fresh root of its own beside it.
 TEST(Folders, ExistingWorkRootIsUsedOnlyWhenNoOneElseCanWriteIt) {
-    struct Restore {
-        ~Restore() { gAccessControlFunctions = AccessControlFunctions(); }
-    } restore;
-    gAccessControlFunctions.readSecurity = ReadRootList;
+    AccessControlFunctions access;
+    access.readSecurity = ReadRootList;
     struct Case {
         const wchar_t* list;
         bool used;
@@ -209,7 +210,7 @@ TEST(Folders, ExistingWorkRootIsUsedOnlyWhenNoOneElseCanWriteIt) {
     for (const Case& c : cases) {
         gRootList = c.list;
         std::u16string usable;
-        ASSERT_EQ(kResultOk, PrepareWorkRoot(root, security.Attributes(), usable));
+        ASSERT_EQ(kResultOk, PrepareWorkRoot(root, security.Attributes(), usable, access));
         if (c.used) {
             EXPECT_EQ(root, usable) << Narrow(FromWide(c.list));
         } else {
@@ -453,20 +454,19 @@ TEST(Folders, FreeBytesAreTheCallersShareOfTheVolume) {
     EXPECT_GT(available, 0u);
 }
 
-TEST(Folders, FreeBytesComeFromTheGivenFunctionOrTheOverride) {
-    gFakeAvailable = 0x123456789ull;
+TEST(Folders, FreeBytesComeFromTheGivenFunction) {
     gFakeFreeSpaceResult = TRUE;
-    std::uint64_t available = 0;
-    ASSERT_TRUE(QueryFreeBytes(u"C:\\x\\", available, FakeDiskFreeSpace));
-    EXPECT_EQ(0x123456789ull, available);
-    EXPECT_EQ(u"C:\\x\\", gFreeSpaceFolder);
-
-    gDiskFreeSpaceOverride = FakeDiskFreeSpace;
-    ScopeExit restore([] { gDiskFreeSpaceOverride = nullptr; });
-    gFakeAvailable = 5;
-    ASSERT_TRUE(QueryFreeBytes(u"D:\\y", available));
-    EXPECT_EQ(5u, available);
-    EXPECT_EQ(u"D:\\y", gFreeSpaceFolder);
+    const struct {
+        const char16_t* folder;
+        std::uint64_t available;
+    } cases[] = {{u"C:\\x\\", 0x123456789ull}, {u"D:\\y", 5}};
+    for (const auto& c : cases) {
+        gFakeAvailable = c.available;
+        std::uint64_t available = 0;
+        ASSERT_TRUE(QueryFreeBytes(c.folder, available, FakeDiskFreeSpace));
+        EXPECT_EQ(c.available, available);
+        EXPECT_EQ(c.folder, gFreeSpaceFolder);
+    }
 }
 
 TEST(Folders, FreeSpaceQueryCountsOnlyAnAnswerOfOne) {
@@ -571,6 +571,53 @@ TEST(Folders, NameRulesAgreeWithTheShell) {
             fileName.substr(0, fileName.size() -
                                    FromWide(::PathFindExtensionW(Wide(fileName))).size());
         EXPECT_EQ(shellCut, FolderNameFromProgramName(name));
+    }
+}
+
+// Dates a folder: its creation and last change both `days` ago.
+bool Age(const std::u16string& path, int days) {
+    const UniqueFile folder(::CreateFileW(Wide(path), FILE_WRITE_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr));
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const std::uint64_t then = FileTimeValue(now) - days * 24ull * 60 * 60 * 10000000;
+    const FILETIME time = {static_cast<DWORD>(then), static_cast<DWORD>(then >> 32)};
+    return folder && ::SetFileTime(folder.Get(), &time, nullptr, &time);
+}
+
+// A run killed a week ago left its work folder: the next run removes it,
+// but never one a run still holds, one of another name, or a newer one.
+TEST(Folders, StaleWorkFoldersAreSweptUnlessInUse) {
+    ScratchFolder root;
+    const std::u16string rootPath = root.Path().substr(0, root.Path().size() - 1);
+    const struct {
+        const char16_t* name;
+        int days;
+        bool held;
+        bool swept;
+    } cases[] = {
+        {u"{11111111-1111-1111-1111-111111111111}", 8, false, true},
+        {u"{22222222-2222-2222-2222-222222222222}", 8, true, false},
+        {u"{33333333-3333-3333-3333-333333333333}", 6, false, false},
+        {u"Kept", 8, false, false},
+    };
+    std::vector<UniqueFile> holds;
+    for (const auto& c : cases) {
+        const std::u16string folder = root / c.name;
+        ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(Wide(folder + u"\\Package"), nullptr));
+        ASSERT_TRUE(WriteBytes(folder + u"\\Package\\setup.exe", {'M', 'Z'}));
+        ASSERT_TRUE(Age(folder, c.days));
+        // As a run holds its work folder: listing, sharing no deletion.
+        if (c.held) holds.push_back(std::move(OpenEntry(folder, INVALID_FILE_ATTRIBUTES,
+                                                        FILE_LIST_DIRECTORY).handle));
+    }
+    EXPECT_EQ(1, SweepStaleWorkFolders(rootPath));
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.swept, ::GetFileAttributesW(Wide(root / c.name)) == INVALID_FILE_ATTRIBUTES)
+            << Utf16ToUtf8(c.name);
     }
 }
 

@@ -1,4 +1,4 @@
-#include "app/LibrarySearchGuard.h"
+#include "common/LibrarySearchGuard.h"
 
 namespace quarry {
 

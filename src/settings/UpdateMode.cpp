@@ -1,4 +1,4 @@
-#include "workflow/UpdateMode.h"
+#include "settings/UpdateMode.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "app/LibrarySearchGuard_win.h"
+#include "common/LibrarySearchGuard_win.h"
 
 #include <shlwapi.h>
 
@@ -6,8 +6,6 @@
 #include "common/SystemLibrary.h"
 
 namespace quarry {
-
-LibrarySearchGuard* gLibrarySearchGuard = nullptr;
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include <windows.h>
 
-#include "app/LibrarySearchGuard.h"
+#include "common/LibrarySearchGuard.h"
 
 namespace quarry {
 
@@ -45,8 +45,8 @@ public:
     LibrarySearchGuard& operator=(const LibrarySearchGuard&) = delete;
 
     // Loads each requested group of the running version that is not loaded
-    // yet; nothing when the system narrows the search itself. Called from
-    // the worker thread only, one request after the other.
+    // yet; nothing when the system narrows the search itself. Called by one
+    // thread at a time: the worker, or the dialog while the worker waits.
     void PreloadOnDemand(bool base, bool shell, bool explorer);
 
     // LoadLibraryExW with LOAD_WITH_ALTERED_SEARCH_PATH of each name's full
@@ -74,10 +74,5 @@ private:
 
     LibrarySearchFunctions functions_;
 };
-
-// The guard of this process while the C runtime's start-up runs (and with it
-// the whole program), null before and after and in programs without the
-// guard's entry point. Code that would use the guard does nothing when null.
-extern LibrarySearchGuard* gLibrarySearchGuard;
 
 }  // namespace quarry

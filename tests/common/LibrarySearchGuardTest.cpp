@@ -1,5 +1,5 @@
 // The lists of the library-search guard and the version that picks each.
-#include "app/LibrarySearchGuard.h"
+#include "common/LibrarySearchGuard.h"
 
 #include <gtest/gtest.h>
 
