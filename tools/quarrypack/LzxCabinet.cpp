@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "FileIo.h"
@@ -141,7 +142,13 @@ Status WriteLzxCabinet(const std::vector<CabinetMember>& members, unsigned windo
     auto work = [&]() {
         for (std::size_t f = next++; f < starts.size(); f = next++) {
             const std::size_t last = f + 1 < starts.size() ? starts[f + 1] : members.size();
-            CompressFolder(members, starts[f], last, windowBits, results[f]);
+            // An exception may not leave a thread: running out of memory
+            // fails the folder like any other error.
+            try {
+                CompressFolder(members, starts[f], last, windowBits, results[f]);
+            } catch (const std::bad_alloc&) {
+                results[f].status = Status::Error("out of memory while compressing the payload");
+            }
             if (!progress) continue;
             const std::lock_guard<std::mutex> hold(progressLock);
             done += results[f].inputBytes;
