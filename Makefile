@@ -3,7 +3,7 @@
 #   make test   install what is missing, build, run every test
 #   make windows-tests  the zip of the Windows tests for a real Windows
 #   make bench  benchmarks under Wine, printing "name: value" lines last
-#   make fuzz   run the package directory and dialog template fuzzers, FUZZ_SECONDS each (default 60)
+#   make fuzz   run the package directory, dialog template and LZX round-trip fuzzers, FUZZ_SECONDS each (default 60)
 
 SHELL := /bin/bash
 ROOT := $(CURDIR)
@@ -122,6 +122,9 @@ fuzz: deps
 	  $(BUILD)/fuzz/corpus $(ROOT)/fuzz/corpus/package-directory
 	$(BUILD)/fuzz/fuzz/dialog_template_fuzz -max_total_time=$(FUZZ_SECONDS) \
 	  $(BUILD)/fuzz/template-corpus $(ROOT)/fuzz/corpus/dialog-template
+	mkdir -p $(BUILD)/fuzz/lzx-corpus
+	$(BUILD)/fuzz/fuzz/lzx_round_trip_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=200000 \
+	  $(BUILD)/fuzz/lzx-corpus $(ROOT)/fuzz/corpus/lzx-round-trip
 
 clean:
 	rm -rf $(BUILD) $(DIST)

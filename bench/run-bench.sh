@@ -23,6 +23,7 @@
 #     128 MiB files fingerprinted as written and then held and checked as
 #     before a launch, against the same ExtractAll without; the file that
 #     runs is rarely that large, so this is the dearest case.
+#   LZX: bench/lzx-bench.sh, on the x86_64 DLLs of Debian's Wine.
 # Every figure is printed as a "name: value" line at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -200,6 +201,9 @@ out=$(run_wine "$bench/integrity_bench.exe" "Z:$work/tree" 100 1000 100 "$pairs"
 [ "$(value files <<<"$out")" = 100000 ] || { echo "integrity_bench: $out" >&2; exit 1; }
 integrity_seconds=$(value median_seconds <<<"$out")
 
+# --- LZX ---------------------------------------------------------------------
+lzx_figures=$(bash "$root/bench/lzx-bench.sh" "$stub" "$pack" "$work/lzx" "$pairs")
+
 mib() { echo "scale=2; $1 / 1048576" | bc -l; }
 echo "pairs: $pairs"
 echo "cp_cabextract_seconds_stored: $base_stored"
@@ -224,3 +228,4 @@ echo "small_files_ratio_vs_cabextract: $(echo "scale=3; $small_ratio / 1" | bc -
 echo "small_files_ratio_vs_platform_create: $(echo "scale=3; $small_floor_ratio / 1" | bc -l)"
 echo "integrity_check_100k_files_s: $integrity_seconds"
 echo "integrity_content_overhead_ratio: $(echo "scale=3; $content_ratio / 1" | bc -l)"
+echo "$lzx_figures"

@@ -21,8 +21,8 @@ packages=(
   wine fonts-wine xvfb x11-utils imagemagick
   xdotool tesseract-ocr tesseract-ocr-eng
   fonts-noto-cjk fonts-thai-tlwg fonts-dejavu-core
-  googletest libgcab-dev gcab cabextract osslsigncode openssl libssl-dev pkg-config bc
-  zip unzip python3-yaml python3-pefile
+  googletest libgcab-dev gcab cabextract libmspack-dev osslsigncode openssl libssl-dev pkg-config
+  bc zip unzip python3-yaml python3-pefile
 )
 # Only for a kernel that runs no 32-bit program: the 64-bit test vehicle.
 packages64=(wine64 g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix)

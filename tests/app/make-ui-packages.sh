@@ -182,4 +182,24 @@ settings changing-run '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFol
   '[Execution_x86]' 'FileName=a-run.cmd' '[Execution_x64]' 'FileName=a-run.cmd'
 "$pack" create --stub "$stub" --settings "$out/src/changing-run.ini" \
   --payload "$out/src/changing-run" --compression none -o "$out/changing-run.exe" >/dev/null
+# LZX folders (window 2^21) that the platform's decompressor expands: the
+# test program and more than two windows of x86 code (Wine's own DLLs where
+# installed, else copies of the test program), so that matches reach across
+# the whole window and CALL operands are translated; extracted beside the
+# program into "Lzx" and run.
+mkdir -p "$out/src/run-lzx"
+cp "$testprog" "$out/src/run-lzx/testprog.exe"
+wine_dlls=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+if [ -f "$wine_dlls/shell32.dll" ]; then
+  head -c 6000000 "$wine_dlls/shell32.dll" > "$out/src/run-lzx/code.bin"
+fi
+while [ "$(stat -c %s "$out/src/run-lzx/code.bin" 2>/dev/null || echo 0)" -lt 5000000 ]; do
+  cat "$testprog" >> "$out/src/run-lzx/code.bin"
+done
+settings run-lzx '[Extraction]' 'SpecifiedExtractFolder=1' 'TargetParentFolderType=0' \
+  'TargetFolderName=Lzx' 'OpenExtractFolder=0' \
+  '[Execution_x86]' 'FileName=testprog.exe' 'Options=exit 42' \
+  '[Execution_x64]' 'FileName=testprog.exe' 'Options=exit 42'
+"$pack" create --stub "$stub" --settings "$out/src/run-lzx.ini" --payload "$out/src/run-lzx" \
+  --compression lzx -o "$out/run-lzx.exe" >/dev/null
 echo "packages in $out"

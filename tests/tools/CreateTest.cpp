@@ -295,9 +295,11 @@ TEST_F(PackerTest, CreateRefusesErrorsWithTheirLinesAndGoesOnAfterWarnings) {
         << run.err;
     const test::ParsedPackage package = test::ParsePackage(Out());
     const std::uint64_t cabinet = package.Find(kMainGroupName, kCabinetEntryName)->size;
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.3f", static_cast<double>(cabinet) / payloadBytes_);
     EXPECT_EQ("wrote " + Out() + ": 4 payload files, " + std::to_string(payloadBytes_) +
-                  " bytes, in a cabinet of " + std::to_string(cabinet) + " bytes; " +
-                  std::to_string(package.file.size()) + " bytes in all\n",
+                  " bytes, in a cabinet of " + std::to_string(cabinet) + " bytes (ratio " +
+                  ratio + "); " + std::to_string(package.file.size()) + " bytes in all\n",
               run.out);
 
     // --strict refuses the warnings too.

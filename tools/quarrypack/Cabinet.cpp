@@ -12,6 +12,7 @@
 
 #include "FileIo.h"
 #include "FileTime.h"
+#include "LzxCabinet.h"
 #include "Names.h"
 #include "common/Text.h"
 #include "package/PackageFormat.h"
@@ -214,7 +215,11 @@ Status CollectPayload(const std::string& folder, std::optional<std::int64_t> cla
 }
 
 Status WriteCabinet(const std::vector<CabinetMember>& members, Compression compression,
-                    const std::string& cabinetPath) {
+                    const std::string& cabinetPath, unsigned lzxWindowBits,
+                    const PackProgress& progress) {
+    if (compression == Compression::Lzx) {
+        return WriteLzxCabinet(members, lzxWindowBits, cabinetPath, progress);
+    }
     ErrorSlot error;
     GRef<GCabCabinet> cabinet(gcab_cabinet_new());
     GRef<GCabFolder> folder(gcab_folder_new(
@@ -378,6 +383,48 @@ Status ListCabinet(CabinetReader read, void* context, std::uint64_t size,
         member.utc = (attributes & kCabAttributeUtcTime) != 0;
         RETURN_IF_ERROR(DecodeMemberName(raw, attributes, member.name));
         members.push_back(std::move(member));
+    }
+    return Status();
+}
+
+Status ListCabinetFolders(CabinetReader read, void* context, std::uint64_t size,
+                          std::vector<CabinetFolderListing>& folders) {
+    folders.clear();
+    std::uint8_t header[36];
+    if (size < sizeof header || !read(context, 0, header, sizeof header) ||
+        std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF") {
+        return Status::Error("the payload cabinet has no cabinet header");
+    }
+    const unsigned count = header[26] | (header[27] << 8);
+    const unsigned flags = header[30] | (header[31] << 8);
+    std::uint64_t at = sizeof header;
+    unsigned folderReserve = 0;
+    if (flags & 0x4) {  // reserved space in the header, folders and data blocks
+        std::uint8_t reserve[4];
+        if (!read(context, at, reserve, sizeof reserve)) {
+            return Status::Error("the payload cabinet's header is cut short");
+        }
+        at += sizeof reserve + (reserve[0] | (reserve[1] << 8));
+        folderReserve = reserve[2];
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        std::uint8_t record[8];
+        if (at + sizeof record > size || !read(context, at, record, sizeof record)) {
+            return Status::Error("the payload cabinet's folder records are cut short");
+        }
+        at += sizeof record + folderReserve;
+        const unsigned type = record[6] | (record[7] << 8);
+        CabinetFolderListing folder;
+        folder.blocks = record[4] | (record[5] << 8);
+        switch (type & 0xF) {
+            case 0: folder.compression = "none"; break;
+            case 1: folder.compression = "MSZIP"; break;
+            case 2: folder.compression = "Quantum, level " + std::to_string((type >> 4) & 0xF) +
+                                         ", window 2^" + std::to_string((type >> 8) & 0x1F); break;
+            case 3: folder.compression = "LZX, window 2^" + std::to_string((type >> 8) & 0x1F); break;
+            default: folder.compression = "unknown (" + std::to_string(type) + ")"; break;
+        }
+        folders.push_back(std::move(folder));
     }
     return Status();
 }

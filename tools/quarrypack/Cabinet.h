@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +16,13 @@
 
 namespace quarry::pack {
 
-enum class Compression { None, Mszip };
+enum class Compression { None, Mszip, Lzx };
+constexpr unsigned kDefaultLzxWindowBits = 21;
+
+// Payload bytes compressed so far of `total`, and the cabinet bytes they
+// became.
+using PackProgress = std::function<void(std::uint64_t done, std::uint64_t total,
+                                        std::uint64_t packed)>;
 
 // Cabinet file attributes beyond the DOS ones.
 constexpr std::uint32_t kCabAttributeArchive = 0x20;
@@ -48,10 +55,12 @@ struct CabinetMember {
 Status CollectPayload(const std::string& folder, std::optional<std::int64_t> clampSeconds,
                       std::vector<CabinetMember>& members);
 
-// Writes the cabinet of `members`, in order and in one cabinet folder, into
-// the existing file at `cabinetPath` (replacing its content).
+// Writes the cabinet of `members`, in order and in one cabinet folder (LZX:
+// in the folders of LzxCabinet.h, with a window of 2^lzxWindowBits bytes),
+// into the existing file at `cabinetPath` (replacing its content).
 Status WriteCabinet(const std::vector<CabinetMember>& members, Compression compression,
-                    const std::string& cabinetPath);
+                    const std::string& cabinetPath, unsigned lzxWindowBits = kDefaultLzxWindowBits,
+                    const PackProgress& progress = {});
 
 struct ExpandedFile {
     std::u16string name;  // path inside the cabinet as stored
@@ -83,6 +92,16 @@ struct CabinetListing {
 using CabinetReader = bool (*)(void* context, std::uint64_t offset, void* buffer, std::size_t length);
 Status ListCabinet(CabinetReader read, void* context, std::uint64_t size,
                    std::vector<CabinetListing>& members);
+
+// One folder as the cabinet's folder records describe it: its compression
+// ("none", "MSZIP", "Quantum", "LZX", each with its window for the latter
+// two) and how many data blocks it has.
+struct CabinetFolderListing {
+    std::string compression;
+    unsigned blocks = 0;
+};
+Status ListCabinetFolders(CabinetReader read, void* context, std::uint64_t size,
+                          std::vector<CabinetFolderListing>& folders);
 
 // Reads a whole cabinet of `size` bytes through `read` as an expander
 // would and checks what can be checked without expanding it: the size in

@@ -104,7 +104,8 @@ Status RefuseOnFindings(const CreateOptions& options, const std::vector<Finding>
 // The payload cabinet, written to `cabinet`, becomes the planned entry's data.
 Status WritePayloadCabinet(const CreateOptions& options, PackagePlan& plan, TempFile& cabinet) {
     RETURN_IF_ERROR(cabinet.Create(options.outputPath));
-    RETURN_IF_ERROR(WriteCabinet(plan.members, options.compression, cabinet.Path()));
+    RETURN_IF_ERROR(WriteCabinet(plan.members, options.compression, cabinet.Path(),
+                                 options.lzxWindowBits, options.progress));
     FileInfo info;
     RETURN_IF_ERROR(StatRegularFile(cabinet.Path(), info));
     if (info.size > kMaxEntrySize) {

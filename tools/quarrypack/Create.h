@@ -31,6 +31,8 @@ struct CreateOptions {
     std::vector<NamedGroupSource> groups;
     std::uint64_t flags = 0;
     Compression compression = Compression::Mszip;
+    unsigned lzxWindowBits = kDefaultLzxWindowBits;  // with Compression::Lzx
+    PackProgress progress;                           // hears how packing the payload goes
     std::int64_t time = 0;  // package time stamp (time1, time2), Unix seconds
     // When set (SOURCE_DATE_EPOCH), no stored file time is later than this,
     // so that the same inputs give the same bytes.

@@ -25,6 +25,18 @@ const char* RoleName(GroupKind kind) {
     return kind == GroupKind::Flat ? "flat" : "named";
 }
 
+// One line for each folder of the packed cabinet: its compression.
+Status PrintPackedFolders(const OpenedPackage& package, const PackageEntry& entry,
+                          std::ostream& out) {
+    std::vector<CabinetFolderListing> folders;
+    RETURN_IF_ERROR(ListPackedFolders(package, entry, folders));
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        out << "  folder " << i + 1 << ": " << folders[i].compression << ", " << folders[i].blocks
+            << (folders[i].blocks == 1 ? " data block\n" : " data blocks\n");
+    }
+    return Status();
+}
+
 // The files inside the payload cabinet `entry`.
 Status ListCabinetMembers(const OpenedPackage& package, const std::string& path,
                           const PackageEntry& entry, std::ostream& out) {
@@ -34,6 +46,7 @@ Status ListCabinetMembers(const OpenedPackage& package, const std::string& path,
     for (const CabinetListing& member : members) total += member.size;
     out << "\npayload cabinet (" << members.size()
         << (members.size() == 1 ? " file, " : " files, ") << total << " bytes)\n";
+    RETURN_IF_ERROR(PrintPackedFolders(package, entry, out).WithPath(path));
     if (members.empty()) return Status();
     char line[128];
     std::snprintf(line, sizeof line, "  %12s  %-23s  %s\n", "size", "time", "name");

@@ -122,6 +122,12 @@ Status ReadEntry(const OpenedPackage& package, const std::string& path, const Pa
     return Status();
 }
 
+Status ListPackedFolders(const OpenedPackage& package, const PackageEntry& entry,
+                         std::vector<CabinetFolderListing>& folders) {
+    CabinetWindow window = WindowOn(package, entry);
+    return ListCabinetFolders(&CabinetWindow::Read, &window, entry.size, folders);
+}
+
 Status ListPackedCabinet(const OpenedPackage& package, const PackageEntry& entry,
                          std::vector<CabinetListing>& members) {
     CabinetWindow window = WindowOn(package, entry);

@@ -41,6 +41,10 @@ Status ReadProgramHeaders(const OpenedPackage& package, PeImage& image);
 Status ReadEntry(const OpenedPackage& package, const std::string& path, const PackageEntry& entry,
                  bool scrambled, std::uint64_t limit, std::vector<std::uint8_t>& bytes);
 
+// The folders of the packed cabinet `entry`, with their compression.
+Status ListPackedFolders(const OpenedPackage& package, const PackageEntry& entry,
+                         std::vector<CabinetFolderListing>& folders);
+
 // The members of the complemented cabinet `entry`, read where it lies.
 Status ListPackedCabinet(const OpenedPackage& package, const PackageEntry& entry,
                          std::vector<CabinetListing>& members);

@@ -2,6 +2,8 @@
 // Exit status: 0 success, 1 failure (one line on stderr, or the check's
 // error lines), 2 usage error.
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -32,7 +34,7 @@ const char kCreateUsage[] =
     "  quarrypack create --stub FILE --settings FILE --payload DIR --output FILE\n"
     "                    [--message FILE] [--support FILE]... [--flat DIR]\n"
     "                    [--group NAME=DIR]... [--flags N] [--time SECONDS]\n"
-    "                    [--compression mszip|none] [--strict]\n"
+    "                    [--compression mszip|lzx[:N]|none] [--strict]\n"
     "                    [--product-name TEXT] [--description TEXT] [--company TEXT]\n"
     "                    [--copyright TEXT] [--file-version A.B.C.D]\n"
     "                    [--product-version A.B.C.D] [--icon FILE.ico]\n"
@@ -54,7 +56,8 @@ const char kCreateUsage[] =
     "                       SilentExecution registry value\n"
     "  --time SECONDS       package time stamp as Unix seconds (default: now, or\n"
     "                       SOURCE_DATE_EPOCH)\n"
-    "  --compression KIND   mszip (default) or none\n"
+    "  --compression KIND   mszip (default), lzx (smaller, slower to pack; lzx:N for a\n"
+    "                       window of 2^N bytes, N from 15 to 21, default 21) or none\n"
     "  --strict             warnings of the checks refuse the package too\n"
     "  --force              write the package whatever the checks find (for testing\n"
     "                       how quarry.exe handles broken settings)\n"
@@ -306,12 +309,21 @@ quarry::pack::CreateOptions ParseCreateOptions(int argc, char** argv, bool check
             }
             time = seconds;
         } else if (args.Take("--compression", nullptr, value)) {
-            if (value == "mszip")
+            if (value == "mszip") {
                 options.compression = quarry::pack::Compression::Mszip;
-            else if (value == "none")
+            } else if (value == "none") {
                 options.compression = quarry::pack::Compression::None;
-            else
-                throw UsageError{"--compression: \"" + value + "\" is neither mszip nor none"};
+            } else if (value == "lzx" || value.rfind("lzx:", 0) == 0) {
+                options.compression = quarry::pack::Compression::Lzx;
+                const std::string bits = value.size() > 3 ? value.substr(4) : "21";
+                if (bits.size() != 2 || bits < "15" || bits > "21") {
+                    throw UsageError{"--compression: the LZX window \"" + bits +
+                                     "\" is not a number of bits from 15 to 21"};
+                }
+                options.lzxWindowBits = static_cast<unsigned>(std::stoi(bits));
+            } else {
+                throw UsageError{"--compression: \"" + value + "\" is not mszip, lzx[:N] or none"};
+            }
         } else {
             throw UsageError{std::string(command) + ": unknown argument \"" + args.Current() +
                              "\""};
@@ -343,6 +355,16 @@ int Create(int argc, char** argv) {
     else
         options.time = static_cast<std::int64_t>(std::time(nullptr));
 
+    // LZX takes a while on a large payload: a terminal sees it go.
+    if (options.compression == quarry::pack::Compression::Lzx && ::isatty(2)) {
+        options.progress = [](std::uint64_t done, std::uint64_t total, std::uint64_t packed) {
+            std::fprintf(stderr, "\rpacking: %llu of %llu MB, ratio %.3f ",
+                         static_cast<unsigned long long>(done >> 20),
+                         static_cast<unsigned long long>(total >> 20),
+                         done == 0 ? 1.0 : static_cast<double>(packed) / static_cast<double>(done));
+            if (done == total) std::fputc('\n', stderr);
+        };
+    }
     std::vector<quarry::pack::Finding> findings;
     quarry::pack::CreateSummary summary;
     const Status status = quarry::pack::CreatePackage(options, &findings, &summary);
@@ -351,12 +373,15 @@ int Create(int argc, char** argv) {
         Fail(status.Message());
         return kExitFailure;
     }
-    std::printf("wrote %s: %zu payload %s, %llu bytes, in a cabinet of %llu bytes; %llu bytes "
-                "in all\n",
+    std::printf("wrote %s: %zu payload %s, %llu bytes, in a cabinet of %llu bytes (ratio %.3f); "
+                "%llu bytes in all\n",
                 options.outputPath.c_str(), summary.payloadFiles,
                 summary.payloadFiles == 1 ? "file" : "files",
                 static_cast<unsigned long long>(summary.payloadBytes),
                 static_cast<unsigned long long>(summary.cabinetBytes),
+                summary.payloadBytes == 0 ? 1.0
+                                          : static_cast<double>(summary.cabinetBytes) /
+                                                static_cast<double>(summary.payloadBytes),
                 static_cast<unsigned long long>(summary.outputBytes));
     return 0;
 }
