@@ -23,7 +23,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: extract_bench PACKAGE FOLDER [FILE]\n");
         return 2;
     }
-    if (!InitializeExtractionSlot()) return 1;
+    if (Failed(InitializeExtractionSlot())) return 1;
     std::u16string folder = FromWide(argv[2]);
     if (folder.back() != u'\\') folder += u'\\';
     const std::u16string support = folder + u"Support\\";
