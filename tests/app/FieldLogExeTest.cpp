@@ -97,7 +97,11 @@ TEST(FieldLogExe, TellsThePhasesOfEachRunAndItsExitCode) {
 TEST(FieldLogExe, CancelledRunLogsTheRunModeCopyGivingUp) {
     ScratchFolder folder;
     const std::u16string log = folder / u"cancelled.log";
-    ProgramDriver program(UiData("run-sleep.exe"), u"/log \"" + log + u"\"");
+    // A copy under a name of its own: other tests count the processes of
+    // run-sleep.exe, and may run beside this one.
+    const std::u16string copy = folder / u"log-sleep.exe";
+    ASSERT_TRUE(::CopyFileW(Wide(UiData("run-sleep.exe")), Wide(copy), FALSE));
+    ProgramDriver program(copy, u"/log \"" + log + u"\"");
     const HWND dialog = program.WaitForDialog();
     ASSERT_TRUE(dialog);
     ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
@@ -105,7 +109,7 @@ TEST(FieldLogExe, CancelledRunLogsTheRunModeCopyGivingUp) {
     // copy: it keeps running after the cancel and is ended below.
     std::vector<DWORD> copies;
     const std::vector<DWORD> started =
-        ProgramDriver::StartedBy(L"run-sleep.exe", L"testprog.exe", copies);
+        ProgramDriver::StartedBy(L"log-sleep.exe", L"testprog.exe", copies);
     ASSERT_EQ(1u, started.size());
     ASSERT_TRUE(program.EndSessionAndClose(dialog));
     EXPECT_EQ(0x80004004u, program.WaitForExit());
