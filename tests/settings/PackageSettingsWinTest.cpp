@@ -16,6 +16,7 @@
 #include "common/WinTestSupport.h"
 #include "settings/IniTokenizer.h"
 #include "settings/SettingsRules.h"
+#include "settings/SettingsTestSupport.h"
 
 namespace quarry {
 namespace {
@@ -87,45 +88,20 @@ TEST(PackageSettingsWin, LoadsEverySectionOfARealFile) {
     PackageSettings settings;
     ASSERT_EQ(kResultOk, settings.Load(path));
 
-    EXPECT_EQ(u"Widget Driver", settings.ProductName);
-    EXPECT_EQ(u"Widget Driver Setup \u00C5\u03A9\u0416", settings.WindowTitle);
-    EXPECT_EQ(0x140000000LL, settings.TotalFileSize);
-    EXPECT_TRUE(settings.AutoCloseWindowWhenSuccess);
-    EXPECT_TRUE(settings.TervoUpdateMode);
-    EXPECT_TRUE(settings.ShowMessageBox);
-    EXPECT_FALSE(settings.ShowMessageBoxWhenSilent);
-    EXPECT_TRUE(settings.DialogButtonType);
-    EXPECT_TRUE(settings.CheckManufacturer);
-    EXPECT_EQ(u"Norvik Corporation", settings.ManufacturerName);
-    EXPECT_EQ(0x00060001u, settings.OSVersionMin);
-    EXPECT_EQ(0x1DB10001u, settings.OSBuildMin);
-    EXPECT_TRUE(settings.AllowProgramCompatibilityAssistantMode);
-    EXPECT_TRUE(settings.CheckDigitalSignature);
-    EXPECT_EQ(u"Norvik Corporation", settings.DigitalSignatureSignerName);
-    EXPECT_TRUE(settings.SpecifiedExtractFolder);
-    EXPECT_FALSE(settings.SelectExtractFolder);
-    EXPECT_FALSE(settings.OpenExtractFolder);
-    EXPECT_EQ(-1, settings.TargetParentFolderType);
-    EXPECT_EQ(u"Norvik\\Widget", settings.TargetFolderName);
-    EXPECT_EQ((std::vector<std::u16string>{u"Logs\\", u"config.ini"}), settings.WritableItems);
-
-    const ExecutionSettings& x86 = settings.Execution_x86;
-    EXPECT_TRUE(x86.ForceElevation);
-    EXPECT_EQ(u"setup32.exe", x86.FileName);
-    EXPECT_EQ(u"/quiet /log \"%QUARRYTOOLTEMP%\\setup.log\"", x86.Options);
-    EXPECT_EQ(u"/gui", x86.AdditionalOptionsForGuiMode);
-    EXPECT_EQ(u"/silent", x86.AdditionalOptionsForSilentMode);
-    EXPECT_TRUE(x86.waitTimed);
-    EXPECT_TRUE(x86.waitForRelease);
-    EXPECT_EQ(600u, x86.WaitTimeout);
-
-    const ExecutionSettings& x64 = settings.Execution_x64;
-    EXPECT_FALSE(x64.ForceElevation);
-    EXPECT_EQ(u"setup64.exe", x64.FileName);
-    EXPECT_EQ(u"", x64.Options);
-    EXPECT_FALSE(x64.waitTimed);
-    EXPECT_FALSE(x64.waitForRelease);
-    EXPECT_EQ(1500u, x64.WaitTimeout);
+    // The shared full package, but for what this file says otherwise.
+    PackageSettings expected = testing::WidgetDriverSettings();
+    expected.WindowTitle = u"Widget Driver Setup \u00C5\u03A9\u0416";
+    expected.TotalFileSize = 0x140000000LL;
+    expected.ShowMessageBoxWhenSilent = false;
+    expected.SelectExtractFolder = false;
+    expected.TargetParentFolderType = -1;
+    expected.Execution_x86.Options = u"/quiet /log \"%QUARRYTOOLTEMP%\\setup.log\"";
+    expected.Execution_x86.waitForRelease = true;
+    expected.Execution_x86.WaitTimeout = 600;
+    expected.Execution_x64.Options = u"";
+    expected.Execution_x64.waitForRelease = false;
+    expected.Execution_x64.WaitTimeout = 1500;
+    testing::ExpectSameSettings(expected, settings);
 }
 
 // The core's reading of a settings file (IniTextProfile, which quarrypack
@@ -328,12 +304,16 @@ PackageSettings Marked() {
 }
 
 void ExpectMarked(const PackageSettings& settings) {
-    EXPECT_EQ(u"before", settings.ProductName);
-    EXPECT_FALSE(settings.OpenExtractFolder);
-    EXPECT_EQ(0x000A0000u, settings.OSVersionMin);
-    EXPECT_EQ(std::vector<std::u16string>{u"x"}, settings.WritableItems);
-    EXPECT_EQ(u"before.exe", settings.Execution_x86.FileName);
-    EXPECT_EQ(7u, settings.Execution_x64.WaitTimeout);
+    testing::ExpectSameSettings(Marked(), settings);
+}
+
+// An execution record away from its defaults, to see a load leave it or reset it.
+ExecutionSettings MarkedExecution() {
+    ExecutionSettings execution;
+    execution.FileName = u"before.exe";
+    execution.waitTimed = true;
+    execution.WaitTimeout = 9;
+    return execution;
 }
 
 TEST(PackageSettingsWin, MissingFileIsFileNotFoundAndLeavesTheRecord) {
@@ -358,14 +338,9 @@ TEST(PackageSettingsWin, FolderPathIsFileNotFound) {
 
 TEST(PackageSettingsWin, ExecutionLoadIsFalseForMissingFileAndKeepsTheRecord) {
     ScratchFolder folder;
-    ExecutionSettings execution;
-    execution.FileName = u"before.exe";
-    execution.waitTimed = true;
-    execution.WaitTimeout = 9;
+    ExecutionSettings execution = MarkedExecution();
     EXPECT_FALSE(execution.Load(folder / u"Settings.ini", u"Execution_x86"));
-    EXPECT_EQ(u"before.exe", execution.FileName);
-    EXPECT_TRUE(execution.waitTimed);
-    EXPECT_EQ(9u, execution.WaitTimeout);
+    EXPECT_EQ(testing::FieldsOf(MarkedExecution()), testing::FieldsOf(execution));
 }
 
 TEST(PackageSettingsWin, ExecutionLoadResetsAndReadsItsSection) {
@@ -376,10 +351,7 @@ TEST(PackageSettingsWin, ExecutionLoadResetsAndReadsItsSection) {
                                               u"[Execution_x64]\r\n"
                                               u"Options=-q\r\n"
                                               u"WaitMode=2\r\n");
-    ExecutionSettings execution;
-    execution.FileName = u"before.exe";
-    execution.waitTimed = true;
-    execution.WaitTimeout = 9;
+    ExecutionSettings execution = MarkedExecution();
     EXPECT_TRUE(execution.Load(path, u"Execution_x64"));
     EXPECT_EQ(u"", execution.FileName);
     EXPECT_EQ(u"-q", execution.Options);
