@@ -98,9 +98,8 @@ TEST(FieldLogExe, CancelledRunLogsTheRunModeCopyGivingUp) {
     ScratchFolder folder;
     const std::u16string log = folder / u"cancelled.log";
     ProgramDriver program(UiData("run-sleep.exe"), u"/log \"" + log + u"\"");
-    const HWND dialog = program.WaitForDialog();
+    const HWND dialog = program.WaitForDialogShowing(u"Executing file...");
     ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
     // The test program this run started, found by its parent, the run-mode
     // copy: it keeps running after the cancel and is ended below.
     std::vector<DWORD> copies;

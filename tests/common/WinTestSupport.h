@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "common/WinResult.h"
 
 namespace quarry {
@@ -15,12 +16,10 @@ namespace testing {
 
 // A fresh folder under the temporary folder, removed with its contents when
 // the object goes away. Path() ends in "\".
-class ScratchFolder {
+class ScratchFolder : NonCopyable {
 public:
     ScratchFolder();
     ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::u16string& Path() const { return path_; }
     std::u16string operator/(const std::u16string& name) const { return path_ + name; }
 
@@ -30,12 +29,10 @@ private:
 
 // Points TMP and TEMP, which GetTempPathW reads and child processes inherit,
 // at `folder` for the object's lifetime.
-class TemporaryFolderOverride {
+class TemporaryFolderOverride : NonCopyable {
 public:
     explicit TemporaryFolderOverride(const std::u16string& folder);
     ~TemporaryFolderOverride();
-    TemporaryFolderOverride(const TemporaryFolderOverride&) = delete;
-    TemporaryFolderOverride& operator=(const TemporaryFolderOverride&) = delete;
 
 private:
     std::vector<std::pair<std::wstring, std::wstring>> saved_;

@@ -8,17 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "package/PackageFormat.h"
 
 namespace quarry::pack::test {
 
 // A fresh folder below the temporary folder, removed with everything in it.
-class ScratchFolder {
+class ScratchFolder : quarry::testing::NonCopyable {
 public:
     ScratchFolder();
     ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
