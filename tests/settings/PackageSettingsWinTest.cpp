@@ -36,6 +36,15 @@ std::u16string WriteSettings(const ScratchFolder& folder, const std::u16string& 
     return path;
 }
 
+// The record loaded from `text` written as a settings file into a fresh
+// folder; a failed load is a test failure.
+PackageSettings LoadedFromFile(const std::u16string& text) {
+    ScratchFolder folder;
+    PackageSettings settings;
+    EXPECT_EQ(kResultOk, settings.Load(WriteSettings(folder, u"Settings.ini", text)));
+    return settings;
+}
+
 const std::u16string kFullFile =
     u"; written by the packaging step\r\n"
     u"[Package]\r\n"
@@ -83,10 +92,7 @@ const std::u16string kFullFile =
     u"WaitMode=0x4\r\n";
 
 TEST(PackageSettingsWin, LoadsEverySectionOfARealFile) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini", kFullFile);
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(kFullFile);
 
     // The shared full package, but for what this file says otherwise.
     PackageSettings expected = testing::WidgetDriverSettings();
@@ -186,11 +192,8 @@ TEST(PackageSettingsWin, EveryLineEndReadsAsCrLf) {
 }
 
 TEST(PackageSettingsWin, FileWithOnlyPackageKeysGivesDefaults) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(
-        folder, u"Settings.ini", u"[Package]\r\nProductName=Tool\r\nTotalFileSize=42\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Package]\r\nProductName=Tool\r\nTotalFileSize=42\r\n");
     EXPECT_EQ(u"Tool", settings.ProductName);
     EXPECT_EQ(42, settings.TotalFileSize);
     EXPECT_FALSE(settings.CheckManufacturer);
@@ -211,30 +214,23 @@ TEST(PackageSettingsWin, FileWithOnlyPackageKeysGivesDefaults) {
 TEST(PackageSettingsWin, ValueOf600CharactersIsCutTo511) {
     std::u16string longValue;
     for (int i = 0; i < 600; ++i) longValue += static_cast<char16_t>(u'a' + i % 26);
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(
-        folder, u"Settings.ini",
+    const PackageSettings settings = LoadedFromFile(
         u"[Package]\r\nProductName=" + longValue + u"\r\n[Execution_x86]\r\nOptions=" +
             longValue + u"\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
     EXPECT_EQ(longValue.substr(0, 511), settings.ProductName);
     EXPECT_EQ(longValue.substr(0, 511), settings.Execution_x86.Options);
 }
 
 TEST(PackageSettingsWin, StoredErrorReadsAsAbsentButLowerCaseErrorIsAValue) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[Package]\r\n"
-                                              u"ProductName=Error\r\n"
-                                              u"WindowTitle=error\r\n"
-                                              u"[Extraction]\r\n"
-                                              u"OpenExtractFolder=Error\r\n"
-                                              u"TargetFolderName=ERROR\r\n"
-                                              u"[Execution_x64]\r\n"
-                                              u"WaitTimeout=Error\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Package]\r\n"
+        u"ProductName=Error\r\n"
+        u"WindowTitle=error\r\n"
+        u"[Extraction]\r\n"
+        u"OpenExtractFolder=Error\r\n"
+        u"TargetFolderName=ERROR\r\n"
+        u"[Execution_x64]\r\n"
+        u"WaitTimeout=Error\r\n");
     EXPECT_EQ(u"", settings.ProductName);
     EXPECT_EQ(u"error", settings.WindowTitle);
     EXPECT_TRUE(settings.OpenExtractFolder);
@@ -243,18 +239,15 @@ TEST(PackageSettingsWin, StoredErrorReadsAsAbsentButLowerCaseErrorIsAValue) {
 }
 
 TEST(PackageSettingsWin, EmptyValueIsAbsent) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[Restriction]\r\n"
-                                              u"OSVersionMin=\r\n"
-                                              u"OSBuildMin=0x10\r\n"
-                                              u"[Extraction]\r\n"
-                                              u"OpenExtractFolder=\r\n"
-                                              u"WritableItems=\r\n"
-                                              u"[Execution_x86]\r\n"
-                                              u"WaitTimeout=\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Restriction]\r\n"
+        u"OSVersionMin=\r\n"
+        u"OSBuildMin=0x10\r\n"
+        u"[Extraction]\r\n"
+        u"OpenExtractFolder=\r\n"
+        u"WritableItems=\r\n"
+        u"[Execution_x86]\r\n"
+        u"WaitTimeout=\r\n");
     EXPECT_EQ(0x00050000u, settings.OSVersionMin);
     EXPECT_EQ(0u, settings.OSBuildMin);
     EXPECT_TRUE(settings.OpenExtractFolder);
@@ -263,27 +256,20 @@ TEST(PackageSettingsWin, EmptyValueIsAbsent) {
 }
 
 TEST(PackageSettingsWin, OsBuildMinIgnoredWithoutOsVersionMin) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(
-        folder, u"Settings.ini", u"[Restriction]\r\nOSBuildMin=0x1DB10000\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(u"[Restriction]\r\nOSBuildMin=0x1DB10000\r\n");
     EXPECT_EQ(0x00050000u, settings.OSVersionMin);
     EXPECT_EQ(0u, settings.OSBuildMin);
 }
 
 TEST(PackageSettingsWin, SectionAndKeyNamesAreCaseInsensitive) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[PACKAGE]\r\n"
-                                              u"productname=Lower Key\r\n"
-                                              u"[extraction]\r\n"
-                                              u"OPENEXTRACTFOLDER=0\r\n"
-                                              u"[execution_X64]\r\n"
-                                              u"filename=run64.exe\r\n"
-                                              u"WAITMODE=1\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[PACKAGE]\r\n"
+        u"productname=Lower Key\r\n"
+        u"[extraction]\r\n"
+        u"OPENEXTRACTFOLDER=0\r\n"
+        u"[execution_X64]\r\n"
+        u"filename=run64.exe\r\n"
+        u"WAITMODE=1\r\n");
     EXPECT_EQ(u"Lower Key", settings.ProductName);
     EXPECT_FALSE(settings.OpenExtractFolder);
     EXPECT_EQ(u"run64.exe", settings.Execution_x64.FileName);
@@ -378,12 +364,9 @@ TEST(PackageSettingsWin, RelativePathReadsTheFileInTheCurrentFolder) {
 // --- execution section choice ----------------------------------------------------
 
 TEST(PackageSettingsWin, ChoosesTheExecutionSectionByProcessorType) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[Execution_x86]\r\nFileName=x86.exe\r\n"
-                                              u"[Execution_x64]\r\nFileName=x64.exe\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Execution_x86]\r\nFileName=x86.exe\r\n"
+        u"[Execution_x64]\r\nFileName=x64.exe\r\n");
     EXPECT_EQ(u"x64.exe", ChooseExecutionSettings(settings, PROCESSOR_AMD_X8664).FileName);
     EXPECT_EQ(u"x64.exe", ChooseExecutionSettings(settings, PROCESSOR_INTEL_IA64).FileName);
     EXPECT_EQ(u"x86.exe", ChooseExecutionSettings(settings, PROCESSOR_INTEL_PENTIUM).FileName);
@@ -391,11 +374,7 @@ TEST(PackageSettingsWin, ChoosesTheExecutionSectionByProcessorType) {
 }
 
 TEST(PackageSettingsWin, X86OnlyPackageStartsNothingOnX64) {
-    ScratchFolder folder;
-    const std::u16string path =
-        WriteSettings(folder, u"Settings.ini", u"[Execution_x86]\r\nFileName=setup.exe\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(u"[Execution_x86]\r\nFileName=setup.exe\r\n");
     EXPECT_EQ(u"", ChooseExecutionSettings(settings, PROCESSOR_AMD_X8664).FileName);
     EXPECT_EQ(u"setup.exe", ChooseExecutionSettings(settings, PROCESSOR_INTEL_PENTIUM).FileName);
 }
