@@ -98,8 +98,7 @@ TEST(ExecutionExe, ForceElevationForAnAdministratorRunsAndRemovesTheWorkFolder) 
         GTEST_SKIP() << "needs an administrator (an elevated prompt): anyone else is asked for "
                         "consent";
     }
-    testing::ScratchFolder temp;
-    testing::TemporaryFolderOverride useTemp(temp.Path());
+    testing::ScratchTemporaryFolder temp;
     {
         ProgramDriver program(UiData("run-elevated.exe"), u"-s");
         EXPECT_EQ(42u, program.WaitForExit());
@@ -136,8 +135,7 @@ TEST(ExecutionExe, CloseWhileTheFileRunsEndsWithItsCodeAndCleansUp) {
     } cases[] = {{"close", false, false}, {"button", false, true}, {"silent close", true, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::ScratchFolder temp;
-        testing::TemporaryFolderOverride useTemp(temp.Path());
+        testing::ScratchTemporaryFolder temp;
         ProgramDriver program(UiData("run-short.exe"), c.silent ? u"-s" : u"");
         const HWND dialog = program.WaitForDialogShowing(u"Executing file...");
         ASSERT_TRUE(dialog);

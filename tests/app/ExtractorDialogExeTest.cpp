@@ -110,8 +110,7 @@ TEST_F(ExtractorDialogExe, CancelWhileExtractingShowsCancelledAndEndsWithTheEndC
 TEST_F(ExtractorDialogExe, CloseWhileExtractingCancelsCleansUpAndEnds) {
     for (bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "silent" : "visible");
-        testing::ScratchFolder temp;
-        testing::TemporaryFolderOverride useTemp(temp.Path());
+        testing::ScratchTemporaryFolder temp;
         ProgramDriver program(Package("basic.exe"), silent ? u"-s" : u"");
         const HWND dialog = program.WaitForDialogShowing(u"Extracting files...");
         ASSERT_TRUE(dialog);

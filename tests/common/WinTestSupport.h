@@ -38,6 +38,16 @@ private:
     std::vector<std::pair<std::wstring, std::wstring>> saved_;
 };
 
+// A scratch folder that is the temporary folder (TMP and TEMP) for the
+// object's lifetime.
+class ScratchTemporaryFolder : public ScratchFolder {
+public:
+    ScratchTemporaryFolder() : override_(Path()) {}
+
+private:
+    TemporaryFolderOverride override_;
+};
+
 std::u16string Utf16(const std::string& ascii);
 // The Windows path of a Unix path the build passes in: Wine maps the root of
 // the Unix file system to drive Z:. In an unpacked test bundle (its folder
@@ -73,6 +83,11 @@ bool RunsAsAdministrator();
 // digest only) on any other system.
 #define QUARRY_SKIP_OFF_WINE(why) \
     if (!::quarry::testing::RunsUnderWine()) GTEST_SKIP() << "expects Wine: " << why
+// Skips a test of links where the prepared links are missing
+// (PreparedLinksMissing).
+#define QUARRY_SKIP_WITHOUT_PREPARED_LINKS()       \
+    if (::quarry::testing::PreparedLinksMissing()) \
+        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle"
 // Removes a folder and everything below it; a link is removed as a link
 // (never entered) on Windows and left alone under Wine, where removing it
 // by name would delete what it points at.
