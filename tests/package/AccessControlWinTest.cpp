@@ -236,9 +236,7 @@ TEST_F(AccessControlWinTest, NullListLocksNothingAndFails) {
 // the tree is not reset at all. The folder the link points at keeps its
 // files either way.
 TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
-    if (testing::PreparedLinksMissing()) {
-        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
-    }
+    QUARRY_SKIP_WITHOUT_PREPARED_LINKS();
     const std::u16string data = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\";
     std::u16string tree = data + u"access\\tree";
     std::u16string user = data + u"access\\user";
@@ -270,9 +268,7 @@ TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
 
 // The tree itself a link: nothing is reset.
 TEST_F(AccessControlWinTest, TreeThatIsALinkIsNeverReset) {
-    if (testing::PreparedLinksMissing()) {
-        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
-    }
+    QUARRY_SKIP_WITHOUT_PREPARED_LINKS();
     const std::u16string link =
         testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\root\\Temp\\QuarryTool";
     if (testing::RunsUnderWine()) {
