@@ -74,10 +74,7 @@ ParsedPackage ParsePackage(const std::string& path);
 struct CabinetFileRecord {
     std::string name;  // raw bytes as stored
     std::uint32_t size = 0;
-    std::uint16_t folder = 0;
-    std::uint16_t date = 0;
-    std::uint16_t time = 0;
-    std::uint16_t attributes = 0;
+    std::uint16_t folder = 0, date = 0, time = 0, attributes = 0;
 };
 struct CabinetHeader {
     std::uint16_t folders = 0;
