@@ -287,29 +287,36 @@ bool IsRunTrustee(const RunIdentity& run, PSID sid) {
     return IsSystemOrAdministrators(sid) || (!run.privileged && IsAccount(run, sid));
 }
 
+namespace {
+
+// The well-known group of a trustee other than the run's own account.
+WellKnown WellKnownTrustee(CreationTrustee trustee) {
+    switch (trustee) {
+    case CreationTrustee::System:
+        return WellKnown::System;
+    case CreationTrustee::Administrators:
+        return WellKnown::Administrators;
+    case CreationTrustee::OwnerRights:
+        return WellKnown::OwnerRights;
+    default:
+        return WellKnown::Users;
+    }
+}
+
+}  // namespace
+
 FolderSecurity::FolderSecurity(const RunIdentity& run, bool userReadable) {
     const std::vector<CreationGrant> grants = CreationGrants(run.privileged, userReadable);
     std::vector<SidBuffer> sids(grants.size());
     std::vector<EXPLICIT_ACCESSW> entries(grants.size());
     for (std::size_t i = 0; i < grants.size(); ++i) {
         PSID sid = sids[i].Get();
-        switch (grants[i].trustee) {
-        case CreationTrustee::RunAccount:
+        const CreationTrustee trustee = grants[i].trustee;
+        if (trustee == CreationTrustee::RunAccount) {
             if (run.account.empty() || run.account.size() > kMaxSidSize) return;
             std::copy(run.account.begin(), run.account.end(), sids[i].bytes);
-            break;
-        case CreationTrustee::System:
-            if (!MakeWellKnownSid(sids[i], WellKnown::System)) return;
-            break;
-        case CreationTrustee::Administrators:
-            if (!MakeWellKnownSid(sids[i], WellKnown::Administrators)) return;
-            break;
-        case CreationTrustee::OwnerRights:
-            if (!MakeWellKnownSid(sids[i], WellKnown::OwnerRights)) return;
-            break;
-        case CreationTrustee::Users:
-            if (!MakeWellKnownSid(sids[i], WellKnown::Users)) return;
-            break;
+        } else if (!MakeWellKnownSid(sids[i], WellKnownTrustee(trustee))) {
+            return;
         }
         entries[i] = EXPLICIT_ACCESSW{};
         entries[i].grfAccessPermissions = grants[i].rights;

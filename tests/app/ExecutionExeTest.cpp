@@ -98,16 +98,12 @@ TEST(ExecutionExe, ForceElevationForAnAdministratorRunsAndRemovesTheWorkFolder) 
         GTEST_SKIP() << "needs an administrator (an elevated prompt): anyone else is asked for "
                         "consent";
     }
-    testing::ScratchFolder temp;
-    testing::TemporaryFolderOverride useTemp(temp.Path());
+    testing::ScratchTemporaryFolder temp;
     {
         ProgramDriver program(UiData("run-elevated.exe"), u"-s");
         EXPECT_EQ(42u, program.WaitForExit());
     }
-    bool ran = false;
-    const std::u16string left = ProgramDriver::WorkFolderLeft(temp.Path(), ran);
-    EXPECT_TRUE(ran) << "no run at all";
-    EXPECT_TRUE(left.empty()) << "left behind: " << Utf16ToUtf8(left);
+    EXPECT_TRUE(ProgramDriver::WorkFolderRemoved(temp.Path()));
 }
 
 TEST(ExecutionExe, ProgramGetsOptionsModeOptionsPlaceholdersAndExtraArguments) {
@@ -139,12 +135,10 @@ TEST(ExecutionExe, CloseWhileTheFileRunsEndsWithItsCodeAndCleansUp) {
     } cases[] = {{"close", false, false}, {"button", false, true}, {"silent close", true, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testing::ScratchFolder temp;
-        testing::TemporaryFolderOverride useTemp(temp.Path());
+        testing::ScratchTemporaryFolder temp;
         ProgramDriver program(UiData("run-short.exe"), c.silent ? u"-s" : u"");
-        const HWND dialog = program.WaitForDialog();
+        const HWND dialog = program.WaitForDialogShowing(u"Executing file...");
         ASSERT_TRUE(dialog);
-        ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
         if (c.button) {
             ProgramDriver::Press(dialog, IDCANCEL);
         } else {
@@ -154,10 +148,7 @@ TEST(ExecutionExe, CloseWhileTheFileRunsEndsWithItsCodeAndCleansUp) {
         EXPECT_FALSE(::IsWindowVisible(dialog));
         EXPECT_TRUE(program.Running()) << "the run goes on";
         EXPECT_EQ(23u, program.WaitForExit());
-        bool ran = false;
-        const std::u16string left = ProgramDriver::WorkFolderLeft(temp.Path(), ran);
-        EXPECT_TRUE(ran);
-        EXPECT_TRUE(left.empty()) << "left behind: " << Utf16ToUtf8(left);
+        EXPECT_TRUE(ProgramDriver::WorkFolderRemoved(temp.Path()));
     }
 }
 
@@ -165,9 +156,8 @@ TEST(ExecutionExe, CloseWhileTheFileRunsEndsWithItsCodeAndCleansUp) {
 // gives up waiting and ends, the program itself keeps running.
 TEST(ExecutionExe, CancelWhileTheProgramRunsEndsTheRunModeCopy) {
     ProgramDriver program(UiData("run-sleep.exe"), u"");
-    const HWND dialog = program.WaitForDialog();
+    const HWND dialog = program.WaitForDialogShowing(u"Executing file...");
     ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
     EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Close");
     // The packed program and its run-mode copy; the program this run started
     // is the test program whose parent is one of them.

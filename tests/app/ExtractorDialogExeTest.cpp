@@ -93,9 +93,8 @@ TEST_F(ExtractorDialogExe, VisibleRunExtractsCompletesAndClosesWithZero) {
 
 TEST_F(ExtractorDialogExe, CancelWhileExtractingShowsCancelledAndEndsWithTheEndCode) {
     ProgramDriver program(Package("basic.exe"), u"");
-    const HWND dialog = program.WaitForDialog();
+    const HWND dialog = program.WaitForDialogShowing(u"Extracting files...");
     ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Extracting files..."));
     EXPECT_EQ(ProgramDriver::ButtonText(dialog), u"Cancel");
     ProgramDriver::Press(dialog, IDCANCEL);
     ASSERT_TRUE(program.WaitForStatus(dialog, u"Cancelled."));
@@ -111,27 +110,21 @@ TEST_F(ExtractorDialogExe, CancelWhileExtractingShowsCancelledAndEndsWithTheEndC
 TEST_F(ExtractorDialogExe, CloseWhileExtractingCancelsCleansUpAndEnds) {
     for (bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "silent" : "visible");
-        testing::ScratchFolder temp;
-        testing::TemporaryFolderOverride useTemp(temp.Path());
+        testing::ScratchTemporaryFolder temp;
         ProgramDriver program(Package("basic.exe"), silent ? u"-s" : u"");
-        const HWND dialog = program.WaitForDialog();
+        const HWND dialog = program.WaitForDialogShowing(u"Extracting files...");
         ASSERT_TRUE(dialog);
-        ASSERT_TRUE(program.WaitForStatus(dialog, u"Extracting files..."));
         ::PostMessageW(dialog, WM_CLOSE, 0, 0);
         EXPECT_EQ(0x80040002u, program.WaitForExit());
-        bool ran = false;
-        const std::u16string left = ProgramDriver::WorkFolderLeft(temp.Path(), ran);
-        EXPECT_TRUE(ran);
-        EXPECT_TRUE(left.empty()) << "left behind: " << Utf16ToUtf8(left);
+        EXPECT_TRUE(ProgramDriver::WorkFolderRemoved(temp.Path()));
     }
 }
 
 // A session that is ending asks first: the dialog agrees and cancels the run.
 TEST_F(ExtractorDialogExe, SessionEndQueryCancelsTheRun) {
     ProgramDriver program(Package("basic.exe"), u"");
-    const HWND dialog = program.WaitForDialog();
+    const HWND dialog = program.WaitForDialogShowing(u"Extracting files...");
     ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Extracting files..."));
     DWORD_PTR answer = FALSE;
     ASSERT_TRUE(::SendMessageTimeoutW(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP,
                                       SMTO_ABORTIFHUNG, 5000, &answer));
@@ -157,10 +150,9 @@ TEST_F(ExtractorDialogExe, DebugSwitchAsksOnlyInsideItsWindow) {
         ProgramDriver program(Package(c.name), u"-debug");
         const std::u16string text = AnswerSpaceReport(program, c.asks ? IDNO : IDOK);
         EXPECT_EQ(c.asks, EndsWith(text, kQuestion));
-        const HWND dialog = program.WaitForDialog();
-        ASSERT_TRUE(dialog);
         // After No (or OK) no second box: the dialog shows its failed look.
-        ASSERT_TRUE(program.WaitForStatus(dialog, u"Failed."));
+        const HWND dialog = program.WaitForDialogShowing(u"Failed.");
+        ASSERT_TRUE(dialog);
         EXPECT_EQ(nullptr, program.WaitForMessageBox(300));
         ProgramDriver::Press(dialog, IDCANCEL);
         EXPECT_EQ(kNotEnoughSpace, program.WaitForExit());

@@ -102,9 +102,8 @@ TEST(FieldLogExe, CancelledRunLogsTheRunModeCopyGivingUp) {
     const std::u16string copy = folder / u"log-sleep.exe";
     ASSERT_TRUE(::CopyFileW(Wide(UiData("run-sleep.exe")), Wide(copy), FALSE));
     ProgramDriver program(copy, u"/log \"" + log + u"\"");
-    const HWND dialog = program.WaitForDialog();
+    const HWND dialog = program.WaitForDialogShowing(u"Executing file...");
     ASSERT_TRUE(dialog);
-    ASSERT_TRUE(program.WaitForStatus(dialog, u"Executing file..."));
     // The test program this run started, found by its parent, the run-mode
     // copy: it keeps running after the cancel and is ended below.
     std::vector<DWORD> copies;

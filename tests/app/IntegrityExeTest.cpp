@@ -97,8 +97,7 @@ TEST(IntegrityExe, AFileChangedDuringTheRunFailsTheRunOrIsAskedAbout) {
     for (const Run& run : runs) {
         SCOPED_TRACE(Utf16ToUtf8(run.arguments) + " " + std::to_string(run.answer));
         ScratchFolder folder;
-        ScratchFolder temp;
-        testing::TemporaryFolderOverride useTemp(temp.Path());
+        testing::ScratchTemporaryFolder temp;
         const std::u16string program = folder / u"Setup.exe";
         ASSERT_TRUE(CopyPackage("changing.exe", program));
         ChangeWhenWritten change(folder / u"Changed\\z-big.bin", folder / u"Changed\\a-first.txt");
@@ -137,8 +136,7 @@ TEST(IntegrityExe, AFileChangedDuringTheRunFailsTheRunOrIsAskedAbout) {
 TEST(IntegrityExe, TheStartedFileRewrittenAfterTheCheckIsNotStarted) {
     if (testing::ExpectJapanese()) GTEST_SKIP() << "English texts expected";
     ScratchFolder folder;
-    ScratchFolder temp;
-    testing::TemporaryFolderOverride useTemp(temp.Path());
+    testing::ScratchTemporaryFolder temp;
     const std::u16string program = folder / u"Setup.exe";
     ASSERT_TRUE(CopyPackage("run-message.exe", program));
     ProgramDriver driver(program, u"");
@@ -174,8 +172,7 @@ TEST(IntegrityExe, TheStartedFileRewrittenAfterTheCheckIsNotStarted) {
 // and it does not run.
 TEST(IntegrityExe, TheStartedFileRewrittenDuringTheExpansionIsNotStarted) {
     ScratchFolder folder;
-    ScratchFolder temp;
-    testing::TemporaryFolderOverride useTemp(temp.Path());
+    testing::ScratchTemporaryFolder temp;
     const std::u16string program = folder / u"Setup.exe";
     ASSERT_TRUE(CopyPackage("changing-run.exe", program));
     const std::u16string script = folder / u"Changed\\a-run.cmd";
@@ -205,8 +202,7 @@ TEST(IntegrityExe, TheStartedFileRewrittenDuringTheExpansionIsNotStarted) {
 // the package.
 TEST(IntegrityExe, AFailingPackageNamedDotExeLeavesItsNeighboursAlone) {
     ScratchFolder folder;
-    ScratchFolder temp;
-    testing::TemporaryFolderOverride useTemp(temp.Path());
+    testing::ScratchTemporaryFolder temp;
     const std::u16string program = folder / u".exe";
     ASSERT_TRUE(CopyPackage("changing-unnamed.exe", program));
     ASSERT_TRUE(testing::WriteBytes(folder / u"letter.txt", {'h', 'i'}));
@@ -228,8 +224,7 @@ TEST(IntegrityExe, AFailingPackageNamedDotExeLeavesItsNeighboursAlone) {
 // fails with 0x8004000F and the folder keeps what it holds.
 TEST(IntegrityExe, AnExtractFolderThatExistsAndCannotBeMadeUniqueIsNotUsed) {
     ScratchFolder folder;
-    ScratchFolder temp;
-    testing::TemporaryFolderOverride useTemp(temp.Path());
+    testing::ScratchTemporaryFolder temp;
     const std::u16string parent = folder / std::u16string(150, u'd') + u"\\";
     ASSERT_TRUE(::CreateDirectoryW(Wide(parent), nullptr));
     const std::u16string program = parent + u"Setup.exe";

@@ -91,6 +91,16 @@ protected:
         ASSERT_TRUE(testing::WriteBytes(folder / name, {'M', 'Z'}));
     }
 
+    // Runs the probe posing as Windows `major`.`minor` with `requests` and
+    // returns the lines of its fresh log.
+    std::vector<std::u16string> ProbeLog(unsigned major, unsigned minor,
+                                         const std::u16string& requests) {
+        ::DeleteFileW(Wide(folder / u"probe.log"));
+        ProgramDriver program(probe, VersionArguments(major, minor) + u" " + requests);
+        EXPECT_EQ(0u, program.WaitForExit());
+        return LogLines(folder);
+    }
+
     ScratchFolder folder;
     std::u16string probe;
 };
@@ -107,15 +117,11 @@ TEST_F(GuardProbe, WithDefaultDirectoriesPreloadsOnlyCryptoBefore61AndChecksNoNe
     } cases[] = {{10, 0, false}, {6, 1, false}, {6, 0, true}, {5, 1, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(VersionArguments(c.major, c.minor)));
-        ::DeleteFileW(Wide(folder / u"probe.log"));
-        ProgramDriver program(probe, VersionArguments(c.major, c.minor) +
-                                         u" default base shell explorer");
-        EXPECT_EQ(0u, program.WaitForExit());
         std::vector<std::u16string> expected = StartLines({u"default 0x800"});
         if (c.crypto) Append(expected, LoadLines(LegacyCryptoGroup()));
         Append(expected, {u"constructed", u"request base", u"request shell", u"request explorer",
                           u"flags 1 0 0 0"});
-        EXPECT_EQ(expected, LogLines(folder));
+        EXPECT_EQ(expected, ProbeLog(c.major, c.minor, u"default base shell explorer"));
     }
 }
 
@@ -128,10 +134,6 @@ TEST_F(GuardProbe, WithoutDefaultDirectoriesLoadsEachGroupOnce) {
     } cases[] = {{6, 1}, {10, 0}, {6, 0}, {5, 1}, {5, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf16ToUtf8(VersionArguments(c.major, c.minor)));
-        ::DeleteFileW(Wide(folder / u"probe.log"));
-        ProgramDriver program(probe, VersionArguments(c.major, c.minor) +
-                                         u" none shell explorer shell base explorer");
-        EXPECT_EQ(0u, program.WaitForExit());
         std::vector<std::u16string> expected = StartLines(LoadLines(BaseGroup(c.major, c.minor)));
         expected.push_back(u"constructed");
         expected.push_back(u"request shell");
@@ -139,7 +141,8 @@ TEST_F(GuardProbe, WithoutDefaultDirectoriesLoadsEachGroupOnce) {
         expected.push_back(u"request explorer");
         Append(expected, LoadLines(ExplorerGroup(c.major, c.minor)));
         Append(expected, {u"request shell", u"request base", u"request explorer", u"flags 0 1 1 1"});
-        EXPECT_EQ(expected, LogLines(folder));
+        EXPECT_EQ(expected,
+                  ProbeLog(c.major, c.minor, u"none shell explorer shell base explorer"));
     }
 }
 

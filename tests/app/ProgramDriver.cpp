@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
 
@@ -164,12 +165,23 @@ bool ProgramDriver::WaitForStatus(HWND dialog, const std::u16string& text, DWORD
     return false;
 }
 
-DWORD ProgramDriver::CloseWhenStatus(const std::u16string& status) {
+HWND ProgramDriver::WaitForDialogShowing(const std::u16string& status) {
     const HWND dialog = WaitForDialog();
-    if (!dialog || !WaitForStatus(dialog, status)) {
-        ADD_FAILURE() << "the dialog did not reach its final status";
-        return 0xDEADBEEF;
+    if (!dialog) {
+        ADD_FAILURE() << "no progress dialog";
+        return nullptr;
     }
+    if (!WaitForStatus(dialog, status)) {
+        ADD_FAILURE() << "the status never read \"" << Utf16ToUtf8(status) << "\"; it reads \""
+                      << Utf16ToUtf8(StatusText(dialog)) << "\"";
+        return nullptr;
+    }
+    return dialog;
+}
+
+DWORD ProgramDriver::CloseWhenStatus(const std::u16string& status) {
+    const HWND dialog = WaitForDialogShowing(status);
+    if (!dialog) return 0xDEADBEEF;
     Press(dialog, IDCANCEL);
     return WaitForExit();
 }
@@ -188,14 +200,20 @@ std::u16string ProgramDriver::MessageText(HWND box) {
 
 std::u16string ProgramDriver::Caption(HWND window) { return WindowText(window); }
 
-std::u16string ProgramDriver::WorkFolderLeft(const std::u16string& temporaryFolder, bool& hadRoot) {
+::testing::AssertionResult ProgramDriver::WorkFolderRemoved(const std::u16string& temporaryFolder) {
     std::u16string workRoot = temporaryFolder;
     if (!workRoot.empty() && workRoot.back() != u'\\') workRoot += u'\\';
     workRoot += u"QuarryTool";
-    hadRoot = ::GetFileAttributesW(Wide(workRoot)) != INVALID_FILE_ATTRIBUTES;
+    if (::GetFileAttributesW(Wide(workRoot)) == INVALID_FILE_ATTRIBUTES) {
+        return ::testing::AssertionFailure() << "no run at all";
+    }
     WIN32_FIND_DATAW found = {};
     const UniqueFind runFolders(::FindFirstFileW(Wide(workRoot + u"\\{*"), &found));
-    return runFolders ? FromWide(found.cFileName) : std::u16string();
+    if (runFolders) {
+        return ::testing::AssertionFailure()
+               << "left behind: " << Utf16ToUtf8(FromWide(found.cFileName));
+    }
+    return ::testing::AssertionSuccess();
 }
 
 void ProgramDriver::Press(HWND window, int id) {

@@ -3,21 +3,23 @@
 // reads their texts and presses their buttons.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
+
 namespace quarry {
 namespace testing {
 
-class ProgramDriver {
+class ProgramDriver : NonCopyable {
 public:
     // Starts `program` with `arguments`; a failed start is a test failure.
     ProgramDriver(const std::u16string& program, const std::u16string& arguments);
     ~ProgramDriver();  // ends a process that is still running
-    ProgramDriver(const ProgramDriver&) = delete;
-    ProgramDriver& operator=(const ProgramDriver&) = delete;
 
     // The waits for a window allow a minute: the first program started in a
     // new UI language under Wine takes long to draw its first window, and a
@@ -33,6 +35,9 @@ public:
     HWND WaitForWindowContaining(const std::u16string& fragment, DWORD milliseconds = 60000);
     // Waits until the dialog's status line reads `text`; false on timeout.
     bool WaitForStatus(HWND dialog, const std::u16string& text, DWORD milliseconds = 60000);
+    // The progress dialog once its status line reads `status`; null, and a
+    // test failure saying which wait failed, when either never comes.
+    HWND WaitForDialogShowing(const std::u16string& status);
 
     // Waits for the dialog to read `status`, presses Close and returns the
     // exit code; 0xDEADBEEF (and a test failure) when the status never came.
@@ -42,10 +47,9 @@ public:
     static std::u16string ButtonText(HWND dialog);
     static std::u16string MessageText(HWND box);
     static std::u16string Caption(HWND window);
-    // The name of a run's work folder left in the work root below
-    // `temporaryFolder` (the TEMP of the runs), or empty when none is left.
-    // `hadRoot` tells whether a run made the work root at all.
-    static std::u16string WorkFolderLeft(const std::u16string& temporaryFolder, bool& hadRoot);
+    // Success when a run made its work root below `temporaryFolder` (the TEMP
+    // of the runs) and left no run's work folder in it; otherwise says which.
+    static ::testing::AssertionResult WorkFolderRemoved(const std::u16string& temporaryFolder);
     // Ids of the running processes whose executable is named `name`; with
     // `parents`, only those started by one of them (other tests running at
     // the same time start the same programs).

@@ -101,9 +101,8 @@ TEST_F(RestrictionsExe, VisibleRunsShowTheReportOfTheFailedCheck) {
         ASSERT_TRUE(box);
         EXPECT_EQ(c.text, ProgramDriver::MessageText(box));
         ProgramDriver::Press(box, IDOK);
-        const HWND dialog = program.WaitForDialog();
+        const HWND dialog = program.WaitForDialogShowing(u"Failed.");
         ASSERT_TRUE(dialog);
-        ASSERT_TRUE(program.WaitForStatus(dialog, u"Failed."));
         ProgramDriver::Press(dialog, IDCANCEL);
         EXPECT_EQ(c.code, program.WaitForExit());
     }

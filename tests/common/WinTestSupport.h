@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "common/WinResult.h"
 
 namespace quarry {
@@ -15,12 +16,10 @@ namespace testing {
 
 // A fresh folder under the temporary folder, removed with its contents when
 // the object goes away. Path() ends in "\".
-class ScratchFolder {
+class ScratchFolder : NonCopyable {
 public:
     ScratchFolder();
     ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::u16string& Path() const { return path_; }
     std::u16string operator/(const std::u16string& name) const { return path_ + name; }
 
@@ -30,15 +29,23 @@ private:
 
 // Points TMP and TEMP, which GetTempPathW reads and child processes inherit,
 // at `folder` for the object's lifetime.
-class TemporaryFolderOverride {
+class TemporaryFolderOverride : NonCopyable {
 public:
     explicit TemporaryFolderOverride(const std::u16string& folder);
     ~TemporaryFolderOverride();
-    TemporaryFolderOverride(const TemporaryFolderOverride&) = delete;
-    TemporaryFolderOverride& operator=(const TemporaryFolderOverride&) = delete;
 
 private:
     std::vector<std::pair<std::wstring, std::wstring>> saved_;
+};
+
+// A scratch folder that is the temporary folder (TMP and TEMP) for the
+// object's lifetime.
+class ScratchTemporaryFolder : public ScratchFolder {
+public:
+    ScratchTemporaryFolder() : override_(Path()) {}
+
+private:
+    TemporaryFolderOverride override_;
 };
 
 std::u16string Utf16(const std::string& ascii);
@@ -76,6 +83,11 @@ bool RunsAsAdministrator();
 // digest only) on any other system.
 #define QUARRY_SKIP_OFF_WINE(why) \
     if (!::quarry::testing::RunsUnderWine()) GTEST_SKIP() << "expects Wine: " << why
+// Skips a test of links where the prepared links are missing
+// (PreparedLinksMissing).
+#define QUARRY_SKIP_WITHOUT_PREPARED_LINKS()       \
+    if (::quarry::testing::PreparedLinksMissing()) \
+        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle"
 // Removes a folder and everything below it; a link is removed as a link
 // (never entered) on Windows and left alone under Wine, where removing it
 // by name would delete what it points at.

@@ -34,16 +34,9 @@ struct JobLaunch {
     HResult LaunchAndWait(const std::u16string& filePath, const std::u16string& arguments,
                           bool forceElevation, std::uint32_t waitSeconds) {
         // Kept: the shell request the fakes record points into it.
-        launch = LaunchRequest();
-        launch.programPath = programPath;
-        launch.runFolder = runFolder;
-        launch.filePath = filePath;
-        launch.arguments = arguments;
-        launch.forceElevation = forceElevation;
-        // No console window for the scripts.
-        launch.silent = true;
-        launch.waitSeconds = waitSeconds;
-        launch.cancelEvent = cancelEvent.Get();
+        // Silent: no console window for the scripts.
+        launch = LaunchRequest{programPath, runFolder, filePath, arguments, forceElevation,
+                               /*silent=*/true, waitSeconds, cancelEvent.Get(), /*logPath=*/u""};
         return quarry::LaunchAndWait(launch, launchFunctions);
     }
 

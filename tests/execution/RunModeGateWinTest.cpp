@@ -39,28 +39,25 @@ bool FakeParentProcessId(DWORD processId, DWORD& parentId) {
     return true;
 }
 
-bool FakeProcessIdentity(DWORD processId, ProcessIdentity& identity) {
+// This process, and the fake parent where `parentKnown`.
+bool FakeIdentity(DWORD processId, bool parentKnown, ProcessIdentity& identity) {
     if (processId == ::GetCurrentProcessId()) {
         identity = gFake.self;
         return true;
     }
-    if (processId == kFakeParentId && gFake.parentOpens) {
+    if (processId == kFakeParentId && parentKnown) {
         identity = gFake.parent;
         return true;
     }
     return false;
 }
 
+bool FakeProcessIdentity(DWORD processId, ProcessIdentity& identity) {
+    return FakeIdentity(processId, gFake.parentOpens, identity);
+}
+
 bool FakeListedProcessIdentity(DWORD processId, ProcessIdentity& identity) {
-    if (processId == ::GetCurrentProcessId()) {
-        identity = gFake.self;
-        return true;
-    }
-    if (processId == kFakeParentId && gFake.parentInList) {
-        identity = gFake.parent;
-        return true;
-    }
-    return false;
+    return FakeIdentity(processId, gFake.parentInList, identity);
 }
 
 RunModeGateFunctions FakeGate() {

@@ -3,19 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
+#include "common/Text.h"
 
 namespace quarry {
 namespace {
 
-std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+// Lossless: a character outside ASCII must not compare equal to its low byte.
+std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
 
 RunRequest Request(std::uint32_t wait, bool system, bool hide, const std::u16string& program) {
-    RunRequest request;
-    request.waitSeconds = wait;
-    request.systemProgram = system;
-    request.hideWindow = hide;
-    request.program = program;
-    return request;
+    return RunRequest{wait, system, hide, program, u""};
 }
 
 void ExpectSame(const RunRequest& expected, const std::optional<RunRequest>& actual) {

@@ -80,6 +80,14 @@ protected:
         access.findTreeReset = FindRecordingReset;
         access.readSecurity = ReadGivenList;
     }
+    // Makes the folder `name` in the scratch folder, whose list the fake
+    // reader reports as `list`.
+    std::u16string FolderWithList(const std::u16string& name, const std::wstring& list) {
+        const std::u16string folder = scratch / name;
+        EXPECT_TRUE(::CreateDirectoryW(Wide(folder), nullptr)) << Utf16ToUtf8(folder);
+        gLists[folder] = list;
+        return folder;
+    }
     ScratchFolder scratch;
     AccessControlFunctions access;
 };
@@ -89,9 +97,8 @@ protected:
 // deleting, renaming, re-permitting), with the inheritance of the entry they
 // come from, nobody else anything, and gives OWNER RIGHTS reading alone.
 TEST_F(AccessControlWinTest, LockDeniesInheritedWriteRightsOfKnownAccounts) {
-    const std::u16string folder = scratch / u"locked";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
-    gLists[folder] = L"D:(A;OICIID;GA;;;BU)(A;OICIID;GR;;;WD)(A;OICIID;FA;;;S-1-5-21-1-2-3-4242)";
+    const std::u16string folder = FolderWithList(
+        u"locked", L"D:(A;OICIID;GA;;;BU)(A;OICIID;GR;;;WD)(A;OICIID;FA;;;S-1-5-21-1-2-3-4242)");
 
     EXPECT_EQ(kResultOk, SetTreeAccess(folder, false, access));
     ASSERT_EQ(1u, gResets.size());
@@ -155,13 +162,10 @@ TEST_F(AccessControlWinTest, LockLeavesTheRunsOwnIdentitiesAlone) {
 // only the run can write it: nothing is reset (a reset would make it
 // inherit from its parent). One that grants others write cannot be locked.
 TEST_F(AccessControlWinTest, ProtectedListIsLockedAlreadyOrNotAtAll) {
-    const std::u16string mine = scratch / u"mine";
-    const std::u16string shared = scratch / u"shared";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(mine), nullptr));
-    ASSERT_TRUE(::CreateDirectoryW(Wide(shared), nullptr));
-    gLists[mine] =
-        L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;BU)";
-    gLists[shared] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x100116;;;BU)";
+    const std::u16string mine = FolderWithList(
+        u"mine", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)(A;OICI;0x1200a9;;;BU)");
+    const std::u16string shared =
+        FolderWithList(u"shared", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x100116;;;BU)");
     EXPECT_EQ(kResultOk, SetTreeAccess(mine, false, access));
     EXPECT_EQ(kResultTreeNotLocked, SetTreeAccess(shared, false, access));
     EXPECT_TRUE(gResets.empty());
@@ -171,16 +175,13 @@ TEST_F(AccessControlWinTest, ProtectedListIsLockedAlreadyOrNotAtAll) {
 // (Windows XP, Wine); one that has someone to deny then fails.
 TEST_F(AccessControlWinTest, LockWithoutResetHoldsOnlyWhenNoOneIsToBeDenied) {
     access.findTreeReset = FindNoReset;
-    const std::u16string closed = scratch / u"closed";
-    const std::u16string open = scratch / u"open";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(closed), nullptr));
-    ASSERT_TRUE(::CreateDirectoryW(Wide(open), nullptr));
-    const std::u16string explicitlyOpen = scratch / u"explicit";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(explicitlyOpen), nullptr));
-    gLists[closed] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FR;;;BU)";
-    gLists[open] = L"D:(A;OICIID;FA;;;SY)(A;OICIID;0x100116;;;BU)";
+    const std::u16string closed =
+        FolderWithList(u"closed", L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FR;;;BU)");
+    const std::u16string open =
+        FolderWithList(u"open", L"D:(A;OICIID;FA;;;SY)(A;OICIID;0x100116;;;BU)");
+    const std::u16string explicitlyOpen =
+        FolderWithList(u"explicit", L"D:(A;OICI;0x100116;;;BU)(A;OICIID;FA;;;SY)");
     // Without the reset an entry of the list's own stays as well.
-    gLists[explicitlyOpen] = L"D:(A;OICI;0x100116;;;BU)(A;OICIID;FA;;;SY)";
     EXPECT_EQ(kResultOk, SetTreeAccess(closed, false, access));
     EXPECT_EQ(ResultFromWin32(120), SetTreeAccess(open, false, access));
     EXPECT_EQ(ResultFromWin32(120), SetTreeAccess(explicitlyOpen, false, access));
@@ -190,9 +191,7 @@ TEST_F(AccessControlWinTest, LockWithoutResetHoldsOnlyWhenNoOneIsToBeDenied) {
 // An explicit entry behind an inherited one: first a reset to pure
 // inheritance (an empty list), then the lock.
 TEST_F(AccessControlWinTest, OutOfOrderListIsResetBeforeTheLock) {
-    const std::u16string folder = scratch / u"disorder";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
-    gLists[folder] = L"D:(A;OICIID;GA;;;BU)(A;;FA;;;WD)";
+    const std::u16string folder = FolderWithList(u"disorder", L"D:(A;OICIID;GA;;;BU)(A;;FA;;;WD)");
 
     EXPECT_EQ(kResultOk, SetTreeAccess(folder, false, access));
     ASSERT_EQ(2u, gResets.size());
@@ -204,12 +203,9 @@ TEST_F(AccessControlWinTest, OutOfOrderListIsResetBeforeTheLock) {
 // The unlock of a folder below the lock grants the same rights back; the
 // unlock of one above it (no deny inherited) writes an empty list.
 TEST_F(AccessControlWinTest, UnlockGrantsBackOnlyBelowALock) {
-    const std::u16string below = scratch / u"below";
-    const std::u16string above = scratch / u"above";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(below), nullptr));
-    ASSERT_TRUE(::CreateDirectoryW(Wide(above), nullptr));
-    gLists[below] = L"D:(D;OICIID;0xC0016;;;BU)(A;OICIID;GA;;;BU)";
-    gLists[above] = L"D:(A;OICIID;GA;;;BU)";
+    const std::u16string below =
+        FolderWithList(u"below", L"D:(D;OICIID;0xC0016;;;BU)(A;OICIID;GA;;;BU)");
+    const std::u16string above = FolderWithList(u"above", L"D:(A;OICIID;GA;;;BU)");
 
     EXPECT_EQ(kResultOk, SetTreeAccess(below, true, access));
     EXPECT_EQ(kResultOk, SetTreeAccess(above, true, access));
@@ -222,9 +218,7 @@ TEST_F(AccessControlWinTest, UnlockGrantsBackOnlyBelowALock) {
 
 TEST_F(AccessControlWinTest, MissingTreeResetFailsWithError120AndChangesNothing) {
     access.findTreeReset = FindNoReset;
-    const std::u16string folder = scratch / u"untouched";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
-    gLists[folder] = L"D:(A;OICIID;GA;;;BU)";
+    const std::u16string folder = FolderWithList(u"untouched", L"D:(A;OICIID;GA;;;BU)");
     EXPECT_EQ(ResultFromWin32(120), SetTreeAccess(folder, false, access));
     EXPECT_EQ(120u, ::GetLastError());
 }
@@ -232,9 +226,7 @@ TEST_F(AccessControlWinTest, MissingTreeResetFailsWithError120AndChangesNothing)
 // A null list grants everyone everything: nothing is locked, and the lock
 // says it failed.
 TEST_F(AccessControlWinTest, NullListLocksNothingAndFails) {
-    const std::u16string folder = scratch / u"open";
-    ASSERT_TRUE(::CreateDirectoryW(Wide(folder), nullptr));
-    gLists[folder] = L"";
+    const std::u16string folder = FolderWithList(u"open", L"");
     EXPECT_EQ(kResultTreeNotLocked, SetTreeAccess(folder, false, access));
     EXPECT_TRUE(gResets.empty());
 }
@@ -244,9 +236,7 @@ TEST_F(AccessControlWinTest, NullListLocksNothingAndFails) {
 // the tree is not reset at all. The folder the link points at keeps its
 // files either way.
 TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
-    if (testing::PreparedLinksMissing()) {
-        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
-    }
+    QUARRY_SKIP_WITHOUT_PREPARED_LINKS();
     const std::u16string data = testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\";
     std::u16string tree = data + u"access\\tree";
     std::u16string user = data + u"access\\user";
@@ -278,9 +268,7 @@ TEST_F(AccessControlWinTest, ResetNeverReachesThroughALinkInTheTree) {
 
 // The tree itself a link: nothing is reset.
 TEST_F(AccessControlWinTest, TreeThatIsALinkIsNeverReset) {
-    if (testing::PreparedLinksMissing()) {
-        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
-    }
+    QUARRY_SKIP_WITHOUT_PREPARED_LINKS();
     const std::u16string link =
         testing::WindowsPathOf(QUARRY_TEST_DATA) + u"\\workflow\\links\\root\\Temp\\QuarryTool";
     if (testing::RunsUnderWine()) {

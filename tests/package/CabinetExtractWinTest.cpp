@@ -768,15 +768,8 @@ TEST_F(CabinetExtractTest, WithoutASlotEveryExpansionFails) {
 }
 
 // ExtractAll over packages built in memory.
-class PackageExtractTest : public ::testing::Test {
+class PackageExtractTest : public testing::ExtractionFoldersTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
-        support = folder / u"Support\\";
-        destination = folder / u"Package\\";
-        ASSERT_TRUE(::CreateDirectoryW(Wide(support), nullptr));
-        ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
-    }
     // Opens the package and loads its settings, as the worker does first.
     void Open(const PackageBuilder& builder) {
         ASSERT_EQ(kResultOk, reader.Open(builder.Write(folder), support));
@@ -792,9 +785,6 @@ protected:
     }
     std::u16string CabinetCopy() const { return support + kCabinetEntryName; }
 
-    ScratchFolder folder;
-    std::u16string support;
-    std::u16string destination;
     PackageReader reader;
 };
 

@@ -12,12 +12,12 @@
 #include "common/WinTestSupport.h"
 #include "package/CabinetExtract.h"
 #include "package/PackageReader.h"
+#include "package/TestPackage.h"
 
 namespace quarry {
 namespace {
 
 using testing::ReadBytes;
-using testing::ScratchFolder;
 using testing::WriteBytes;
 
 std::u16string WorkflowPackage(const std::u16string& name) {
@@ -37,25 +37,21 @@ bool Exists(const std::u16string& path) {
     return ::GetFileAttributesW(Wide(path)) != INVALID_FILE_ATTRIBUTES;
 }
 
-class ExtractedFilesLogWinTest : public ::testing::Test {
+class ExtractedFilesLogWinTest : public testing::ExtractionFoldersTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
-        support = scratch / u"Support\\";
-        destination = scratch / u"Package\\";
-        ASSERT_TRUE(::CreateDirectoryW(Wide(support), nullptr));
-        ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
+        ExtractionFoldersTest::SetUp();
+        if (HasFatalFailure()) return;
         program = WorkflowPackage(u"basic.exe");
         ASSERT_EQ(kResultOk, reader.Open(program, support));
         ASSERT_EQ(kResultOk, reader.LoadSettings());
         ASSERT_EQ(kResultOk, reader.ExtractAll(destination, nullptr));
-        log = scratch / u"ExtractedFiles_20260101T000000.000.log";
+        log = folder / u"ExtractedFiles_20260101T000000.000.log";
     }
     HResult Check(int mode) {
         return reader.WriteExtractedFilesLog(mode, log, program, GetFileSize64(program));
     }
-    ScratchFolder scratch;
-    std::u16string support, destination, program, log;
+    std::u16string program, log;
     PackageReader reader;
 };
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/WinTestSupport.h"
+#include "package/CabinetExtract.h"
 #include "package/PackageFormat.h"
 
 namespace quarry {
@@ -80,6 +81,23 @@ struct PackageBuilder {
         EXPECT_TRUE(WriteBytes(path, Image()));
         return path;
     }
+};
+
+// The extraction slot taken, and a scratch folder with the "Support\" and
+// "Package\" folders a run extracts into.
+class ExtractionFoldersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(kResultOk, InitializeExtractionSlot());
+        support = folder / u"Support\\";
+        destination = folder / u"Package\\";
+        ASSERT_TRUE(::CreateDirectoryW(Wide(support), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(Wide(destination), nullptr));
+    }
+
+    ScratchFolder folder;
+    std::u16string support;
+    std::u16string destination;
 };
 
 }  // namespace testing

@@ -148,11 +148,7 @@ TEST(WindowsVersion, MeasuresTheExactWordsOfAFakedWindows) {
 }
 
 TEST(WindowsVersion, EachProbeTestsOneFieldForEquality) {
-    FakeWindows windows;
-    windows.major = 6;
-    windows.minor = 2;
-    windows.build = 9200;
-    VersionFunctions functions = Fake(windows);
+    VersionFunctions functions = Fake({6, 2, 9200, 0, 0, false});
     MeasureWindowsVersion(functions);
     // The last probe is the service pack's, found at 0 in one call.
     EXPECT_EQ(static_cast<DWORD>(VER_SERVICEPACKMAJOR), gLastTypeMask);
@@ -162,9 +158,7 @@ TEST(WindowsVersion, EachProbeTestsOneFieldForEquality) {
 }
 
 TEST(WindowsVersion, SearchEndsAtTheSixteenBitLimitWhenNothingMatches) {
-    FakeWindows windows;
-    windows.matchNothing = true;
-    VersionFunctions functions = Fake(windows);
+    VersionFunctions functions = Fake({0, 0, 0, 0, 0, true});  // matches nothing
     functions.getVersionEx = FailingGetVersionEx;
     const WindowsVersionWords words = MeasureWindowsVersion(functions);
     EXPECT_EQ(0u, words.trueVersion);
@@ -176,11 +170,7 @@ TEST(WindowsVersion, SearchEndsAtTheSixteenBitLimitWhenNothingMatches) {
 }
 
 TEST(WindowsVersion, VersionOrLaterComparesMajorMinorAndServicePackTogether) {
-    FakeWindows windows;
-    windows.major = 10;
-    windows.minor = 0;
-    windows.build = 22631;
-    const VersionFunctions functions = Fake(windows);
+    const VersionFunctions functions = Fake({10, 0, 22631, 0, 0, false});
     EXPECT_TRUE(IsWindowsVersionOrLater(5, 1, functions));
     EXPECT_TRUE(IsWindowsVersionOrLater(6, 0, functions));
     // A higher major wins even though its minor is lower.
@@ -199,11 +189,7 @@ TEST(WindowsVersion, VersionOrLaterComparesMajorMinorAndServicePackTogether) {
     EXPECT_EQ(1u, gLastInfo.dwMinorVersion);
     EXPECT_EQ(0u, gLastInfo.wServicePackMajor);
 
-    FakeWindows xp;
-    xp.major = 5;
-    xp.minor = 1;
-    xp.servicePackMajor = 3;
-    const VersionFunctions onXp = Fake(xp);
+    const VersionFunctions onXp = Fake({5, 1, 0, 3, 0, false});
     EXPECT_TRUE(IsWindowsVersionOrLater(5, 1, onXp));
     EXPECT_FALSE(IsWindowsVersionOrLater(6, 0, onXp));
 }

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/CaseTable.h"
 #include "common/Text.h"
+#include "settings/SettingsTestSupport.h"
 
 namespace quarry {
 namespace {
@@ -61,6 +64,20 @@ PackageSettings Loaded(FakeProfile& profile) {
     return settings;
 }
 
+// Loads each text as the only value of one key and checks what `read` takes
+// from the loaded record.
+template <typename Value, typename Read>
+void ExpectReadings(const char16_t* section, const char16_t* key,
+                    std::initializer_list<std::pair<std::u16string, Value>> cases, Read read) {
+    testing::ExpectEachResult<Value>(
+        [&](const std::u16string& text) {
+            FakeProfile profile;
+            profile.Set(section, key, text);
+            return read(Loaded(profile));
+        },
+        cases);
+}
+
 void ExpectDefaultExecution(const ExecutionSettings& execution) {
     EXPECT_FALSE(execution.ForceElevation);
     EXPECT_EQ(u"", execution.FileName);
@@ -72,7 +89,13 @@ void ExpectDefaultExecution(const ExecutionSettings& execution) {
     EXPECT_EQ(1500u, execution.WaitTimeout);
 }
 
-void ExpectDefaultsBeyondPackage(const PackageSettings& settings) {
+// Every field at its default but the product name.
+void ExpectDefaultsBut(const PackageSettings& settings, const std::u16string& productName) {
+    EXPECT_EQ(productName, settings.ProductName);
+    EXPECT_EQ(u"", settings.WindowTitle);
+    EXPECT_EQ(0, settings.TotalFileSize);
+    EXPECT_FALSE(settings.AutoCloseWindowWhenSuccess);
+    EXPECT_FALSE(settings.TervoUpdateMode);
     EXPECT_FALSE(settings.ShowMessageBox);
     EXPECT_FALSE(settings.ShowMessageBoxWhenSilent);
     EXPECT_FALSE(settings.DialogButtonType);
@@ -186,48 +209,7 @@ TEST(PackageSettings, ReadsEveryKeyOnceInLoadOrderWithTheErrorDefault) {
 
 TEST(PackageSettings, FullProfileFillsEveryField) {
     FakeProfile profile = FullProfile();
-    const PackageSettings settings = Loaded(profile);
-    EXPECT_EQ(u"Widget Driver", settings.ProductName);
-    EXPECT_EQ(u"Widget Driver Setup", settings.WindowTitle);
-    EXPECT_EQ(5368709120LL, settings.TotalFileSize);
-    EXPECT_TRUE(settings.AutoCloseWindowWhenSuccess);
-    EXPECT_TRUE(settings.TervoUpdateMode);
-    EXPECT_TRUE(settings.ShowMessageBox);
-    EXPECT_TRUE(settings.ShowMessageBoxWhenSilent);
-    EXPECT_TRUE(settings.DialogButtonType);
-    EXPECT_TRUE(settings.CheckManufacturer);
-    EXPECT_EQ(u"Norvik Corporation", settings.ManufacturerName);
-    EXPECT_EQ(0x00060001u, settings.OSVersionMin);
-    EXPECT_EQ(0x1DB10001u, settings.OSBuildMin);
-    EXPECT_TRUE(settings.AllowProgramCompatibilityAssistantMode);
-    EXPECT_TRUE(settings.CheckDigitalSignature);
-    EXPECT_EQ(u"Norvik Corporation", settings.DigitalSignatureSignerName);
-    EXPECT_TRUE(settings.SpecifiedExtractFolder);
-    EXPECT_TRUE(settings.SelectExtractFolder);
-    EXPECT_FALSE(settings.OpenExtractFolder);
-    EXPECT_EQ(-2, settings.TargetParentFolderType);
-    EXPECT_EQ(u"Norvik\\Widget", settings.TargetFolderName);
-    EXPECT_EQ((std::vector<std::u16string>{u"Logs\\", u"config.ini"}), settings.WritableItems);
-
-    const ExecutionSettings& x86 = settings.Execution_x86;
-    EXPECT_TRUE(x86.ForceElevation);
-    EXPECT_EQ(u"setup32.exe", x86.FileName);
-    EXPECT_EQ(u"/quiet", x86.Options);
-    EXPECT_EQ(u"/gui", x86.AdditionalOptionsForGuiMode);
-    EXPECT_EQ(u"/silent", x86.AdditionalOptionsForSilentMode);
-    EXPECT_TRUE(x86.waitTimed);
-    EXPECT_FALSE(x86.waitForRelease);
-    EXPECT_EQ(60u, x86.WaitTimeout);
-
-    const ExecutionSettings& x64 = settings.Execution_x64;
-    EXPECT_FALSE(x64.ForceElevation);
-    EXPECT_EQ(u"setup64.exe", x64.FileName);
-    EXPECT_EQ(u"-x", x64.Options);
-    EXPECT_EQ(u"", x64.AdditionalOptionsForGuiMode);
-    EXPECT_EQ(u"", x64.AdditionalOptionsForSilentMode);
-    EXPECT_FALSE(x64.waitTimed);
-    EXPECT_TRUE(x64.waitForRelease);
-    EXPECT_EQ(32u, x64.WaitTimeout);
+    testing::ExpectSameSettings(testing::WidgetDriverSettings(), Loaded(profile));
 }
 
 TEST(PackageSettings, OnlyPackageKeysLeaveEverythingElseAtDefaults) {
@@ -236,12 +218,7 @@ TEST(PackageSettings, OnlyPackageKeysLeaveEverythingElseAtDefaults) {
         .Set(u"Package", u"PackageDateTime", u"2024-05-01T10:00:00")
         .Set(u"Package", u"Compression", u"LZX:21");
     const PackageSettings settings = Loaded(profile);
-    EXPECT_EQ(u"Tool", settings.ProductName);
-    EXPECT_EQ(u"", settings.WindowTitle);
-    EXPECT_EQ(0, settings.TotalFileSize);
-    EXPECT_FALSE(settings.AutoCloseWindowWhenSuccess);
-    EXPECT_FALSE(settings.TervoUpdateMode);
-    ExpectDefaultsBeyondPackage(settings);
+    ExpectDefaultsBut(settings, u"Tool");
 }
 
 TEST(PackageSettings, NamesMatchTheReaderWithoutRegardToCase) {
@@ -325,12 +302,7 @@ TEST(PackageSettings, EmptyAndErrorValuesCountAsAbsent) {
             .Set(u"Execution_x86", u"FileName", absent)
             .Set(u"Execution_x86", u"WaitMode", absent)
             .Set(u"Execution_x86", u"WaitTimeout", absent);
-        const PackageSettings settings = Loaded(profile);
-        EXPECT_EQ(u"", settings.ProductName);
-        EXPECT_EQ(0, settings.TotalFileSize);
-        EXPECT_FALSE(settings.AutoCloseWindowWhenSuccess);
-        EXPECT_FALSE(settings.TervoUpdateMode);
-        ExpectDefaultsBeyondPackage(settings);
+        ExpectDefaultsBut(Loaded(profile), u"");
     }
 }
 
@@ -395,38 +367,21 @@ TEST(PackageSettings, WaitModeUsesBitsZeroAndOneOnly) {
 }
 
 TEST(PackageSettings, WaitTimeoutReadsAsUnsigned) {
-    struct Case {
-        const char16_t* text;
-        std::uint32_t expected;
-    };
-    const Case cases[] = {
-        {u"0", 0}, {u"30", 30}, {u"0x3C", 60}, {u"-1", 0xFFFFFFFF}, {u"99999999999", 0xFFFFFFFF},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        FakeProfile profile;
-        profile.Set(u"Execution_x64", u"WaitTimeout", c.text);
-        const PackageSettings settings = Loaded(profile);
-        EXPECT_EQ(c.expected, settings.Execution_x64.WaitTimeout);
-        EXPECT_EQ(1500u, settings.Execution_x86.WaitTimeout);
-    }
+    ExpectReadings<std::uint32_t>(
+        u"Execution_x64", u"WaitTimeout",
+        {{u"0", 0}, {u"30", 30}, {u"0x3C", 60}, {u"-1", 0xFFFFFFFF}, {u"99999999999", 0xFFFFFFFF}},
+        [](const PackageSettings& settings) {
+            EXPECT_EQ(1500u, settings.Execution_x86.WaitTimeout);
+            return settings.Execution_x64.WaitTimeout;
+        });
 }
 
 TEST(PackageSettings, OsVersionMinReadsHexAndOctal) {
-    struct Case {
-        const char16_t* text;
-        std::uint32_t expected;
-    };
-    const Case cases[] = {
-        {u"0x00060001", 0x00060001}, {u"0X00050001", 0x00050001}, {u"010", 8},
-        {u"393217", 393217},         {u"6.1", 6},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        FakeProfile profile;
-        profile.Set(u"Restriction", u"OSVersionMin", c.text);
-        EXPECT_EQ(c.expected, Loaded(profile).OSVersionMin);
-    }
+    ExpectReadings<std::uint32_t>(
+        u"Restriction", u"OSVersionMin",
+        {{u"0x00060001", 0x00060001}, {u"0X00050001", 0x00050001}, {u"010", 8},
+         {u"393217", 393217}, {u"6.1", 6}},
+        [](const PackageSettings& settings) { return settings.OSVersionMin; });
 }
 
 TEST(PackageSettings, OsBuildMinIgnoredWithoutOsVersionMin) {
@@ -457,55 +412,35 @@ TEST(PackageSettings, OsBuildMinTakenWithOsVersionMin) {
 }
 
 TEST(PackageSettings, DialogButtonTypeIsTrueOnlyForTheNumberOne) {
-    const std::pair<const char16_t*, bool> values[] = {
-        {u"0x1", true},  {u"1", true},     {u"01", true},    {u"1abc", true},
-        {u"2", false},   {u"0", false},    {u"true", false}, {u"0x11", false},
-        {u"-1", false},  {u"4294967297", false},
-    };
-    for (const auto& value : values) {
-        SCOPED_TRACE(Narrow(value.first));
-        FakeProfile profile;
-        profile.Set(u"Message", u"DialogButtonType", value.first);
-        EXPECT_EQ(value.second, Loaded(profile).DialogButtonType);
-    }
+    ExpectReadings<bool>(u"Message", u"DialogButtonType",
+                         {
+                             {u"0x1", true},  {u"1", true},     {u"01", true},    {u"1abc", true},
+                             {u"2", false},   {u"0", false},    {u"true", false}, {u"0x11", false},
+                             {u"-1", false},  {u"4294967297", false},
+                         },
+                         [](const PackageSettings& settings) { return settings.DialogButtonType; });
 }
 
 TEST(PackageSettings, TotalFileSizeIs64BitAndSaturates) {
-    struct Case {
-        const char16_t* text;
-        std::int64_t expected;
-    };
-    const Case cases[] = {
-        {u"123", 123},
-        {u"5000000000", 5000000000LL},
-        {u"0x10", 16},
-        {u"-5", -5},
-        {u"9223372036854775808", std::numeric_limits<std::int64_t>::max()},
-        {u"99999999999999999999999", std::numeric_limits<std::int64_t>::max()},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        FakeProfile profile;
-        profile.Set(u"Package", u"TotalFileSize", c.text);
-        EXPECT_EQ(c.expected, Loaded(profile).TotalFileSize);
-    }
+    ExpectReadings<std::int64_t>(
+        u"Package", u"TotalFileSize",
+        {
+            {u"123", 123},
+            {u"5000000000", 5000000000LL},
+            {u"0x10", 16},
+            {u"-5", -5},
+            {u"9223372036854775808", std::numeric_limits<std::int64_t>::max()},
+            {u"99999999999999999999999", std::numeric_limits<std::int64_t>::max()},
+        },
+        [](const PackageSettings& settings) { return settings.TotalFileSize; });
 }
 
 TEST(PackageSettings, TargetParentFolderTypeIsSigned) {
-    struct Case {
-        const char16_t* text;
-        std::int32_t expected;
-    };
-    const Case cases[] = {
-        {u"3", 3}, {u"-1", -1}, {u"0x7", 7}, {u"4294967295", 2147483647},
-        {u"-99999999999", std::numeric_limits<std::int32_t>::min()},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        FakeProfile profile;
-        profile.Set(u"Extraction", u"TargetParentFolderType", c.text);
-        EXPECT_EQ(c.expected, Loaded(profile).TargetParentFolderType);
-    }
+    ExpectReadings<std::int32_t>(
+        u"Extraction", u"TargetParentFolderType",
+        {{u"3", 3}, {u"-1", -1}, {u"0x7", 7}, {u"4294967295", 2147483647},
+         {u"-99999999999", std::numeric_limits<std::int32_t>::min()}},
+        [](const PackageSettings& settings) { return settings.TargetParentFolderType; });
 }
 
 // --- lists and reloading ----------------------------------------------------
@@ -536,27 +471,15 @@ TEST(PackageSettings, ReloadResetsEveryOtherField) {
     FakeProfile packageOnly;
     packageOnly.Set(u"Package", u"ProductName", u"Second");
     settings.LoadFrom(packageOnly);
-    EXPECT_EQ(u"Second", settings.ProductName);
-    EXPECT_EQ(u"", settings.WindowTitle);
-    EXPECT_EQ(0, settings.TotalFileSize);
-    EXPECT_FALSE(settings.AutoCloseWindowWhenSuccess);
-    EXPECT_FALSE(settings.TervoUpdateMode);
     // The list was filled by the first load and is only ever appended to.
     EXPECT_EQ((std::vector<std::u16string>{u"Logs\\", u"config.ini"}), settings.WritableItems);
     settings.WritableItems.clear();
-    ExpectDefaultsBeyondPackage(settings);
+    ExpectDefaultsBut(settings, u"Second");
 }
 
 TEST(PackageSettings, ExecutionLoadResetsTheRecordAndReadsOneSection) {
-    ExecutionSettings execution;
-    execution.ForceElevation = true;
-    execution.FileName = u"old.exe";
-    execution.Options = u"old";
-    execution.AdditionalOptionsForGuiMode = u"old";
-    execution.AdditionalOptionsForSilentMode = u"old";
-    execution.waitTimed = true;
-    execution.waitForRelease = true;
-    execution.WaitTimeout = 5;
+    // Every field away from its default.
+    ExecutionSettings execution{true, u"old.exe", u"old", u"old", u"old", true, true, 5};
     FakeProfile profile;
     profile.Set(u"Execution_x86", u"FileName", u"other.exe")
         .Set(u"Execution_x86", u"WaitMode", u"3");

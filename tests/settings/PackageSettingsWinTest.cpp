@@ -16,6 +16,7 @@
 #include "common/WinTestSupport.h"
 #include "settings/IniTokenizer.h"
 #include "settings/SettingsRules.h"
+#include "settings/SettingsTestSupport.h"
 
 namespace quarry {
 namespace {
@@ -33,6 +34,15 @@ std::u16string WriteSettings(const ScratchFolder& folder, const std::u16string& 
     const std::u16string path = folder / name;
     EXPECT_TRUE(WriteUtf16File(path, text)) << Narrow(path);
     return path;
+}
+
+// The record loaded from `text` written as a settings file into a fresh
+// folder; a failed load is a test failure.
+PackageSettings LoadedFromFile(const std::u16string& text) {
+    ScratchFolder folder;
+    PackageSettings settings;
+    EXPECT_EQ(kResultOk, settings.Load(WriteSettings(folder, u"Settings.ini", text)));
+    return settings;
 }
 
 const std::u16string kFullFile =
@@ -82,50 +92,22 @@ const std::u16string kFullFile =
     u"WaitMode=0x4\r\n";
 
 TEST(PackageSettingsWin, LoadsEverySectionOfARealFile) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini", kFullFile);
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(kFullFile);
 
-    EXPECT_EQ(u"Widget Driver", settings.ProductName);
-    EXPECT_EQ(u"Widget Driver Setup \u00C5\u03A9\u0416", settings.WindowTitle);
-    EXPECT_EQ(0x140000000LL, settings.TotalFileSize);
-    EXPECT_TRUE(settings.AutoCloseWindowWhenSuccess);
-    EXPECT_TRUE(settings.TervoUpdateMode);
-    EXPECT_TRUE(settings.ShowMessageBox);
-    EXPECT_FALSE(settings.ShowMessageBoxWhenSilent);
-    EXPECT_TRUE(settings.DialogButtonType);
-    EXPECT_TRUE(settings.CheckManufacturer);
-    EXPECT_EQ(u"Norvik Corporation", settings.ManufacturerName);
-    EXPECT_EQ(0x00060001u, settings.OSVersionMin);
-    EXPECT_EQ(0x1DB10001u, settings.OSBuildMin);
-    EXPECT_TRUE(settings.AllowProgramCompatibilityAssistantMode);
-    EXPECT_TRUE(settings.CheckDigitalSignature);
-    EXPECT_EQ(u"Norvik Corporation", settings.DigitalSignatureSignerName);
-    EXPECT_TRUE(settings.SpecifiedExtractFolder);
-    EXPECT_FALSE(settings.SelectExtractFolder);
-    EXPECT_FALSE(settings.OpenExtractFolder);
-    EXPECT_EQ(-1, settings.TargetParentFolderType);
-    EXPECT_EQ(u"Norvik\\Widget", settings.TargetFolderName);
-    EXPECT_EQ((std::vector<std::u16string>{u"Logs\\", u"config.ini"}), settings.WritableItems);
-
-    const ExecutionSettings& x86 = settings.Execution_x86;
-    EXPECT_TRUE(x86.ForceElevation);
-    EXPECT_EQ(u"setup32.exe", x86.FileName);
-    EXPECT_EQ(u"/quiet /log \"%QUARRYTOOLTEMP%\\setup.log\"", x86.Options);
-    EXPECT_EQ(u"/gui", x86.AdditionalOptionsForGuiMode);
-    EXPECT_EQ(u"/silent", x86.AdditionalOptionsForSilentMode);
-    EXPECT_TRUE(x86.waitTimed);
-    EXPECT_TRUE(x86.waitForRelease);
-    EXPECT_EQ(600u, x86.WaitTimeout);
-
-    const ExecutionSettings& x64 = settings.Execution_x64;
-    EXPECT_FALSE(x64.ForceElevation);
-    EXPECT_EQ(u"setup64.exe", x64.FileName);
-    EXPECT_EQ(u"", x64.Options);
-    EXPECT_FALSE(x64.waitTimed);
-    EXPECT_FALSE(x64.waitForRelease);
-    EXPECT_EQ(1500u, x64.WaitTimeout);
+    // The shared full package, but for what this file says otherwise.
+    PackageSettings expected = testing::WidgetDriverSettings();
+    expected.WindowTitle = u"Widget Driver Setup \u00C5\u03A9\u0416";
+    expected.TotalFileSize = 0x140000000LL;
+    expected.ShowMessageBoxWhenSilent = false;
+    expected.SelectExtractFolder = false;
+    expected.TargetParentFolderType = -1;
+    expected.Execution_x86.Options = u"/quiet /log \"%QUARRYTOOLTEMP%\\setup.log\"";
+    expected.Execution_x86.waitForRelease = true;
+    expected.Execution_x86.WaitTimeout = 600;
+    expected.Execution_x64.Options = u"";
+    expected.Execution_x64.waitForRelease = false;
+    expected.Execution_x64.WaitTimeout = 1500;
+    testing::ExpectSameSettings(expected, settings);
 }
 
 // The core's reading of a settings file (IniTextProfile, which quarrypack
@@ -210,11 +192,8 @@ TEST(PackageSettingsWin, EveryLineEndReadsAsCrLf) {
 }
 
 TEST(PackageSettingsWin, FileWithOnlyPackageKeysGivesDefaults) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(
-        folder, u"Settings.ini", u"[Package]\r\nProductName=Tool\r\nTotalFileSize=42\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Package]\r\nProductName=Tool\r\nTotalFileSize=42\r\n");
     EXPECT_EQ(u"Tool", settings.ProductName);
     EXPECT_EQ(42, settings.TotalFileSize);
     EXPECT_FALSE(settings.CheckManufacturer);
@@ -235,30 +214,23 @@ TEST(PackageSettingsWin, FileWithOnlyPackageKeysGivesDefaults) {
 TEST(PackageSettingsWin, ValueOf600CharactersIsCutTo511) {
     std::u16string longValue;
     for (int i = 0; i < 600; ++i) longValue += static_cast<char16_t>(u'a' + i % 26);
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(
-        folder, u"Settings.ini",
+    const PackageSettings settings = LoadedFromFile(
         u"[Package]\r\nProductName=" + longValue + u"\r\n[Execution_x86]\r\nOptions=" +
             longValue + u"\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
     EXPECT_EQ(longValue.substr(0, 511), settings.ProductName);
     EXPECT_EQ(longValue.substr(0, 511), settings.Execution_x86.Options);
 }
 
 TEST(PackageSettingsWin, StoredErrorReadsAsAbsentButLowerCaseErrorIsAValue) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[Package]\r\n"
-                                              u"ProductName=Error\r\n"
-                                              u"WindowTitle=error\r\n"
-                                              u"[Extraction]\r\n"
-                                              u"OpenExtractFolder=Error\r\n"
-                                              u"TargetFolderName=ERROR\r\n"
-                                              u"[Execution_x64]\r\n"
-                                              u"WaitTimeout=Error\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Package]\r\n"
+        u"ProductName=Error\r\n"
+        u"WindowTitle=error\r\n"
+        u"[Extraction]\r\n"
+        u"OpenExtractFolder=Error\r\n"
+        u"TargetFolderName=ERROR\r\n"
+        u"[Execution_x64]\r\n"
+        u"WaitTimeout=Error\r\n");
     EXPECT_EQ(u"", settings.ProductName);
     EXPECT_EQ(u"error", settings.WindowTitle);
     EXPECT_TRUE(settings.OpenExtractFolder);
@@ -267,18 +239,15 @@ TEST(PackageSettingsWin, StoredErrorReadsAsAbsentButLowerCaseErrorIsAValue) {
 }
 
 TEST(PackageSettingsWin, EmptyValueIsAbsent) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[Restriction]\r\n"
-                                              u"OSVersionMin=\r\n"
-                                              u"OSBuildMin=0x10\r\n"
-                                              u"[Extraction]\r\n"
-                                              u"OpenExtractFolder=\r\n"
-                                              u"WritableItems=\r\n"
-                                              u"[Execution_x86]\r\n"
-                                              u"WaitTimeout=\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Restriction]\r\n"
+        u"OSVersionMin=\r\n"
+        u"OSBuildMin=0x10\r\n"
+        u"[Extraction]\r\n"
+        u"OpenExtractFolder=\r\n"
+        u"WritableItems=\r\n"
+        u"[Execution_x86]\r\n"
+        u"WaitTimeout=\r\n");
     EXPECT_EQ(0x00050000u, settings.OSVersionMin);
     EXPECT_EQ(0u, settings.OSBuildMin);
     EXPECT_TRUE(settings.OpenExtractFolder);
@@ -287,27 +256,20 @@ TEST(PackageSettingsWin, EmptyValueIsAbsent) {
 }
 
 TEST(PackageSettingsWin, OsBuildMinIgnoredWithoutOsVersionMin) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(
-        folder, u"Settings.ini", u"[Restriction]\r\nOSBuildMin=0x1DB10000\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(u"[Restriction]\r\nOSBuildMin=0x1DB10000\r\n");
     EXPECT_EQ(0x00050000u, settings.OSVersionMin);
     EXPECT_EQ(0u, settings.OSBuildMin);
 }
 
 TEST(PackageSettingsWin, SectionAndKeyNamesAreCaseInsensitive) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[PACKAGE]\r\n"
-                                              u"productname=Lower Key\r\n"
-                                              u"[extraction]\r\n"
-                                              u"OPENEXTRACTFOLDER=0\r\n"
-                                              u"[execution_X64]\r\n"
-                                              u"filename=run64.exe\r\n"
-                                              u"WAITMODE=1\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[PACKAGE]\r\n"
+        u"productname=Lower Key\r\n"
+        u"[extraction]\r\n"
+        u"OPENEXTRACTFOLDER=0\r\n"
+        u"[execution_X64]\r\n"
+        u"filename=run64.exe\r\n"
+        u"WAITMODE=1\r\n");
     EXPECT_EQ(u"Lower Key", settings.ProductName);
     EXPECT_FALSE(settings.OpenExtractFolder);
     EXPECT_EQ(u"run64.exe", settings.Execution_x64.FileName);
@@ -328,12 +290,16 @@ PackageSettings Marked() {
 }
 
 void ExpectMarked(const PackageSettings& settings) {
-    EXPECT_EQ(u"before", settings.ProductName);
-    EXPECT_FALSE(settings.OpenExtractFolder);
-    EXPECT_EQ(0x000A0000u, settings.OSVersionMin);
-    EXPECT_EQ(std::vector<std::u16string>{u"x"}, settings.WritableItems);
-    EXPECT_EQ(u"before.exe", settings.Execution_x86.FileName);
-    EXPECT_EQ(7u, settings.Execution_x64.WaitTimeout);
+    testing::ExpectSameSettings(Marked(), settings);
+}
+
+// An execution record away from its defaults, to see a load leave it or reset it.
+ExecutionSettings MarkedExecution() {
+    ExecutionSettings execution;
+    execution.FileName = u"before.exe";
+    execution.waitTimed = true;
+    execution.WaitTimeout = 9;
+    return execution;
 }
 
 TEST(PackageSettingsWin, MissingFileIsFileNotFoundAndLeavesTheRecord) {
@@ -358,14 +324,9 @@ TEST(PackageSettingsWin, FolderPathIsFileNotFound) {
 
 TEST(PackageSettingsWin, ExecutionLoadIsFalseForMissingFileAndKeepsTheRecord) {
     ScratchFolder folder;
-    ExecutionSettings execution;
-    execution.FileName = u"before.exe";
-    execution.waitTimed = true;
-    execution.WaitTimeout = 9;
+    ExecutionSettings execution = MarkedExecution();
     EXPECT_FALSE(execution.Load(folder / u"Settings.ini", u"Execution_x86"));
-    EXPECT_EQ(u"before.exe", execution.FileName);
-    EXPECT_TRUE(execution.waitTimed);
-    EXPECT_EQ(9u, execution.WaitTimeout);
+    EXPECT_EQ(testing::FieldsOf(MarkedExecution()), testing::FieldsOf(execution));
 }
 
 TEST(PackageSettingsWin, ExecutionLoadResetsAndReadsItsSection) {
@@ -376,10 +337,7 @@ TEST(PackageSettingsWin, ExecutionLoadResetsAndReadsItsSection) {
                                               u"[Execution_x64]\r\n"
                                               u"Options=-q\r\n"
                                               u"WaitMode=2\r\n");
-    ExecutionSettings execution;
-    execution.FileName = u"before.exe";
-    execution.waitTimed = true;
-    execution.WaitTimeout = 9;
+    ExecutionSettings execution = MarkedExecution();
     EXPECT_TRUE(execution.Load(path, u"Execution_x64"));
     EXPECT_EQ(u"", execution.FileName);
     EXPECT_EQ(u"-q", execution.Options);
@@ -406,12 +364,9 @@ TEST(PackageSettingsWin, RelativePathReadsTheFileInTheCurrentFolder) {
 // --- execution section choice ----------------------------------------------------
 
 TEST(PackageSettingsWin, ChoosesTheExecutionSectionByProcessorType) {
-    ScratchFolder folder;
-    const std::u16string path = WriteSettings(folder, u"Settings.ini",
-                                              u"[Execution_x86]\r\nFileName=x86.exe\r\n"
-                                              u"[Execution_x64]\r\nFileName=x64.exe\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(
+        u"[Execution_x86]\r\nFileName=x86.exe\r\n"
+        u"[Execution_x64]\r\nFileName=x64.exe\r\n");
     EXPECT_EQ(u"x64.exe", ChooseExecutionSettings(settings, PROCESSOR_AMD_X8664).FileName);
     EXPECT_EQ(u"x64.exe", ChooseExecutionSettings(settings, PROCESSOR_INTEL_IA64).FileName);
     EXPECT_EQ(u"x86.exe", ChooseExecutionSettings(settings, PROCESSOR_INTEL_PENTIUM).FileName);
@@ -419,11 +374,7 @@ TEST(PackageSettingsWin, ChoosesTheExecutionSectionByProcessorType) {
 }
 
 TEST(PackageSettingsWin, X86OnlyPackageStartsNothingOnX64) {
-    ScratchFolder folder;
-    const std::u16string path =
-        WriteSettings(folder, u"Settings.ini", u"[Execution_x86]\r\nFileName=setup.exe\r\n");
-    PackageSettings settings;
-    ASSERT_EQ(kResultOk, settings.Load(path));
+    const PackageSettings settings = LoadedFromFile(u"[Execution_x86]\r\nFileName=setup.exe\r\n");
     EXPECT_EQ(u"", ChooseExecutionSettings(settings, PROCESSOR_AMD_X8664).FileName);
     EXPECT_EQ(u"setup.exe", ChooseExecutionSettings(settings, PROCESSOR_INTEL_PENTIUM).FileName);
 }

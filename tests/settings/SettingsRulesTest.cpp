@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/CaseTable.h"
 #include "common/Text.h"
 
 namespace quarry {
@@ -60,32 +61,19 @@ TEST(SettingsRules, CutHappensBeforeTheSentinelTest) {
 // --- bool -------------------------------------------------------------------
 
 TEST(SettingsRules, BoolIsTrueOnlyForTrueOrOne) {
-    struct Case {
-        const char16_t* text;
-        bool expected;
-    };
-    const Case cases[] = {
+    testing::ExpectEachResult<bool>(ParseSettingsBool, {
         {u"true", true},   {u"True", true},    {u"TRUE", true},   {u"tRuE", true},
         {u"1", true},      {u"yes", false},    {u"2", false},     {u"0", false},
         {u"false", false}, {u"", false},       {u"01", false},    {u"1.0", false},
         {u"0x1", false},   {u"truex", false},  {u"t", false},     {u" true", false},
         {u"true ", false}, {u"-1", false},     {u"on", false},    {u"Y", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        EXPECT_EQ(c.expected, ParseSettingsBool(c.text));
-    }
+    });
 }
 
 // --- numbers ----------------------------------------------------------------
 
-struct UnsignedCase {
-    const char16_t* text;
-    std::uint32_t expected;
-};
-
 TEST(SettingsRules, UnsignedReadsLikeWcstoulWithBaseZero) {
-    const UnsignedCase cases[] = {
+    testing::ExpectEachResult<std::uint32_t>(ParseSettingsUnsigned, {
         // Bases by prefix.
         {u"0", 0},
         {u"7", 7},
@@ -136,21 +124,13 @@ TEST(SettingsRules, UnsignedReadsLikeWcstoulWithBaseZero) {
         {u"-99999999999999999999999999", 0xFFFFFFFF},
         // 2^64 + 1 must not wrap around to 1 on the way.
         {u"18446744073709551617", 0xFFFFFFFF},
-    };
-    for (const UnsignedCase& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        EXPECT_EQ(c.expected, ParseSettingsUnsigned(c.text));
-    }
+    });
 }
 
 TEST(SettingsRules, SignedReadsLikeWcstolAndSaturates) {
-    struct Case {
-        const char16_t* text;
-        std::int32_t expected;
-    };
     constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
     constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
-    const Case cases[] = {
+    testing::ExpectEachResult<std::int32_t>(ParseSettingsSigned, {
         {u"0", 0},
         {u"3", 3},
         {u"-1", -1},
@@ -168,21 +148,13 @@ TEST(SettingsRules, SignedReadsLikeWcstolAndSaturates) {
         {u"-0x80000000", kMin},
         {u"-2147483649", kMin},
         {u"-99999999999999999999", kMin},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        EXPECT_EQ(c.expected, ParseSettingsSigned(c.text));
-    }
+    });
 }
 
 TEST(SettingsRules, Int64ReadsLikeWcstoi64AndSaturates) {
-    struct Case {
-        const char16_t* text;
-        std::int64_t expected;
-    };
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-    const Case cases[] = {
+    testing::ExpectEachResult<std::int64_t>(ParseSettingsInt64, {
         {u"0", 0},
         {u"1234567890123", 1234567890123LL},
         {u"4294967296", 4294967296LL},  // beyond 32 bits
@@ -205,21 +177,13 @@ TEST(SettingsRules, Int64ReadsLikeWcstoi64AndSaturates) {
         {u"-99999999999999999999999999999", kMin},
         {u"", 0},
         {u"size", 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        EXPECT_EQ(c.expected, ParseSettingsInt64(c.text));
-    }
+    });
 }
 
 // --- WritableItems ----------------------------------------------------------
 
 TEST(SettingsRules, WritableItemsSplitStripAndKeepOrder) {
-    struct Case {
-        const char16_t* text;
-        std::vector<std::u16string> expected;
-    };
-    const Case cases[] = {
+    testing::ExpectEachResult<std::vector<std::u16string>>(SplitWritableItems, {
         {u"|.\\a|..\\b\\| \\c |d||", {u"a", u"b\\", u" \\c ", u"d"}},
         {u"", {}},
         {u"|", {}},
@@ -239,11 +203,7 @@ TEST(SettingsRules, WritableItemsSplitStripAndKeepOrder) {
         // A piece of dots and backslashes only is not empty before
         // stripping, so it stays as an empty item.
         {u"a|.\\|b", {u"a", u"", u"b"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.text));
-        EXPECT_EQ(c.expected, SplitWritableItems(c.text));
-    }
+    });
 }
 
 // --- execution section ------------------------------------------------------

@@ -8,17 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "common/NonCopyable.h"
 #include "package/PackageFormat.h"
 
 namespace quarry::pack::test {
 
 // A fresh folder below the temporary folder, removed with everything in it.
-class ScratchFolder {
+class ScratchFolder : quarry::testing::NonCopyable {
 public:
     ScratchFolder();
     ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
@@ -75,10 +74,7 @@ ParsedPackage ParsePackage(const std::string& path);
 struct CabinetFileRecord {
     std::string name;  // raw bytes as stored
     std::uint32_t size = 0;
-    std::uint16_t folder = 0;
-    std::uint16_t date = 0;
-    std::uint16_t time = 0;
-    std::uint16_t attributes = 0;
+    std::uint16_t folder = 0, date = 0, time = 0, attributes = 0;
 };
 struct CabinetHeader {
     std::uint16_t folders = 0;

@@ -225,9 +225,7 @@ struct LinkedTree {
 // A link inside the tree is removed as a link, never walked or emptied:
 // the user's folder and file it points at are still there afterwards.
 TEST(Cleanup, LinksInTheTreeAreNeitherWalkedNorFollowed) {
-    if (testing::PreparedLinksMissing()) {
-        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
-    }
+    QUARRY_SKIP_WITHOUT_PREPARED_LINKS();
     ScratchFolder scratch;
     LinkedTree linked;
     if (!linked.Make(scratch)) {

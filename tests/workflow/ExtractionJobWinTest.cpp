@@ -520,9 +520,7 @@ bool Exists(const std::u16string& path) {
 // run makes a fresh root of its own beside it, and writes nothing where the
 // link points.
 TEST_F(ExtractionJobTest, WorkRootThatIsALinkIsNotUsedAndNothingIsWrittenThere) {
-    if (testing::PreparedLinksMissing()) {
-        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
-    }
+    QUARRY_SKIP_WITHOUT_PREPARED_LINKS();
     std::u16string linkedTemp = LinkData(u"root\\Temp\\");
     std::u16string elsewhere = LinkData(u"root\\elsewhere");
     if (!testing::RunsUnderWine()) {
@@ -574,9 +572,7 @@ TEST_F(ExtractionJobTest, WorkFolderCannotBeRenamedWhileTheRunHoldsIt) {
 // to a folder of the user's: the cleanup neither unlocks nor deletes through
 // it, and the user's folder and files are still there afterwards.
 TEST_F(ExtractionJobTest, FolderReplacedByALinkDuringTheRunIsNotFollowedByTheCleanup) {
-    if (testing::PreparedLinksMissing()) {
-        GTEST_SKIP() << "under Wine the links come from the build tree's fixture, not in a bundle";
-    }
+    QUARRY_SKIP_WITHOUT_PREPARED_LINKS();
     std::u16string runTemp = LinkData(u"run\\Temp\\");
     std::u16string user = LinkData(u"run\\user");
     if (!testing::RunsUnderWine()) {

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "common/CaseTable.h"
 #include "common/Text.h"
 
 namespace quarry {
@@ -59,11 +60,7 @@ TEST(FolderRules, SumsCarryIntoTheHighWordAndStopAtTheTop) {
 }
 
 TEST(FolderRules, DriveTextIsWhatPrecedesTheFirstColon) {
-    struct Case {
-        std::u16string folder;
-        std::u16string drive;
-    };
-    const Case cases[] = {
+    testing::ExpectEachResult<std::u16string>(DriveText, {
         {u"C:\\x", u"C"},
         {u"C:\\", u"C"},
         {u"d:", u"d"},
@@ -74,11 +71,7 @@ TEST(FolderRules, DriveTextIsWhatPrecedesTheFirstColon) {
         {u"", u""},
         {u":\\x", u""},
         {u"\\\\?\\C:\\x", u"\\\\?\\C"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.folder));
-        EXPECT_EQ(c.drive, DriveText(c.folder));
-    }
+    });
 }
 
 TEST(FolderRules, OnlyParentTypesZeroToTwoAreValid) {
@@ -93,11 +86,7 @@ TEST(FolderRules, OnlyParentTypesZeroToTwoAreValid) {
 }
 
 TEST(FolderRules, FolderNameIsTheProgramNameLessItsExtension) {
-    struct Case {
-        std::u16string programName;
-        std::u16string folderName;
-    };
-    const Case cases[] = {
+    testing::ExpectEachResult<std::u16string>(FolderNameFromProgramName, {
         {u"Setup.exe", u"Setup"},
         {u"a.b.exe", u"a.b"},
         {u"noext", u"noext"},
@@ -112,20 +101,13 @@ TEST(FolderRules, FolderNameIsTheProgramNameLessItsExtension) {
         {u"C:\\Program Files\\Tool.v1\\Setup.exe", u"Setup"},
         {u"C:\\dir.ext\\noext", u"noext"},
         {u"D:Setup.exe", u"Setup"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.programName));
-        EXPECT_EQ(c.folderName, FolderNameFromProgramName(c.programName));
-    }
+    });
 }
 
 // A program saved as ".exe" named its own folder as the extract folder, which
 // a failed run then removed with everything in it.
 TEST(FolderRules, ExtractFolderNameFallsBackUnlessItIsOneUsableName) {
-    const struct {
-        std::u16string wanted;
-        std::u16string name;
-    } cases[] = {
+    testing::ExpectEachResult<std::u16string>(ExtractFolderName, {
         {u"Setup", u"Setup"},
         {u"Widget Driver 1.2", u"Widget Driver 1.2"},
         {FolderNameFromProgramName(u".exe"), kFallbackExtractFolderName},
@@ -142,10 +124,7 @@ TEST(FolderRules, ExtractFolderNameFallsBackUnlessItIsOneUsableName) {
         {u"a\x01b", kFallbackExtractFolderName},
         {u"con", kFallbackExtractFolderName},
         {u"LPT1.txt", kFallbackExtractFolderName},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.name, ExtractFolderName(c.wanted)) << std::string(c.wanted.begin(), c.wanted.end());
-    }
+    });
 }
 
 // Only folders named as the runs name theirs, and only those both made and
