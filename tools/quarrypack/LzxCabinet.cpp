@@ -125,16 +125,16 @@ std::vector<std::size_t> PlanLzxFolders(const std::vector<CabinetMember>& member
     return starts;
 }
 
-Status WriteLzxCabinet(const std::vector<CabinetMember>& members, unsigned windowBits,
-                       const std::string& cabinetPath, const PackProgress& progress) {
-    if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits) {
-        return Status::Error("the LZX window must be 2^15 to 2^21 bytes");
-    }
-    const std::vector<std::size_t> starts = PlanLzxFolders(members);
+namespace {
+
+// Compresses each folder of `starts` into `results`, on two threads where
+// there are two folders and two processors.
+void CompressFolders(const std::vector<CabinetMember>& members,
+                     const std::vector<std::size_t>& starts, unsigned windowBits,
+                     const PackProgress& progress, std::vector<FolderResult>& results) {
     std::uint64_t total = 0;
     for (const CabinetMember& member : members) total += member.size;
-
-    std::vector<FolderResult> results(starts.size());
+    results.assign(starts.size(), FolderResult());
     std::atomic<std::size_t> next{0};
     std::mutex progressLock;
     std::uint64_t done = 0;
@@ -162,10 +162,12 @@ Status WriteLzxCabinet(const std::vector<CabinetMember>& members, unsigned windo
     for (unsigned t = 1; t < threads; ++t) workers.emplace_back(work);
     work();
     for (std::thread& worker : workers) worker.join();
-    for (const FolderResult& result : results) RETURN_IF_ERROR(result.status);
+}
 
-    // CFHEADER, the CFFOLDER records, the CFFILE records, then each folder's
-    // data blocks.
+// The CFFILE records: each member's size, offset in its folder, folder,
+// time and name.
+std::vector<std::uint8_t> FileRecords(const std::vector<CabinetMember>& members,
+                                      const std::vector<std::size_t>& starts) {
     std::vector<std::uint8_t> files;
     std::uint64_t offset = 0;
     for (std::size_t f = 0, i = 0; i < members.size(); ++i) {
@@ -190,6 +192,24 @@ Status WriteLzxCabinet(const std::vector<CabinetMember>& members, unsigned windo
         files.push_back(0);
         offset += member.size;
     }
+    return files;
+}
+
+}  // namespace
+
+Status WriteLzxCabinet(const std::vector<CabinetMember>& members, unsigned windowBits,
+                       const std::string& cabinetPath, const PackProgress& progress) {
+    if (windowBits < kLzxMinWindowBits || windowBits > kLzxMaxWindowBits) {
+        return Status::Error("the LZX window must be 2^15 to 2^21 bytes");
+    }
+    const std::vector<std::size_t> starts = PlanLzxFolders(members);
+    std::vector<FolderResult> results;
+    CompressFolders(members, starts, windowBits, progress, results);
+    for (const FolderResult& result : results) RETURN_IF_ERROR(result.status);
+
+    // CFHEADER, the CFFOLDER records, the CFFILE records, then each folder's
+    // data blocks.
+    const std::vector<std::uint8_t> files = FileRecords(members, starts);
     const std::size_t filesAt = kHeaderBytes + kFolderRecordBytes * starts.size();
     std::uint64_t size = filesAt + files.size();
     std::vector<std::uint8_t> head;

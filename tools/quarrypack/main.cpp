@@ -248,6 +248,25 @@ std::optional<std::int64_t> SourceDateEpoch() {
     return seconds;
 }
 
+// --compression mszip, none, lzx or lzx:N (the window's bits, 15 to 21).
+void ParseCompression(const std::string& value, quarry::pack::CreateOptions& options) {
+    if (value == "mszip") {
+        options.compression = quarry::pack::Compression::Mszip;
+    } else if (value == "none") {
+        options.compression = quarry::pack::Compression::None;
+    } else if (value == "lzx" || value.rfind("lzx:", 0) == 0) {
+        options.compression = quarry::pack::Compression::Lzx;
+        const std::string bits = value.size() > 3 ? value.substr(4) : "21";
+        if (bits.size() != 2 || bits < "15" || bits > "21") {
+            throw UsageError{"--compression: the LZX window \"" + bits +
+                             "\" is not a number of bits from 15 to 21"};
+        }
+        options.lzxWindowBits = static_cast<unsigned>(std::stoi(bits));
+    } else {
+        throw UsageError{"--compression: \"" + value + "\" is not mszip, lzx[:N] or none"};
+    }
+}
+
 // The options of create; `checking` accepts only those that check takes.
 quarry::pack::CreateOptions ParseCreateOptions(int argc, char** argv, bool checking,
                                                std::optional<std::int64_t>& time,
@@ -309,21 +328,7 @@ quarry::pack::CreateOptions ParseCreateOptions(int argc, char** argv, bool check
             }
             time = seconds;
         } else if (args.Take("--compression", nullptr, value)) {
-            if (value == "mszip") {
-                options.compression = quarry::pack::Compression::Mszip;
-            } else if (value == "none") {
-                options.compression = quarry::pack::Compression::None;
-            } else if (value == "lzx" || value.rfind("lzx:", 0) == 0) {
-                options.compression = quarry::pack::Compression::Lzx;
-                const std::string bits = value.size() > 3 ? value.substr(4) : "21";
-                if (bits.size() != 2 || bits < "15" || bits > "21") {
-                    throw UsageError{"--compression: the LZX window \"" + bits +
-                                     "\" is not a number of bits from 15 to 21"};
-                }
-                options.lzxWindowBits = static_cast<unsigned>(std::stoi(bits));
-            } else {
-                throw UsageError{"--compression: \"" + value + "\" is not mszip, lzx[:N] or none"};
-            }
+            ParseCompression(value, options);
         } else {
             throw UsageError{std::string(command) + ": unknown argument \"" + args.Current() +
                              "\""};
