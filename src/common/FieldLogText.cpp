@@ -21,6 +21,12 @@ std::string FormatLogLine(const LogTime& time, std::uint32_t processId,
     return stamp + Utf16ToUtf8(body) + "\r\n";
 }
 
+std::u16string FieldLogMutexName(std::u16string_view path) {
+    std::uint32_t hash = 2166136261u;
+    for (char16_t c : path) hash = (hash ^ FoldCase(c)) * 16777619u;
+    return u"Local\\Quarry_Log_" + CodeText(hash).substr(2);
+}
+
 std::u16string CodeText(std::uint32_t code) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));

@@ -18,6 +18,11 @@ struct LogTime {
 std::string FormatLogLine(const LogTime& time, std::uint32_t processId,
                           std::u16string_view phase, std::u16string_view text);
 
+// The name of the mutex both processes take around each line of the log at
+// `path` (a full path): "Local\Quarry_Log_" and a hash of the path, whatever
+// its case.
+std::u16string FieldLogMutexName(std::u16string_view path);
+
 // A result as the log shows it: "0x80040002".
 std::u16string CodeText(std::uint32_t code);
 

@@ -11,18 +11,11 @@ namespace quarry {
 
 namespace {
 
-constexpr DWORD kMutexWaitMilliseconds = 5000;
+// How long a line waits for the other process's line. A mutex held longer
+// is someone else's: the log goes off rather than hold the run up.
+constexpr DWORD kMutexWaitMilliseconds = 2000;
 
 using GetFinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-
-// The name of the mutex for a log file: one per path, whatever its case.
-std::u16string MutexName(const std::u16string& path) {
-    std::uint32_t hash = 2166136261u;
-    for (char16_t c : path) {
-        hash = (hash ^ FoldCase(c)) * 16777619u;
-    }
-    return u"Local\\Quarry_Log_" + CodeText(hash).substr(2);
-}
 
 // The path the system reached for `file`, without the "\\?\" it puts in
 // front; empty where it cannot tell (Windows XP).
@@ -75,9 +68,10 @@ void FieldLog::Line(const char16_t* phase, const std::u16string& text) {
 }
 
 bool FieldLog::Append(const std::string& line) {
-    const UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, Wide(MutexName(path_))));
+    const UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, Wide(FieldLogMutexName(path_))));
     const bool owned = mutex && ::WaitForSingleObject(mutex.Get(), kMutexWaitMilliseconds) !=
                                     WAIT_TIMEOUT;
+    if (mutex && !owned) return false;
     // Appending only: every write goes to the end of the file, whoever else
     // has it open. A file this line makes can be deleted again through its
     // handle, should it turn out to lie somewhere else.

@@ -22,7 +22,8 @@ public:
 
     // Appends "time [process] phase: text". Each line is one write to the
     // end of the file, under a named mutex that both processes of the run
-    // (and any other run logging to the same file) take, so lines never mix.
+    // (and any other run logging to the same file) take, so lines never mix;
+    // a mutex that stays taken for two seconds turns the log off.
     // The file is created when missing. It is never written through a link:
     // a file that is a reparse point, has more than one name (a hard link)
     // or, where the system can tell, lies at another path than the one

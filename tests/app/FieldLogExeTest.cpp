@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "app/ProgramDriver.h"
+#include "common/FieldLogText.h"
 #include "common/Text.h"
+#include "common/Unique.h"
 #include "common/WinTestSupport.h"
 
 namespace quarry {
@@ -120,19 +122,24 @@ TEST(FieldLogExe, CancelledRunLogsTheRunModeCopyGivingUp) {
 
 // A log that cannot be written changes nothing: the run ends as it would
 // without one, and a file the log would reach through another name (a hard
-// link planted where the log goes) is not written to.
+// link planted where the log goes) is not written to. Nor does a log whose
+// mutex another process keeps hold the run up: it goes off after one wait.
 TEST(FieldLogExe, LogThatCannotBeWrittenChangesNothing) {
     ScratchFolder folder;
     const std::u16string victim = folder / u"victim.txt";
     ASSERT_TRUE(testing::WriteBytes(victim, {'k', 'e', 'e', 'p'}));
     const std::u16string linked = folder / u"linked.log";
     ASSERT_TRUE(::CreateHardLinkW(Wide(linked), Wide(victim), nullptr));
-    for (const std::u16string& log : {folder / u"missing\\folder\\run.log", linked}) {
+    const std::u16string blocked = folder / u"blocked.log";
+    const UniqueHandle mutex(::CreateMutexW(nullptr, TRUE, Wide(FieldLogMutexName(blocked))));
+    ASSERT_TRUE(mutex);
+    for (const std::u16string& log : {folder / u"missing\\folder\\run.log", linked, blocked}) {
         SCOPED_TRACE(Utf16ToUtf8(log));
         ProgramDriver program(UiData("run-exit.exe"), u"-s -log \"" + log + u"\"");
         EXPECT_EQ(42u, program.WaitForExit());
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(folder / u"missing")));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(blocked)));
     EXPECT_EQ((std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}), testing::ReadBytes(victim));
 }
 

@@ -14,6 +14,13 @@ TEST(FieldLogText, FormatsOneUtf8LinePerEvent) {
               FormatLogLine(time, 0, u"package", u"two\r\nlines \u00C5\u20AC"));
 }
 
+// One mutex for one file, whatever the case of its path.
+TEST(FieldLogText, MutexNameFollowsThePathWithoutCase) {
+    EXPECT_EQ(0u, FieldLogMutexName(u"C:\\Logs\\a.log").rfind(u"Local\\Quarry_Log_", 0));
+    EXPECT_EQ(FieldLogMutexName(u"C:\\Logs\\a.log"), FieldLogMutexName(u"c:\\LOGS\\A.LOG"));
+    EXPECT_NE(FieldLogMutexName(u"C:\\Logs\\a.log"), FieldLogMutexName(u"C:\\Logs\\b.log"));
+}
+
 TEST(FieldLogText, NamesTheMeaningOfEveryKindOfExitCode) {
     const struct {
         std::uint32_t code;
