@@ -20,10 +20,10 @@
 #include "package/PackageReader.h"
 #include "restrictions/Signature.h"
 #include "restrictions/WindowsVersion.h"
+#include "settings/UpdateMode.h"
 #include "ui/ErrorReportRules.h"
 #include "ui/ExtractorDialog.h"
 #include "ui/Strings.h"
-#include "settings/UpdateMode.h"
 
 namespace quarry {
 

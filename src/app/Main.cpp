@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include "app/CommandLine.h"
-#include "common/LibrarySearchGuard_win.h"
 #include "app/Modes.h"
+#include "common/LibrarySearchGuard_win.h"
 #include "common/WinResult.h"
 #include "package/CabinetExtract.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/ByteSource.h"
 #include "common/Result.h"
 #include "common/Unique.h"
-#include "common/ByteSource.h"
 
 namespace quarry {
 

@@ -6,12 +6,12 @@
 #include "common/LibrarySearchGuard_win.h"
 #include "common/SystemLibrary.h"
 #include "common/Unique.h"
+#include "common/WinFile.h"
 #include "common/WinResult.h"
 #include "execution/Command_win.h"
 #include "execution/ExitCodeSlot.h"
 #include "execution/Launch.h"
 #include "execution/RunRequest.h"
-#include "common/WinFile.h"
 
 namespace quarry {
 

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "common/LinkSafe.h"
+#include "common/PathText.h"
 #include "common/Text.h"
 #include "common/Unique.h"
-#include "common/WinResult.h"
-#include "common/PathText.h"
-#include "package/AccessControl.h"
 #include "common/WinFile.h"
+#include "common/WinResult.h"
+#include "package/AccessControl.h"
 
 namespace quarry {
 

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "common/LinkSafe.h"
+#include "common/PathText.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinResult.h"
-#include "common/PathText.h"
 #include "restrictions/Signature.h"
 
 namespace quarry {

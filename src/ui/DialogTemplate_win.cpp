@@ -7,8 +7,8 @@
 
 #include "common/Result.h"
 #include "common/WinResult.h"
-#include "ui/DialogTemplate.h"
 #include "ui/DialogResources.h"
+#include "ui/DialogTemplate.h"
 #include "ui/Strings.h"
 
 namespace quarry {

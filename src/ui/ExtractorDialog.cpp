@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "common/PathText.h"
 #include "common/SystemLibrary.h"
 #include "common/WinResult.h"
 #include "restrictions/WindowsVersion.h"
@@ -9,7 +10,6 @@
 #include "ui/Strings.h"
 #include "workflow/DialogMessages.h"
 #include "workflow/ExtractionJob.h"
-#include "common/PathText.h"
 
 namespace quarry {
 

@@ -8,11 +8,11 @@
 #include "common/WinResult.h"
 #include "ui/ErrorReportRules.h"
 #include "ui/ExtractorDialog.h"
+#include "ui/FolderSelection.h"
+#include "ui/FolderSelectionRules.h"
 #include "ui/LanguageList.h"
 #include "ui/Strings.h"
 #include "ui/XmlParser.h"
-#include "ui/FolderSelection.h"
-#include "ui/FolderSelectionRules.h"
 #include "workflow/ExtractionJob.h"
 
 namespace quarry {

@@ -5,19 +5,18 @@
 
 #include <vector>
 
-#include "common/WinFile.h"
 #include "common/LinkSafe.h"
+#include "common/PathText.h"
 #include "common/SystemLibrary.h"
 #include "common/Unique.h"
+#include "common/WinFile.h"
 #include "common/WinResult.h"
 #include "package/AccessControl.h"
 #include "package/AccessControl_win.h"
 #include "workflow/Cleanup.h"
-#include "common/PathText.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {
-
 
 namespace {
 

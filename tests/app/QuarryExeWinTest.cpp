@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "app/ProgramDriver.h"
-#include "common/WinTestSupport.h"
 #include "app/VersionInfo.h"
+#include "common/WinTestSupport.h"
 #include "package/PackageFormat.h"
 
 namespace quarry {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "common/Text.h"
+#include "common/Unique.h"
 #include "common/WinTestSupport.h"
 #include "execution/ExitCodeSlot.h"
 #include "execution/ProcessTestSupport.h"
-#include "common/Unique.h"
 
 namespace quarry {
 namespace {

@@ -6,13 +6,13 @@
 
 #include <string>
 
-#include "common/WinFile.h"
 #include "common/Text.h"
-#include "workflow/Folders.h"
+#include "common/WinFile.h"
 #include "common/WinTestSupport.h"
 #include "package/CabinetExtract.h"
 #include "package/PackageReader.h"
 #include "package/TestPackage.h"
+#include "workflow/Folders.h"
 
 namespace quarry {
 namespace {

@@ -11,17 +11,17 @@
 
 #include <sddl.h>
 
-#include "common/WinFile.h"
 #include "common/Text.h"
+#include "common/WinFile.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl_win.h"
 #include "package/CabinetExtract.h"
 #include "package/PackageFormat.h"
 #include "package/TestPackage.h"
+#include "settings/UpdateMode.h"
 #include "workflow/DialogMessages.h"
 #include "workflow/FolderRules.h"
 #include "workflow/Folders.h"
-#include "settings/UpdateMode.h"
 
 namespace quarry {
 

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "common/LinkSafe.h"
+#include "common/PathText.h"
 #include "common/Text.h"
 #include "common/Unique.h"
 #include "common/WinFile.h"
 #include "common/WinTestSupport.h"
 #include "package/AccessControl_win.h"
-#include "common/PathText.h"
 #include "workflow/FolderRules.h"
 
 namespace quarry {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "FileIo.h"
-#include "FileTime.h"
 #include "Create.h"
 #include "Extract.h"
+#include "FileIo.h"
+#include "FileTime.h"
 #include "List.h"
 #include "PackageCheck.h"
 #include "VersionBlock.h"
