@@ -59,7 +59,9 @@ HResult LaunchAndWait(const LaunchRequest& launch, const LaunchFunctions& functi
     request.systemProgram = command.systemProgram;
     request.hideWindow = command.hideWindow;
     request.program = command.program;
-    request.logPath = launch.logPath;
+    // An elevated copy writes nothing of the log: its path is the unelevated
+    // caller's to choose, and the copy would write where the caller may not.
+    if (::lstrcmpW(verb, L"runas") != 0) request.logPath = launch.logPath;
     const std::u16string parameters = RunModeParameters(eventGuid, request, command.arguments);
 
     SHELLEXECUTEINFOW execute = {};

@@ -45,7 +45,8 @@ struct LaunchRequest {
     bool silent = false;
     std::uint32_t waitSeconds = 0;  // 0: no time limit
     HANDLE cancelEvent = nullptr;   // ends the wait (the started file runs on)
-    std::u16string logPath;         // the field log, for the run-mode copy too
+    // The field log, for the run-mode copy too unless it starts elevated.
+    std::u16string logPath;
 };
 
 // Starts the run-mode copy of `programPath` for the file (elevated when

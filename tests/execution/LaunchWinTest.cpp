@@ -36,12 +36,13 @@ struct JobLaunch {
         // Kept: the shell request the fakes record points into it.
         // Silent: no console window for the scripts.
         launch = LaunchRequest{programPath, runFolder, filePath, arguments, forceElevation,
-                               /*silent=*/true, waitSeconds, cancelEvent.Get(), /*logPath=*/u""};
+                               /*silent=*/true, waitSeconds, cancelEvent.Get(), logPath};
         return quarry::LaunchAndWait(launch, launchFunctions);
     }
 
     std::u16string programPath;
     std::u16string runFolder;
+    std::u16string logPath;
     LaunchFunctions launchFunctions;
     UniqueHandle cancelEvent;
     LaunchRequest launch;
@@ -269,6 +270,25 @@ TEST(Launch, RefusedElevationOfTheRunModeCopyEndsAsACancellation) {
     EXPECT_EQ(u" /q", gFake.parameters.substr(gFake.parameters.size() - 3));
     // Nothing ran: the slot keeps its value.
     EXPECT_EQ(0u, ReadExitCodeSlot());
+}
+
+// The run-mode copy gets the field log's path only when it runs with the
+// caller's own rights: an elevated copy would write where the caller chose
+// but may not write.
+TEST(Launch, ElevatedRunModeCopyGetsNoLog) {
+    ScratchFolder scratch;
+    for (const BOOL administrator : {FALSE, TRUE}) {
+        gFake = FakeSystem();
+        gFake.member = administrator;
+        JobLaunch job(scratch.Path());
+        job.launchFunctions = FakeFunctions();
+        job.logPath = scratch / u"run.log";
+        job.LaunchAndWait(scratch / u"setup.exe", u"/q", true, 5);
+        ASSERT_EQ(1, gFake.shellCalls);
+        EXPECT_EQ(administrator ? u"open" : u"runas", gFake.verb);
+        EXPECT_EQ(administrator != FALSE, gFake.parameters.find(u"run.log") != std::u16string::npos)
+            << Utf16ToUtf8(gFake.parameters);
+    }
 }
 
 }  // namespace
