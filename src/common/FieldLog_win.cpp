@@ -1,7 +1,7 @@
 #include "common/FieldLog_win.h"
 
 #include "common/FieldLogText.h"
-#include "common/FileInformation.h"
+#include "common/LinkSafe.h"
 #include "common/SystemLibrary.h"
 #include "common/Text.h"
 #include "common/Unique.h"
@@ -38,18 +38,6 @@ std::u16string FullPath(const std::u16string& path) {
     wchar_t buffer[1024];
     const DWORD length = ::GetFullPathNameW(Wide(path), 1024, buffer, nullptr);
     return length == 0 || length >= 1024 ? std::u16string() : FromWide(buffer);
-}
-
-// Marks the file that `file` holds for deletion as the handle closes
-// (Windows Vista and later, where FinalPath can tell a path apart).
-void DeleteThroughHandle(HANDLE file) {
-    using SetFileInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
-    static const auto setInformation = ProcAddress<SetFileInformationFn>(
-        ::GetModuleHandleW(L"kernel32.dll"), "SetFileInformationByHandle");
-    if (!setInformation) return;
-    FileDispositionInfo disposition = {};
-    disposition.deleteFile = TRUE;
-    setInformation(file, kFileDispositionInfo, &disposition, sizeof disposition);
 }
 
 }  // namespace
@@ -98,7 +86,7 @@ bool FieldLog::Append(const std::string& line) {
                                   nullptr) &&
                       done == line.size();
         } else if (created) {
-            DeleteThroughHandle(file.Get());
+            MarkForDeletion(file.Get(), SystemLinkSafeFunctions());
         }
     }
     file.Reset();

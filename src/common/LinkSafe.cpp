@@ -18,11 +18,6 @@ constexpr DWORD kListingBufferSize = 64 * 1024;
 // not-content-indexed.
 constexpr DWORD kAttributesKeptForDelete = 0x31A6;
 
-bool MarkForDeletion(HANDLE handle, const LinkSafeFunctions& functions) {
-    FileDispositionInfo info = {TRUE};
-    return functions.setFileInformation(handle, kFileDispositionInfo, &info, sizeof(info)) != FALSE;
-}
-
 bool ClearReadOnly(HANDLE handle, DWORD attributes, const LinkSafeFunctions& functions) {
     FileBasicInfo info = {};  // zero times: left as they are
     info.fileAttributes = attributes & kAttributesKeptForDelete;
@@ -57,6 +52,12 @@ void ForEachEntryByName(const std::u16string& base, const EntryVisitor& visit) {
 }
 
 }  // namespace
+
+bool MarkForDeletion(HANDLE handle, const LinkSafeFunctions& functions) {
+    if (!functions.setFileInformation) return false;
+    FileDispositionInfo info = {TRUE};
+    return functions.setFileInformation(handle, kFileDispositionInfo, &info, sizeof(info)) != FALSE;
+}
 
 LinkSafeFunctions SystemLinkSafeFunctions() {
     LinkSafeFunctions functions;

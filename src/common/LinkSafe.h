@@ -30,6 +30,10 @@ struct LinkSafeFunctions {
 // Both looked up by name in kernel32.
 LinkSafeFunctions SystemLinkSafeFunctions();
 
+// Marks the entry `handle` holds (opened with DELETE) to be deleted as its
+// last handle closes; false without SetFileInformationByHandle.
+bool MarkForDeletion(HANDLE handle, const LinkSafeFunctions& functions);
+
 // The sharing of every handle held here: others may read and write, but
 // nobody can rename or delete the entry while it is held.
 constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
