@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "package/HuffmanCode.h"
 
@@ -24,11 +25,13 @@ constexpr unsigned kMaxPositionSlots = 50;
 constexpr unsigned kMaxMainSymbols = 256 + kMaxPositionSlots * 8;
 constexpr std::uint32_t kE8TranslationSize = 12000000;
 constexpr std::size_t kE8Frames = 32768;  // the translation covers the first 1 GiB
-constexpr std::size_t kFramesPerBlock = 4;
+constexpr std::size_t kFramesPerBlock = 2;
 constexpr std::uint16_t kNoLength = 0xFFFF;
 
 constexpr unsigned kHashBits = 18;       // the trees, by the first 4 bytes
 constexpr unsigned kShortHashBits = 15;  // the last position of each 3 bytes
+// A match of two bytes is only worth its offset when that offset is short.
+constexpr std::uint32_t kPairReach = 64;
 
 unsigned PositionSlots(unsigned windowBits) {
     static constexpr unsigned kSlots[] = {30, 32, 34, 36, 38, 42, 50};
@@ -168,9 +171,8 @@ void WriteTree(const TreeWriting& plan, BitWriter& bits) {
 
 class Encoder {
 public:
-    Encoder(const std::uint8_t* data, std::size_t size, const LzxSettings& settings,
-            LzxStream& out)
-        : size_(size), out_(out), bits_(out.bytes) {
+    Encoder(std::vector<std::uint8_t>&& data, const LzxSettings& settings, LzxStream& out)
+        : size_(data.size()), out_(out), bits_(out.bytes), data_(std::move(data)) {
         windowBits_ = std::clamp(settings.windowBits, kLzxMinWindowBits, kLzxMaxWindowBits);
         treeDepth_ = std::max(1u, settings.treeDepth);
         niceLength_ = std::clamp(settings.niceLength, 3u, kMaxMatch);
@@ -178,11 +180,11 @@ public:
         mainSymbols_ = 256 + slots_ * 8;
         maxOffset_ = (1u << windowBits_) - 3;
         windowMask_ = (1u << windowBits_) - 1;
-        data_.assign(data, data + size);
         // Room for 8-byte compares past the end.
-        data_.resize(size + 8, 0);
+        data_.resize(size_ + 8, 0);
         head_.assign(std::size_t{1} << kHashBits, kNone);
         shortHead_.assign(std::size_t{1} << kShortHashBits, kNone);
+        pairHead_.assign(std::size_t{1} << 16, kNone);
         tree_.assign(std::size_t{2} << windowBits_, kNone);
         SetCosts(nullptr, nullptr);
     }
@@ -267,19 +269,23 @@ private:
         const auto maxLength = static_cast<unsigned>(std::min<std::size_t>(kMaxMatch, size_ - at));
         if (maxLength < 3) return 0;
         const unsigned nice = std::min(niceLength_, maxLength);
-        unsigned best = 2;
-        // A match of 3 bytes from the last position that began with them:
-        // the trees, keyed by 4 bytes, do not find those.
-        const std::uint32_t shortHash = ShortHash(at);
-        const std::uint32_t recent = shortHead_[shortHash];
-        shortHead_[shortHash] = static_cast<std::uint32_t>(at);
-        if (recent != kNone && at - recent <= maxOffset_ && record) {
+        unsigned best = 0;
+        // Matches of 2 and of 3 bytes from the last position that began
+        // with them, which the trees, keyed by 4 bytes, do not find. Two
+        // bytes are worth a match only at a short offset.
+        auto nearest = [&](std::uint32_t& head, std::uint32_t reach, unsigned shortest) {
+            const std::uint32_t recent = head;
+            head = static_cast<std::uint32_t>(at);
+            if (!record || recent == kNone || at - recent > reach) return;
             const unsigned length = CommonLength(at, recent, 0, maxLength);
-            if (length >= 3) {
+            if (length >= shortest && length > best) {
                 best = length;
                 found_.push_back(Found{length, static_cast<std::uint32_t>(at - recent)});
             }
-        }
+        };
+        nearest(pairHead_[data_[at] | (data_[at + 1] << 8)], kPairReach, 2);
+        nearest(shortHead_[ShortHash(at)], maxOffset_, 3);
+        best = std::max(best, 2u);
         if (maxLength < 4) return best > 2 ? best : 0;
         const std::uint32_t h = Hash(at);
         std::uint32_t node = head_[h];
@@ -462,7 +468,7 @@ private:
                 }
                 if (longest > top) relax(i + longest, from.cost + MatchCost(r, longest), longest, offset, repeats);
             }
-            unsigned shortest = 3;
+            unsigned shortest = kMinMatch;
             for (std::uint32_t k = foundAt_[i]; k < foundAt_[i + 1]; ++k) {
                 const std::uint32_t offset = found_[k].offset;
                 const unsigned longest = std::min(found_[k].length, limit);
@@ -614,7 +620,7 @@ private:
     LzxStream& out_;
     BitWriter bits_;
     unsigned windowBits_ = kLzxMaxWindowBits;
-    unsigned niceLength_ = 48;
+    unsigned niceLength_ = 96;
     unsigned slots_ = 0;
     unsigned mainSymbols_ = 0;
     std::uint32_t maxOffset_ = 0;
@@ -622,8 +628,9 @@ private:
     std::vector<std::uint8_t> data_;
     std::vector<std::uint32_t> head_;
     std::vector<std::uint32_t> shortHead_;
+    std::vector<std::uint32_t> pairHead_;  // the last position of each 2 bytes
     std::vector<std::uint32_t> tree_;  // smaller and larger child of each position
-    unsigned treeDepth_ = 16;
+    unsigned treeDepth_ = 32;
     struct Found {
         unsigned length;
         std::uint32_t offset;
@@ -651,9 +658,13 @@ private:
 
 }  // namespace
 
+void LzxCompress(std::vector<std::uint8_t>&& data, const LzxSettings& settings, LzxStream& out) {
+    Encoder(std::move(data), settings, out).Run();
+}
+
 void LzxCompress(const std::uint8_t* data, std::size_t size, const LzxSettings& settings,
                  LzxStream& out) {
-    Encoder(data, size, settings, out).Run();
+    LzxCompress(std::vector<std::uint8_t>(data, data + size), settings, out);
 }
 
 }  // namespace quarry

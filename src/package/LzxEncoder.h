@@ -11,9 +11,11 @@
 // cabinet data block: no match reaches across a frame's end, and the bits of
 // each frame are padded to a 16-bit boundary, so that a decoder handed one
 // data block at a time finds the frame whole. Blocks (verbatim, aligned
-// offset or uncompressed, whichever is smallest) span whole frames. The x86
-// CALL translation is on, with the translation size every cabinet tool
-// writes, and applies to the first 1 GiB as decoders undo it.
+// offset or uncompressed, whichever is smallest) span two frames: smaller
+// blocks follow the changing content of program files more closely than
+// their code tables cost. The x86 CALL translation is on, with the
+// translation size every cabinet tool writes, and applies to the first
+// 1 GiB as decoders undo it.
 #pragma once
 
 #include <cstddef>
@@ -36,8 +38,8 @@ constexpr std::uint16_t LzxCabinetType(unsigned windowBits) {
 
 struct LzxSettings {
     unsigned windowBits = kLzxMaxWindowBits;  // kLzxMinWindowBits..kLzxMaxWindowBits
-    unsigned treeDepth = 16;   // match finder tree nodes looked at per position
-    unsigned niceLength = 48;  // a match this long is taken without looking further
+    unsigned treeDepth = 32;   // match finder tree nodes looked at per position
+    unsigned niceLength = 96;  // a match this long is taken without looking further
 };
 
 // One folder's stream: frame i is bytes [frameEnds[i - 1], frameEnds[i])
@@ -52,9 +54,12 @@ struct LzxStream {
     std::size_t uncompressedBlocks = 0;
 };
 
-// Compresses `size` bytes (at most 2^31) as one folder's LZX stream. An
-// empty input gives an empty stream without frames. Settings out of range
-// are brought into it.
+// Compresses `data` (at most 2^31 bytes) as one folder's LZX stream,
+// working in the vector it is handed. An empty input gives an empty stream
+// without frames. Settings out of range are brought into it.
+void LzxCompress(std::vector<std::uint8_t>&& data, const LzxSettings& settings, LzxStream& out);
+
+// The same over a copy of `size` bytes at `data`.
 void LzxCompress(const std::uint8_t* data, std::size_t size, const LzxSettings& settings,
                  LzxStream& out);
 

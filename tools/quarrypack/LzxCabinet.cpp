@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "FileIo.h"
 #include "FileTime.h"
@@ -46,6 +47,10 @@ struct FolderResult {
 // Reads the members [first, last) one after another into `data`.
 Status ReadMembers(const std::vector<CabinetMember>& members, std::size_t first, std::size_t last,
                    std::vector<std::uint8_t>& data) {
+    std::uint64_t total = 0;
+    for (std::size_t i = first; i < last; ++i) total += members[i].size;
+    // The encoder works in this vector and adds a few bytes past the end.
+    data.reserve(total + 8);
     for (std::size_t i = first; i < last; ++i) {
         const CabinetMember& member = members[i];
         UniqueFd fd;
@@ -75,8 +80,7 @@ void CompressFolder(const std::vector<CabinetMember>& members, std::size_t first
     LzxSettings settings;
     settings.windowBits = windowBits;
     LzxStream stream;
-    LzxCompress(data.data(), data.size(), settings, stream);
-    data = std::vector<std::uint8_t>();
+    LzxCompress(std::move(data), settings, stream);
 
     std::size_t from = 0;
     std::uint64_t left = result.inputBytes;
