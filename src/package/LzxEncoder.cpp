@@ -25,7 +25,7 @@ constexpr unsigned kMaxPositionSlots = 50;
 constexpr unsigned kMaxMainSymbols = 256 + kMaxPositionSlots * 8;
 constexpr std::uint32_t kE8TranslationSize = 12000000;
 constexpr std::size_t kE8Frames = 32768;  // the translation covers the first 1 GiB
-constexpr std::size_t kFramesPerBlock = 2;
+constexpr unsigned kMaxFramesPerBlock = 4;
 constexpr std::uint16_t kNoLength = 0xFFFF;
 
 constexpr unsigned kHashBits = 18;       // the trees, by the first 4 bytes
@@ -93,6 +93,24 @@ struct Symbol {
     std::uint32_t footer;  // the offset's extra bits
     std::uint8_t footerBits;
     std::uint16_t span;  // bytes of output
+};
+
+// How often each symbol of the three codes is used.
+struct Counts {
+    std::array<std::uint32_t, kMaxMainSymbols> main{};
+    std::array<std::uint32_t, kSecondaryLengths> length{};
+    std::array<std::uint32_t, kAlignedSymbols> aligned{};
+
+    Counts operator-(const Counts& other) const {
+        Counts difference;
+        auto subtract = [](auto& out, const auto& a, const auto& b) {
+            for (std::size_t i = 0; i < out.size(); ++i) out[i] = a[i] - b[i];
+        };
+        subtract(difference.main, main, other.main);
+        subtract(difference.length, length, other.length);
+        subtract(difference.aligned, aligned, other.aligned);
+        return difference;
+    }
 };
 
 // A length tree written as pretree symbols: deltas 0..16 from the previous
@@ -195,10 +213,46 @@ public:
         TranslateCalls();
         bits_.Put(1, 1);
         bits_.Put(kE8TranslationSize, 32);
-        const std::size_t blockBytes = kFramesPerBlock * kLzxFrameSize;
-        for (std::size_t begin = 0; begin < size_; begin += blockBytes) {
-            EncodeBlock(begin, std::min(size_, begin + blockBytes));
+        // Each frame joins the block before it while one code for both
+        // costs fewer bits than two codes, up to kMaxFramesPerBlock frames.
+        std::size_t blockBegin = 0;
+        unsigned frames = 0;
+        std::uint64_t blockBits = 0;  // estimated, of the block so far
+        for (std::size_t at = 0; at < size_; at += kLzxFrameSize) {
+            const Counts before = counts_;
+            const std::size_t symbolsBefore = symbols_.size();
+            const std::array<std::uint32_t, 3> repeatsBefore = repeats_;
+            ParseFrame(at, std::min(size_, at + kLzxFrameSize));
+            if (frames++ == 0) {
+                blockBits = EstimatedBits(counts_);
+                continue;
+            }
+            const Counts frame = counts_ - before;
+            const std::uint64_t frameBits = EstimatedBits(frame);
+            if (frames <= kMaxFramesPerBlock) {
+                const std::uint64_t joinedBits = EstimatedBits(counts_);
+                if (joinedBits <= blockBits + frameBits) {
+                    blockBits = joinedBits;
+                    continue;
+                }
+            }
+            // The frame begins the next block: the block is written as it
+            // stood before it, repeated offsets included.
+            std::vector<Symbol> next(symbols_.begin() + static_cast<std::ptrdiff_t>(symbolsBefore),
+                                     symbols_.end());
+            const std::array<std::uint32_t, 3> repeatsAfter = repeats_;
+            symbols_.resize(symbolsBefore);
+            counts_ = before;
+            repeats_ = repeatsBefore;
+            WriteBlock(blockBegin, at);
+            symbols_ = std::move(next);
+            counts_ = frame;
+            repeats_ = repeatsAfter;
+            blockBegin = at;
+            blockBits = frameBits;
+            frames = 1;
         }
+        WriteBlock(blockBegin, size_);
     }
 
 private:
@@ -350,7 +404,7 @@ private:
     void AddLiteral(std::size_t at) {
         const std::uint8_t byte = data_[at];
         symbols_.push_back(Symbol{byte, kNoLength, 0, 0, 1});
-        ++mainFrequencies_[byte];
+        ++counts_.main[byte];
     }
 
     void AddMatch(unsigned length, std::uint32_t offset) {
@@ -373,7 +427,7 @@ private:
             repeats_[2] = repeats_[1];
             repeats_[1] = repeats_[0];
             repeats_[0] = offset;
-            if (footerBits >= 3) ++alignedFrequencies_[footer & 7];
+            if (footerBits >= 3) ++counts_.aligned[footer & 7];
         }
         const unsigned header = length - kMinMatch;
         Symbol symbol{0, kNoLength, footer, footerBits, static_cast<std::uint16_t>(length)};
@@ -382,9 +436,9 @@ private:
         } else {
             symbol.main = static_cast<std::uint16_t>(256 + slot * 8 + kPrimaryLengths);
             symbol.length = static_cast<std::uint16_t>(header - kPrimaryLengths);
-            ++lengthFrequencies_[symbol.length];
+            ++counts_.length[symbol.length];
         }
-        ++mainFrequencies_[symbol.main];
+        ++counts_.main[symbol.main];
         symbols_.push_back(symbol);
     }
 
@@ -415,17 +469,13 @@ private:
         // Two passes: the first path's own symbols give the costs of the
         // second, so that the path fits the code the block will have.
         const std::vector<Symbol>::size_type symbolCount = symbols_.size();
-        const auto mainFrequencies = mainFrequencies_;
-        const auto lengthFrequencies = lengthFrequencies_;
-        const auto alignedFrequencies = alignedFrequencies_;
+        const Counts counts = counts_;
         const auto repeats = repeats_;
         CheapestPath(begin, n);
         EmitPath(begin, n);
         CostsFromFrequencies();
         symbols_.resize(symbolCount);
-        mainFrequencies_ = mainFrequencies;
-        lengthFrequencies_ = lengthFrequencies;
-        alignedFrequencies_ = alignedFrequencies;
+        counts_ = counts;
         repeats_ = repeats;
         CheapestPath(begin, n);
         EmitPath(begin, n);
@@ -434,8 +484,8 @@ private:
     void CostsFromFrequencies() {
         std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
         std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
-        BuildHuffmanLengths(mainFrequencies_.data(), mainSymbols_, 16, mainLengths.data());
-        BuildHuffmanLengths(lengthFrequencies_.data(), kSecondaryLengths, 16, lengthLengths.data());
+        BuildHuffmanLengths(counts_.main.data(), mainSymbols_, 16, mainLengths.data());
+        BuildHuffmanLengths(counts_.length.data(), kSecondaryLengths, 16, lengthLengths.data());
         SetCosts(mainLengths.data(), lengthLengths.data());
     }
 
@@ -505,25 +555,39 @@ private:
         }
     }
 
-    void Parse(std::size_t begin, std::size_t end) {
-        for (std::size_t at = begin; at < end; at += kLzxFrameSize) {
-            ParseFrame(at, std::min(end, at + kLzxFrameSize));
+    // The bits of a verbatim block that uses symbols `counts` times: its
+    // code tables and the symbols, without the offsets' extra bits.
+    std::uint64_t EstimatedBits(const Counts& counts) const {
+        std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
+        std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
+        BuildHuffmanLengths(counts.main.data(), mainSymbols_, 16, mainLengths.data());
+        BuildHuffmanLengths(counts.length.data(), kSecondaryLengths, 16, lengthLengths.data());
+        std::uint64_t bits = 27 + TablesBits(mainLengths.data(), lengthLengths.data());
+        for (unsigned i = 0; i < mainSymbols_; ++i) bits += std::uint64_t{counts.main[i]} * mainLengths[i];
+        for (unsigned i = 0; i < kSecondaryLengths; ++i) {
+            bits += std::uint64_t{counts.length[i]} * lengthLengths[i];
         }
+        return bits;
     }
 
-    void EncodeBlock(std::size_t begin, std::size_t end) {
-        symbols_.clear();
-        mainFrequencies_.fill(0);
-        lengthFrequencies_.fill(0);
-        alignedFrequencies_.fill(0);
-        Parse(begin, end);
+    std::uint64_t TablesBits(const std::uint8_t* mainLengths, const std::uint8_t* lengthLengths) const {
+        TreeWriting plan;
+        PlanTree(mainLengths, previousMain_.data(), 256, plan);
+        std::uint64_t bits = plan.bits;
+        PlanTree(mainLengths + 256, previousMain_.data() + 256, mainSymbols_ - 256, plan);
+        bits += plan.bits;
+        PlanTree(lengthLengths, previousLength_.data(), kSecondaryLengths, plan);
+        return bits + plan.bits;
+    }
 
+    // Writes the block of the parsed symbols, which cover [begin, end).
+    void WriteBlock(std::size_t begin, std::size_t end) {
         std::array<std::uint8_t, kMaxMainSymbols> mainLengths{};
         std::array<std::uint8_t, kSecondaryLengths> lengthLengths{};
         std::array<std::uint8_t, kAlignedSymbols> alignedLengths{};
-        BuildHuffmanLengths(mainFrequencies_.data(), mainSymbols_, 16, mainLengths.data());
-        BuildHuffmanLengths(lengthFrequencies_.data(), kSecondaryLengths, 16, lengthLengths.data());
-        BuildHuffmanLengths(alignedFrequencies_.data(), kAlignedSymbols, 7, alignedLengths.data());
+        BuildHuffmanLengths(counts_.main.data(), mainSymbols_, 16, mainLengths.data());
+        BuildHuffmanLengths(counts_.length.data(), kSecondaryLengths, 16, lengthLengths.data());
+        BuildHuffmanLengths(counts_.aligned.data(), kAlignedSymbols, 7, alignedLengths.data());
 
         TreeWriting mainLow;
         TreeWriting mainHigh;
@@ -649,9 +713,7 @@ private:
     std::array<std::uint32_t, kSecondaryLengths> lengthCost_{};
     std::array<std::uint32_t, 3> repeats_{1, 1, 1};
     std::vector<Symbol> symbols_;
-    std::array<std::uint32_t, kMaxMainSymbols> mainFrequencies_{};
-    std::array<std::uint32_t, kSecondaryLengths> lengthFrequencies_{};
-    std::array<std::uint32_t, kAlignedSymbols> alignedFrequencies_{};
+    Counts counts_;  // of the block's symbols
     std::array<std::uint8_t, kMaxMainSymbols> previousMain_{};
     std::array<std::uint8_t, kSecondaryLengths> previousLength_{};
 };

@@ -92,6 +92,25 @@ std::vector<std::uint8_t> Records(std::size_t size, unsigned seed) {
     return out;
 }
 
+// Text, then noise that is stored as a block of its own and ends with
+// copies from 3000 and from 5000 bytes back, then a frame that begins with
+// another copy from 3000 back (the second repeated offset): the stored block
+// must hand on the repeated offsets of where that frame begins.
+std::vector<std::uint8_t> StoredBeforeARepeat() {
+    std::vector<std::uint8_t> out = Text(3 * kLzxFrameSize, 16);
+    const std::vector<std::uint8_t> noise = Noise(2 * kLzxFrameSize - 80, 17);
+    out.insert(out.end(), noise.begin(), noise.end());
+    auto copyBack = [&out](std::size_t distance) {
+        for (int i = 0; i < 40; ++i) out.push_back(out[out.size() - distance]);
+    };
+    copyBack(3000);
+    copyBack(5000);
+    copyBack(3000);
+    const std::vector<std::uint8_t> text = Text(kLzxFrameSize, 18);
+    out.insert(out.end(), text.begin(), text.end());
+    return out;
+}
+
 // The start of the largest DLL of Wine's x86_64 Windows libraries, when
 // installed.
 std::vector<std::uint8_t> WineDll(std::size_t limit) {
@@ -133,6 +152,7 @@ TEST(LzxEncoder, RoundTripsThroughLibmspack) {
         {"records, window 15", Records(400000, 10), 15},
         {"records, window 21", Records(400000, 10), 21},
         {"mixed, several MB", mixed, 21},
+        {"stored before a repeat", StoredBeforeARepeat(), 21},
         {"zeros", std::vector<std::uint8_t>(200000, 0), 15},
     };
     for (const Case& c : cases) {
