@@ -11,11 +11,11 @@
 // cabinet data block: no match reaches across a frame's end, and the bits of
 // each frame are padded to a 16-bit boundary, so that a decoder handed one
 // data block at a time finds the frame whole. Blocks (verbatim, aligned
-// offset or uncompressed, whichever is smallest) span two frames: smaller
-// blocks follow the changing content of program files more closely than
-// their code tables cost. The x86 CALL translation is on, with the
-// translation size every cabinet tool writes, and applies to the first
-// 1 GiB as decoders undo it.
+// offset or uncompressed, whichever is smallest) span one to four frames: a
+// frame joins the block before it while one code for both is estimated
+// smaller than two, so blocks follow the changing content of program files.
+// The x86 CALL translation is on, with the translation size every cabinet
+// tool writes, and applies to the first 1 GiB as decoders undo it.
 #pragma once
 
 #include <cstddef>
