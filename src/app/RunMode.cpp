@@ -129,6 +129,12 @@ HResult StartAndWait(const RunRequest& request, const std::u16string& runEventGu
         log.Line(u"run mode", u"the run's cancel event is missing");
         return kResultRunRequestMalformed;
     }
+    // A cancel that came before the start leaves the file unstarted, and
+    // says so with the code of a cancel before the launch.
+    if (IsSignalled(cancelEvent.Get())) {
+        log.Line(u"run mode", u"cancelled before the start: nothing is started");
+        return kResultCancelledByUser;
+    }
     log.Line(u"run mode", u"starts \"" + request.program + u"\" " + extraArguments +
                               (request.systemProgram ? u" (system program)" : u""));
 

@@ -18,6 +18,9 @@ namespace quarry {
 namespace {
 
 constexpr ULONG kShellExecuteMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+// How long a cancelled launch waits for the run-mode copy to end: it ends
+// at once once told, unless the start itself hangs.
+constexpr DWORD kRunModeCopyEndMilliseconds = 5000;
 
 // The last error as a result: 0x8007xxxx for an error, 0 for none.
 HResult LastErrorOrZero() {
@@ -83,9 +86,18 @@ HResult LaunchAndWait(const LaunchRequest& launch, const LaunchFunctions& functi
         result = kResultOk;
     } else if (wait == WAIT_OBJECT_0 + 1) {
         // The run-mode copy stops waiting and ends with 1223; the program
-        // it started keeps running.
+        // it started keeps running. The copy may not have started it yet:
+        // its end is waited for, a little, so that the caller's hold on the
+        // file lasts as long as the copy could still start it.
         ::SetEvent(runEvent.Get());
-        result = kResultAbort;
+        DWORD copyCode = 0;
+        const bool unstarted =
+            ::WaitForSingleObject(process.Get(), kRunModeCopyEndMilliseconds) == WAIT_OBJECT_0 &&
+            ::GetExitCodeProcess(process.Get(), &copyCode) &&
+            static_cast<HResult>(copyCode) == kResultCancelledByUser;
+        // A copy that had not started the file yet started nothing: a
+        // cancel before the launch.
+        result = unstarted ? kResultCancelledByUser : kResultAbort;
     } else if (wait == WAIT_FAILED) {
         result = LastErrorOrZero();
     }

@@ -537,6 +537,13 @@ HResult ExtractionJob::Execute(const std::u16string& arguments) {
             options_.askAfterIntegrityFailure) {
             result = kResultOk;
         }
+        // A cancel or a close that came after the pause is still one before
+        // the launch: the dialog learns of the launch only from the worker,
+        // and took it as such. Nothing starts, and the code says so.
+        if (Succeeded(result) && Cancelled()) {
+            Log(u"cancel", u"cancelled before the launch");
+            result = kResultCancelledByUser;
+        }
         if (Succeeded(result)) {
             const std::uint32_t waitSeconds = execution.waitTimed ? execution.WaitTimeout : 0;
             result = LaunchAndWait(filePath, argumentString, execution.ForceElevation, waitSeconds);

@@ -76,6 +76,29 @@ std::u16string ReadAscii(const std::u16string& path) {
     return std::u16string(bytes.begin(), bytes.end());
 }
 
+// setup.cmd in `folder`, holding `text`.
+std::u16string WriteSetupScript(const ScratchFolder& folder, const std::string& text) {
+    const std::u16string script = folder / u"setup.cmd";
+    EXPECT_TRUE(
+        testing::WriteBytes(script, std::vector<std::uint8_t>(text.begin(), text.end())));
+    return script;
+}
+
+// Launches `script` from its folder with a stand-in parent, with `cancelled`
+// set first or not.
+HResult LaunchFromStandIn(const ScratchFolder& folder, const std::u16string& script,
+                          bool cancelled) {
+    StandInParent standIn;
+    EXPECT_TRUE(standIn.parent);
+    gStandIn = &standIn;
+    JobLaunch job(folder.Path());
+    job.launchFunctions.shellExecuteEx = StartAsChildOfStandIn;
+    if (cancelled) ::SetEvent(job.cancelEvent.Get());
+    const HResult result = job.LaunchAndWait(script, u"", false, 0);
+    gStandIn = nullptr;
+    return result;
+}
+
 TEST(Launch, CommandScriptGetsItsArgumentsAndEndsWithItsCode) {
     ScratchFolder scratch;
     // Parentheses and spaces, as in the shell's second name for a folder.
@@ -125,9 +148,7 @@ TEST(Launch, CommandScriptRunsWithoutTheUsersAutoRunCommands) {
     QUARRY_SKIP_UNDER_WINE("Wine's cmd.exe reads no AutoRun value");
     ScratchFolder scratch;
     const std::u16string marker = scratch / u"autorun ran.txt";
-    const std::u16string script = scratch / u"setup.cmd";
-    const std::string text = "@exit /b 5\r\n";
-    ASSERT_TRUE(testing::WriteBytes(script, std::vector<std::uint8_t>(text.begin(), text.end())));
+    const std::u16string script = WriteSetupScript(scratch, "@exit /b 5\r\n");
 
     // The user's own AutoRun command, put back as it was afterwards.
     UniqueKey key;
@@ -157,14 +178,24 @@ TEST(Launch, CommandScriptRunsWithoutTheUsersAutoRunCommands) {
                                reinterpret_cast<const BYTE*>(Wide(command)),
                                static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
 
-    StandInParent standIn;
-    ASSERT_TRUE(standIn.parent);
-    gStandIn = &standIn;
-    JobLaunch job(scratch.Path());
-    job.launchFunctions.shellExecuteEx = StartAsChildOfStandIn;
-    EXPECT_EQ(kResultOk, job.LaunchAndWait(script, u"", false, 0));
-    gStandIn = nullptr;
+    EXPECT_EQ(kResultOk, LaunchFromStandIn(scratch, script, false));
     EXPECT_EQ(5u, ReadExitCodeSlot());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(marker)));
+}
+
+// A cancel that comes before the run-mode copy has started the file: the
+// copy starts nothing, and the launch returns only once the copy has ended
+// (the caller's hold on the file lasts that long), with the code of a
+// cancel before the launch.
+TEST(Launch, CancelBeforeTheStartStartsNothing) {
+    ScratchFolder scratch;
+    const std::u16string marker = scratch / u"started.txt";
+    const std::u16string script =
+        WriteSetupScript(scratch, "@echo ran>\"%~dp0started.txt\"\r\n@exit /b 5\r\n");
+    EXPECT_EQ(kResultCancelledByUser, LaunchFromStandIn(scratch, script, true));
+    EXPECT_EQ(static_cast<DWORD>(kResultCancelledByUser), ReadExitCodeSlot())
+        << "the run-mode copy has ended";
+    ::Sleep(1000);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(Wide(marker)));
 }
 

@@ -759,5 +759,16 @@ TEST_F(ExecuteTest, TempFolderThatCannotBeMadeLaunchesNothing) {
     EXPECT_TRUE(Notices().empty());
 }
 
+// A cancel or a close that reaches the dialog after the pause before the
+// launch, while the file is still being checked, is one before the launch:
+// nothing is started and the run ends with the cancel's code.
+TEST_F(ExecuteTest, CancelAfterThePauseStartsNothing) {
+    ExtractionJob job(window, Options(folder / u"missing.exe"));
+    Prepare(job, u"setup.cmd", u"");
+    job.Cancel();
+    EXPECT_EQ(kResultCancelledByUser, job.Execute(u""));
+    EXPECT_TRUE(Notices().empty()) << "nothing is launched";
+}
+
 }  // namespace
 }  // namespace quarry
