@@ -105,6 +105,24 @@ TEST_F(PackerTest, ExtractRefusesCabinetMembersOutsideTheFolder) {
     EXPECT_EQ(std::vector<std::string>{"target"}, test::ListFolder(dir_ / "x"));
 }
 
+// A cabinet the program's expansion refuses writes no payload file: here one
+// whose folder record's compression type, which no checksum covers, was
+// turned from MSZIP into "none" (libgcab would write the compressed bytes).
+TEST_F(PackerTest, ExtractRefusesACabinetTheProgramRefuses) {
+    ASSERT_EQ(0, RunTool(CreateArgs(Out())).exitCode);
+    const test::ParsedPackage package = test::ParsePackage(Out());
+    const PackageEntry* cabinet = package.Find(kMainGroupName, kCabinetEntryName);
+    ASSERT_TRUE(cabinet);
+    Bytes damaged = ReadFile(Out());
+    damaged[cabinet->offset + 36 + 6] ^= 0x01;  // no reserved space: the first folder record
+    WriteFile(dir_ / "damaged.exe", damaged);
+    const test::ToolRun run = RunTool({"extract", dir_ / "damaged.exe", dir_ / "x"});
+    EXPECT_EQ(1, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find("cannot expand the cabinet: data block 1 of folder 1"))
+        << run.err;
+    EXPECT_TRUE(test::ListFolder(dir_ / "x/Package").empty());
+}
+
 TEST_F(PackerTest, ExtractFollowsNoSymbolicLinkBelowTheOutputFolder) {
     ASSERT_EQ(0, RunTool(CreateArgs(Out())).exitCode);
     const std::string outside = dir_ / "outside";

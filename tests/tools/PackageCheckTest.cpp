@@ -108,6 +108,10 @@ TEST_F(PackerTest, CheckFindsOneFlippedByte) {
     } cases[] = {
         {"cabinet data", "clean.exe", cabinet->offset + cabinet->size / 2,
          "does not match its checksum: the payload is damaged"},
+        // The folder record's compression type, which no checksum covers:
+        // MSZIP turned into "none" (the cabinet has no reserved space).
+        {"cabinet compression type", "clean.exe", cabinet->offset + 36 + 6,
+         "in a folder stored without compression: the payload is damaged"},
         // One byte more or less than the data: either way the directory is
         // found damaged.
         {"directory", "clean.exe", sizeField, "damaged"},

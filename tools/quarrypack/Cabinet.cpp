@@ -522,6 +522,15 @@ bool CheckFolderBlocks(const CabinetBytes& cabinet, const CabinetLayout& layout,
     std::uint64_t blockAt = LoadLE32(record);
     const unsigned blockCount = record[4] | (record[5] << 8);
     const std::string inFolder = " of folder " + std::to_string(folder + 1);
+    // The folder's compression type lies outside every checksum: one the
+    // expansion does not know, or "none" with blocks whose data is not
+    // their whole content, ends the program's expansion as damaged.
+    const unsigned compression = (record[6] | (record[7] << 8)) & 0xF;
+    if (compression > 3) {
+        problems.push_back("folder " + std::to_string(folder + 1) +
+                           " has an unknown compression type: the payload is damaged");
+        ++summary.damaged;
+    }
     for (unsigned i = 0; i < blockCount; ++i) {
         const std::string name = "data block " + std::to_string(i + 1) + inFolder;
         // CFDATA: csum, cbData, cbUncomp, the reserve, then the data.
@@ -533,7 +542,14 @@ bool CheckFolderBlocks(const CabinetBytes& cabinet, const CabinetLayout& layout,
         }
         const std::uint32_t stored = LoadLE32(block.data());
         const std::size_t dataSize = block[4] | (block[5] << 8);
-        folderBytes += block[6] | (block[7] << 8);
+        const std::size_t uncompressedSize = block[6] | (block[7] << 8);
+        folderBytes += uncompressedSize;
+        if (compression == 0 && dataSize != uncompressedSize) {
+            problems.push_back(name + " holds " + std::to_string(dataSize) + " bytes for " +
+                               std::to_string(uncompressedSize) +
+                               " in a folder stored without compression: the payload is damaged");
+            ++summary.damaged;
+        }
         block.resize(headerSize + dataSize);
         if (!cabinet.Get(blockAt + headerSize, block.data() + headerSize, dataSize)) {
             problems.push_back(name + " lies outside the cabinet");
@@ -547,6 +563,7 @@ bool CheckFolderBlocks(const CabinetBytes& cabinet, const CabinetLayout& layout,
                    stored) {
             problems.push_back(name + " at cabinet byte " + std::to_string(blockAt) +
                                " does not match its checksum: the payload is damaged");
+            ++summary.damaged;
         }
         blockAt += headerSize + dataSize;
     }

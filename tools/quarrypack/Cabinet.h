@@ -113,6 +113,8 @@ Status ListCabinetFolders(CabinetReader read, void* context, std::uint64_t size,
 struct CabinetDataSummary {
     std::uint32_t blocks = 0;
     std::uint32_t uncheckedBlocks = 0;
+    // Blocks and folder records the program's expansion would refuse.
+    std::uint32_t damaged = 0;
 };
 Status CheckCabinetData(CabinetReader read, void* context, std::uint64_t size,
                         std::vector<std::string>& problems, CabinetDataSummary& summary);

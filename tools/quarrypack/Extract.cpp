@@ -93,6 +93,14 @@ Status ExpandCabinetEntry(const OpenedPackage& package, const std::string& path,
                           const PackageEntry& entry, int outputFolder,
                           const std::string& shownOutput, int packageFolder,
                           const std::string& shownPackage, std::vector<std::uint8_t>& buffer) {
+    // libgcab takes a block whose data is not its content as it comes; the
+    // program's expansion refuses the package, and so does this.
+    std::vector<std::string> problems;
+    CabinetDataSummary summary;
+    RETURN_IF_ERROR(CheckPackedCabinet(package, entry, problems, summary).WithPath(path));
+    if (summary.damaged != 0) {
+        return Status::FileError(path, "cannot expand the cabinet: " + problems.front());
+    }
     StagingFolder staging;
     RETURN_IF_ERROR(staging.Create(outputFolder, shownOutput));
     const std::string cabinetName = Utf16ToUtf8(kCabinetEntryName);
