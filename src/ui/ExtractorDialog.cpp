@@ -288,6 +288,11 @@ void CExtractorDialog::OnClose() {
     }
     hiddenByUser = true;
     ShowOrHide(true);
+    // A box the dialog shows for the worker (the pre-execution message, the
+    // folder browser) goes with it: left open, it would keep the process
+    // running, hidden, until someone answers it.
+    PopupCloser closer = {::GetCurrentProcessId(), m_hWnd};
+    ::EnumWindows(ClosePopupWindow, reinterpret_cast<LPARAM>(&closer));
 }
 
 void CExtractorDialog::OnQueryEndSession(LPARAM lParam) {

@@ -225,6 +225,23 @@ TEST_F(PreExecutionMessageExe, DeclinedOkCancelEndsCancelled) {
               program.CloseWhenStatus(testing::ExpectJapanese() ? u"キャンセルされました。" : u"Cancelled."));
 }
 
+// A close while the pre-execution message is shown (End task, taskkill) is
+// a cancel before the launch as any other: the message goes with the window
+// and the process ends by itself, OK only or OK and Cancel alike.
+TEST_F(PreExecutionMessageExe, CloseWhileTheMessageIsShownEndsTheRun) {
+    for (const char* package : {"message-okonly.exe", "message-okcancel.exe"}) {
+        SCOPED_TRACE(package);
+        testing::ScratchTemporaryFolder temp;
+        ProgramDriver program(Package(package), u"");
+        const HWND dialog = program.WaitForDialog();
+        ASSERT_TRUE(dialog);
+        ASSERT_TRUE(WaitForLanguageMessage(program));
+        ::PostMessageW(dialog, WM_CLOSE, 0, 0);
+        EXPECT_EQ(0x80040002u, program.WaitForExit(20000));
+        EXPECT_TRUE(ProgramDriver::WorkFolderRemoved(temp.Path()));
+    }
+}
+
 // With a namespaced root, "Title" and "Message" are the first in the whole
 // file, whatever the language.
 TEST_F(PreExecutionMessageExe, NamespacedFileTakesTheFirstTitleAndMessage) {
