@@ -58,6 +58,13 @@ BOOL CALLBACK ClosePopupWindow(HWND window, LPARAM context) {
     return TRUE;
 }
 
+// Closes the boxes this process shows beside `dialog` (a message, the
+// folder browser), as their Close or Cancel would.
+void CloseOwnPopups(HWND dialog) {
+    PopupCloser closer = {::GetCurrentProcessId(), dialog};
+    ::EnumWindows(ClosePopupWindow, reinterpret_cast<LPARAM>(&closer));
+}
+
 // Centres `window` over its visible owner, else over the work area of the
 // nearest monitor, and keeps it inside that work area.
 void CentreWindow(HWND window) {
@@ -281,34 +288,33 @@ void CExtractorDialog::OnClose() {
     // cleaned up, with the cancel's code. The cancel goes first: hiding can
     // take a while (the shell is told), and the worker must not get past
     // its last cancel check meanwhile.
-    if (job) {
-        job->Cancel();
-    } else {
-        cancelBeforeJob = true;
-    }
+    CancelWorker();
     hiddenByUser = true;
     ShowOrHide(true);
     // A box the dialog shows for the worker (the pre-execution message, the
     // folder browser) goes with it: left open, it would keep the process
     // running, hidden, until someone answers it.
-    PopupCloser closer = {::GetCurrentProcessId(), m_hWnd};
-    ::EnumWindows(ClosePopupWindow, reinterpret_cast<LPARAM>(&closer));
+    CloseOwnPopups(m_hWnd);
 }
 
 void CExtractorDialog::OnQueryEndSession(LPARAM lParam) {
     if ((lParam & ENDSESSION_CLOSEAPP) && !messagePhaseOver) RegisterForRestart();
+    CancelWorker();
+}
+
+void CExtractorDialog::CancelWorker() {
     if (job) {
         job->Cancel();
     } else {
-        // Sent messages can arrive while initialisation waits (for COM, say).
+        // Sent messages can arrive while initialisation waits (for COM, say):
+        // the job starts cancelled.
         cancelBeforeJob = true;
     }
 }
 
 void CExtractorDialog::OnEndSession() {
     std::unique_ptr<ExtractionJob> detached = std::move(job);
-    PopupCloser closer = {::GetCurrentProcessId(), m_hWnd};
-    ::EnumWindows(ClosePopupWindow, reinterpret_cast<LPARAM>(&closer));
+    CloseOwnPopups(m_hWnd);
     ::PostQuitMessage(static_cast<int>(kResultAbort));
     if (detached) detached->Stop();
 }

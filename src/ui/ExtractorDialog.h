@@ -100,6 +100,8 @@ private:
     void OnCancelCommand();
     void OnClose();
     void OnQueryEndSession(LPARAM lParam);
+    // Cancels the job, or the one still to be made.
+    void CancelWorker();
     void OnEndSession();
     void OnPaint();
     void OnPackageOpened();

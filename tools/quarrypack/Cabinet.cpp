@@ -339,13 +339,34 @@ Status ExpandCabinet(const std::string& cabinetPath, const std::string& destinat
     return Status();
 }
 
+namespace {
+
+// A cabinet read through `read`.
+struct CabinetBytes {
+    CabinetReader read;
+    void* context;
+    std::uint64_t size;
+
+    // `length` bytes at `at`, all of them inside the cabinet.
+    bool Get(std::uint64_t at, void* buffer, std::size_t length) const {
+        return at + length <= size && read(context, at, buffer, length);
+    }
+
+    // CFHEADER: "MSCF", cbCabinet at 8, coffFiles at 16, cFolders at 26,
+    // cFiles at 28, flags at 30. False when the cabinet has none.
+    bool Header(std::uint8_t (&header)[36]) const {
+        return Get(0, header, sizeof header) &&
+               std::string_view(reinterpret_cast<const char*>(header), 4) == "MSCF";
+    }
+};
+
+}  // namespace
+
 Status ListCabinet(CabinetReader read, void* context, std::uint64_t size,
                    std::vector<CabinetListing>& members) {
     members.clear();
-    // CFHEADER: "MSCF", cbCabinet at 8, coffFiles at 16, cFiles at 28.
     std::uint8_t header[36];
-    if (size < sizeof header || !read(context, 0, header, sizeof header) ||
-        std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF") {
+    if (!CabinetBytes{read, context, size}.Header(header)) {
         return Status::Error("the payload cabinet has no cabinet header");
     }
     const std::uint32_t filesOffset = LoadLE32(header + 16);
@@ -391,8 +412,7 @@ Status ListCabinetFolders(CabinetReader read, void* context, std::uint64_t size,
                           std::vector<CabinetFolderListing>& folders) {
     folders.clear();
     std::uint8_t header[36];
-    if (size < sizeof header || !read(context, 0, header, sizeof header) ||
-        std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF") {
+    if (!CabinetBytes{read, context, size}.Header(header)) {
         return Status::Error("the payload cabinet has no cabinet header");
     }
     const unsigned count = header[26] | (header[27] << 8);
@@ -453,17 +473,6 @@ std::uint32_t CabinetChecksum(const std::uint8_t* data, std::size_t size, std::u
 namespace {
 
 // The cabinet entry as CheckCabinetData reads it.
-struct CabinetBytes {
-    CabinetReader read;
-    void* context;
-    std::uint64_t size;
-
-    // `length` bytes at `at`, all of them inside the cabinet.
-    bool Get(std::uint64_t at, void* buffer, std::size_t length) const {
-        return at + length <= size && read(context, at, buffer, length);
-    }
-};
-
 // What the header says about the rest of the cabinet.
 struct CabinetLayout {
     unsigned folderCount = 0;
@@ -481,8 +490,7 @@ bool ReadCabinetLayout(const CabinetBytes& cabinet, std::vector<std::string>& pr
     constexpr std::uint16_t kFlagNext = 0x2;
     constexpr std::uint16_t kFlagReserve = 0x4;
     std::uint8_t header[36];
-    if (!cabinet.Get(0, header, sizeof header) ||
-        std::string_view(reinterpret_cast<const char*>(header), 4) != "MSCF") {
+    if (!cabinet.Header(header)) {
         problems.push_back("the payload cabinet has no cabinet header");
         return false;
     }
